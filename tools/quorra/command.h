@@ -1,0 +1,50 @@
+// The tool's subcommands. Each lives in its own file and registers itself
+// with a static CommandRegistrar, so adding one touches no other file.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quorra::tool {
+
+// Exit codes of the tool.
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;  // the operation failed (bad file, failing call)
+constexpr int kExitUsage = 2;    // the command line is wrong
+
+struct Command {
+  const char* name;
+  const char* summary;  // one line for the command list
+  const char* usage;    // full help text, printed by `quorra NAME --help`
+  int (*run)(const std::vector<std::string>& args);  // args after the command name
+};
+
+void RegisterCommand(const Command& command);
+const std::vector<Command>& Commands();
+
+struct CommandRegistrar {
+  explicit CommandRegistrar(const Command& command) { RegisterCommand(command); }
+};
+
+// Prints "quorra NAME: message" on one line to stderr and returns `code`.
+int Fail(const char* command, int code, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+// True when args hold -h or --help.
+bool WantsHelp(const std::vector<std::string>& args);
+
+// Splits args into positional arguments and --name value / --flag options.
+// Unknown options and missing values are reported through `error`.
+struct ParsedArgs {
+  std::vector<std::string> positional;
+  std::vector<std::pair<std::string, std::string>> options;  // name without dashes, value ("" for flags)
+  const std::string* Find(const char* name) const;
+  bool Has(const char* name) const { return Find(name) != nullptr; }
+};
+// `valued` lists the options that take a value, `flags` those that do not.
+bool ParseArgs(const std::vector<std::string>& args, const std::vector<std::string>& valued,
+               const std::vector<std::string>& flags, ParsedArgs* out, std::string* error);
+
+// Parses a whole non-negative number; false on anything else.
+bool ParseUnsigned(const std::string& text, unsigned long long* out);
+
+}  // namespace quorra::tool
