@@ -6,3 +6,4 @@
 #include "quorra/host/trace.h"
 #include "quorra/host/storage.h"
 #include "quorra/roadmap.h"
+#include "quorra/user_data.h"
