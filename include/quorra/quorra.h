@@ -7,3 +7,4 @@
 #include "quorra/host/storage.h"
 #include "quorra/roadmap.h"
 #include "quorra/user_data.h"
+#include "quorra/user_tokens.h"
