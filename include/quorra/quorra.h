@@ -5,3 +5,5 @@
 #include "quorra/host/types.h"
 #include "quorra/host/trace.h"
 #include "quorra/host/storage.h"
+#include "quorra/host/text.h"
+#include "quorra/host/iostream_context.h"
