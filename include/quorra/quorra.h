@@ -2,9 +2,14 @@
 // navigating and overriding it. Everything public is reachable from here.
 #pragma once
 
+// Host layer.
 #include "quorra/host/types.h"
 #include "quorra/host/trace.h"
 #include "quorra/host/storage.h"
+#include "quorra/host/text.h"
+#include "quorra/host/iostream_context.h"
+
+// Library.
 #include "quorra/roadmap.h"
 #include "quorra/user_data.h"
 #include "quorra/user_tokens.h"
