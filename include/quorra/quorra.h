@@ -7,3 +7,4 @@
 #include "quorra/host/storage.h"
 #include "quorra/host/kernel.h"
 #include "quorra/host/modules.h"
+#include "quorra/host/switches.h"
