@@ -174,7 +174,7 @@ TEST(Heap, ForeignAndBadArgumentsAreRefused) {
   EXPECT_TRUE(traces.Saw("HeapAlloc", E_HANDLE));
   EXPECT_FALSE(HeapWalk(a, nullptr));
   EXPECT_FALSE(HeapDestroy(GetProcessHeap()));
-  EXPECT_FALSE(HeapUnlock(a));  // not locked
+  EXPECT_FALSE(HeapUnlock(a));       // not locked
   EXPECT_EQ(WalkAll(a).size(), 1u);  // the refused calls changed nothing
   HeapDestroy(a);
   HeapDestroy(b);
@@ -195,8 +195,8 @@ TEST(Heap, ProcessHeapAndGeneralHeapSizes) {
 TEST(Heap, LockKeepsOtherThreadsOutButNotTheHolder) {
   HANDLE heap = HeapCreate(0, 0, 0);
   ASSERT_TRUE(HeapLock(heap));
-  ASSERT_TRUE(HeapLock(heap));                        // recursive
-  void* mine = HeapAlloc(heap, 0, 8);                 // the holder keeps using the heap
+  ASSERT_TRUE(HeapLock(heap));         // recursive
+  void* mine = HeapAlloc(heap, 0, 8);  // the holder keeps using the heap
   struct Shared {
     HANDLE heap;
     std::atomic<bool> allocated{false};

@@ -207,7 +207,8 @@ TEST(Thread, HonoursARequestedStackSize) {
 
 TEST(Handles, BadHandlesAndArgumentsAreRefused) {
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  HANDLE thread = CreateThread(nullptr, 0, [](void*) -> DWORD { return 0; }, nullptr, 0, nullptr);
+  HANDLE thread = CreateThread(
+      nullptr, 0, [](void*) -> DWORD { return 0; }, nullptr, 0, nullptr);
   WaitForSingleObject(thread, INFINITE);
   DWORD code;
   ScopedTraceCapture traces;
@@ -221,7 +222,9 @@ TEST(Handles, BadHandlesAndArgumentsAreRefused) {
   EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_FAILED);
   EXPECT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(0x12345), 0), WAIT_FAILED);
   EXPECT_EQ(CreateThread(nullptr, 0, nullptr, nullptr, 0, nullptr), nullptr);
-  EXPECT_EQ(CreateThread(nullptr, 0, [](void*) -> DWORD { return 0; }, nullptr, CREATE_SUSPENDED, nullptr), nullptr);
+  EXPECT_EQ(CreateThread(
+                nullptr, 0, [](void*) -> DWORD { return 0; }, nullptr, CREATE_SUSPENDED, nullptr),
+            nullptr);
   EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
   EXPECT_EQ(CreateEventW(nullptr, TRUE, FALSE, L"named"), nullptr);
   EXPECT_TRUE(traces.Saw("CloseHandle", E_HANDLE));

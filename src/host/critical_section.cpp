@@ -17,9 +17,7 @@ constexpr DWORD kInitializedMarker = 0x43534543u;
 static_assert(sizeof(std::mutex) <= sizeof(CRITICAL_SECTION::Opaque), "the mutex must fit the opaque storage");
 static_assert(alignof(std::mutex) <= alignof(CRITICAL_SECTION), "the mutex must fit the opaque alignment");
 
-std::mutex& MutexOf(CRITICAL_SECTION* section) {
-  return *std::launder(reinterpret_cast<std::mutex*>(section->Opaque));
-}
+std::mutex& MutexOf(CRITICAL_SECTION* section) { return *std::launder(reinterpret_cast<std::mutex*>(section->Opaque)); }
 
 // The owner is read by threads that do not hold the section (to learn that
 // they are not the owner), so it is accessed atomically.

@@ -34,9 +34,7 @@ struct BlockHeader {
 static_assert(sizeof(BlockHeader) % 16 == 0, "block data must stay 16-byte aligned");
 
 void* DataOf(BlockHeader* header) { return header + 1; }
-BlockHeader* HeaderOf(const void* data) {
-  return const_cast<BlockHeader*>(static_cast<const BlockHeader*>(data) - 1);
-}
+BlockHeader* HeaderOf(const void* data) { return const_cast<BlockHeader*>(static_cast<const BlockHeader*>(data) - 1); }
 
 DWORD CurrentThread() { return GetCurrentThreadId(); }
 

@@ -205,8 +205,7 @@ extern "C" BOOL GetExitCodeThread(HANDLE handle, LPDWORD exitCode) {
   return TRUE;
 }
 
-extern "C" HANDLE CreateEventW(LPSECURITY_ATTRIBUTES /*security*/, BOOL manualReset, BOOL initialState,
-                               LPCWSTR name) {
+extern "C" HANDLE CreateEventW(LPSECURITY_ATTRIBUTES /*security*/, BOOL manualReset, BOOL initialState, LPCWSTR name) {
   if (name) {
     SetLastError(ERROR_NOT_SUPPORTED);
     QUORRA_TRACE_FAIL(E_NOTIMPL, "CreateEventW");

@@ -69,7 +69,7 @@ struct CRITICAL_SECTION {
 using LPCRITICAL_SECTION = CRITICAL_SECTION*;
 
 // Per-heap options and per-call flags.
-constexpr DWORD HEAP_NO_SERIALIZE = 0x00000001u;  // no internal lock (one thread only)
+constexpr DWORD HEAP_NO_SERIALIZE = 0x00000001u;         // no internal lock (one thread only)
 constexpr DWORD HEAP_GENERATE_EXCEPTIONS = 0x00000004u;  // accepted; failures are always null/FALSE
 constexpr DWORD HEAP_ZERO_MEMORY = 0x00000008u;
 constexpr DWORD HEAP_REALLOC_IN_PLACE_ONLY = 0x00000010u;
@@ -128,8 +128,8 @@ void DeleteCriticalSection(CRITICAL_SECTION* section);
 // the thread's id goes to *threadId when it is not null. security is ignored;
 // a non-zero stackSize sets the thread's stack size. Null on failure (bad
 // argument, unsupported flag, no resources), with the last error set.
-HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
-                    LPVOID parameter, DWORD flags, LPDWORD threadId);
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter,
+                    DWORD flags, LPDWORD threadId);
 // STILL_ACTIVE while the thread runs, then the routine's result. An exception
 // escaping the routine ends the thread with exit code E_UNEXPECTED.
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
