@@ -160,34 +160,35 @@ extern "C" HANDLE CreateThread(LPSECURITY_ATTRIBUTES /*security*/, SIZE_T stackS
     return nullptr;
   }
   std::shared_ptr<KernelObject> thread;
-  std::shared_ptr<KernelObject>* holder = nullptr;
+  std::unique_ptr<std::shared_ptr<KernelObject>> holder;  // the new thread's share
+  HANDLE handle = nullptr;
   try {
     thread = std::make_shared<KernelObject>(KernelObject::Kind::kThread);
-    holder = new std::shared_ptr<KernelObject>(thread);
+    thread->threadId = NewThreadId();
+    thread->start = start;
+    thread->parameter = parameter;
+    holder = std::make_unique<std::shared_ptr<KernelObject>>(thread);
+    handle = Handles().Add(thread);
   } catch (const std::bad_alloc&) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     QUORRA_TRACE_FAIL(E_OUTOFMEMORY, "CreateThread");
     return nullptr;
   }
-  thread->threadId = NewThreadId();
-  thread->start = start;
-  thread->parameter = parameter;
 
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
   pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
   if (stackSize != 0) pthread_attr_setstacksize(&attributes, UsableStackSize(stackSize));
-  HANDLE handle = Handles().Add(thread);
   pthread_t native;
-  const int failure = pthread_create(&native, &attributes, RunThread, holder);
+  const int failure = pthread_create(&native, &attributes, RunThread, holder.get());
   pthread_attr_destroy(&attributes);
   if (failure) {
-    delete holder;
     Handles().Remove(handle);
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     QUORRA_TRACE_FAIL(E_OUTOFMEMORY, "CreateThread");
     return nullptr;
   }
+  (void)holder.release();  // the thread owns its share now
   if (threadId) *threadId = thread->threadId;
   return handle;
 }

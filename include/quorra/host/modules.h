@@ -79,7 +79,8 @@ void UnregisterAllModules();
 // The host's loader. `load` must register the named module (RegisterModule)
 // and answer S_OK, or fail; it may itself load other modules. `unload` runs
 // when the last load of a module that `load` brought in is released, before
-// the module is unregistered. Called without any registry lock held.
+// the module is unregistered. Loads and releases run one at a time; the
+// callbacks hold no lock that look-ups or registrations take.
 using ModuleLoadFunction = std::function<HRESULT(LPCWSTR moduleName, DWORD flags)>;
 using ModuleUnloadFunction = std::function<void(LPCWSTR moduleName)>;
 // Installs the loader; empty functions remove it.
