@@ -8,6 +8,9 @@
 #include "quorra/host/storage.h"
 #include "quorra/host/text.h"
 #include "quorra/host/iostream_context.h"
+#include "quorra/host/kernel.h"
+#include "quorra/host/modules.h"
+#include "quorra/host/switches.h"
 
 // Library.
 #include "quorra/roadmap.h"
