@@ -283,7 +283,7 @@ TEST(GCamera, PerspectiveToleranceGrowsWithDistance) {
   EXPECT_NEAR(camera.GetVoxelSize(), 2 * 10.0 / 1000, 1e-15);
   EXPECT_NEAR(camera.GetTolerance(), camera.GetVoxelSize(), 1e-15);
 
-  tagGPosition nearPoint = BuildPosition(3, 0, 5);  // depth 5
+  tagGPosition nearPoint = BuildPosition(3, 0, 5);   // depth 5
   tagGPosition farPoint = BuildPosition(0, 0, -30);  // depth 40
   EXPECT_NEAR(camera.GetTolerance(&nearPoint), 2 * 5.0 / 1000, 1e-15);
   EXPECT_NEAR(camera.GetTolerance(&farPoint), 2 * 40.0 / 1000, 1e-15);

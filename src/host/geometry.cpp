@@ -33,15 +33,9 @@ bool InvertAffine(const double* a, double* out) {
   double scale = RowLength(a[0], a[1], a[2]) * RowLength(a[4], a[5], a[6]) * RowLength(a[8], a[9], a[10]);
   if (!std::isfinite(det) || !(std::fabs(det) > kSingularRatio * scale)) return false;
   double inv = 1.0 / det;
-  double l[9] = {c00 * inv,
-                 (a[2] * a[9] - a[1] * a[10]) * inv,
-                 (a[1] * a[6] - a[2] * a[5]) * inv,
-                 c01 * inv,
-                 (a[0] * a[10] - a[2] * a[8]) * inv,
-                 (a[2] * a[4] - a[0] * a[6]) * inv,
-                 c02 * inv,
-                 (a[1] * a[8] - a[0] * a[9]) * inv,
-                 (a[0] * a[5] - a[1] * a[4]) * inv};
+  double l[9] = {c00 * inv, (a[2] * a[9] - a[1] * a[10]) * inv, (a[1] * a[6] - a[2] * a[5]) * inv,
+                 c01 * inv, (a[0] * a[10] - a[2] * a[8]) * inv, (a[2] * a[4] - a[0] * a[6]) * inv,
+                 c02 * inv, (a[1] * a[8] - a[0] * a[9]) * inv,  (a[0] * a[5] - a[1] * a[4]) * inv};
   double tx = a[3], ty = a[7], tz = a[11];
   for (int r = 0; r < 3; ++r) {
     out[4 * r + 0] = l[3 * r + 0];
@@ -73,13 +67,13 @@ bool InvertGeneral(const double* a, double* out) {
   if (det == 0.0 || !std::isfinite(det)) return false;
   double inv = 1.0 / det;
   double r[16] = {
-      (a[5] * c5 - a[6] * c4 + a[7] * c3) * inv,   (-a[1] * c5 + a[2] * c4 - a[3] * c3) * inv,
-      (a[13] * s5 - a[14] * s4 + a[15] * s3) * inv, (-a[9] * s5 + a[10] * s4 - a[11] * s3) * inv,
-      (-a[4] * c5 + a[6] * c2 - a[7] * c1) * inv,  (a[0] * c5 - a[2] * c2 + a[3] * c1) * inv,
+      (a[5] * c5 - a[6] * c4 + a[7] * c3) * inv,     (-a[1] * c5 + a[2] * c4 - a[3] * c3) * inv,
+      (a[13] * s5 - a[14] * s4 + a[15] * s3) * inv,  (-a[9] * s5 + a[10] * s4 - a[11] * s3) * inv,
+      (-a[4] * c5 + a[6] * c2 - a[7] * c1) * inv,    (a[0] * c5 - a[2] * c2 + a[3] * c1) * inv,
       (-a[12] * s5 + a[14] * s2 - a[15] * s1) * inv, (a[8] * s5 - a[10] * s2 + a[11] * s1) * inv,
-      (a[4] * c4 - a[5] * c2 + a[7] * c0) * inv,   (-a[0] * c4 + a[1] * c2 - a[3] * c0) * inv,
-      (a[12] * s4 - a[13] * s2 + a[15] * s0) * inv, (-a[8] * s4 + a[9] * s2 - a[11] * s0) * inv,
-      (-a[4] * c3 + a[5] * c1 - a[6] * c0) * inv,  (a[0] * c3 - a[1] * c1 + a[2] * c0) * inv,
+      (a[4] * c4 - a[5] * c2 + a[7] * c0) * inv,     (-a[0] * c4 + a[1] * c2 - a[3] * c0) * inv,
+      (a[12] * s4 - a[13] * s2 + a[15] * s0) * inv,  (-a[8] * s4 + a[9] * s2 - a[11] * s0) * inv,
+      (-a[4] * c3 + a[5] * c1 - a[6] * c0) * inv,    (a[0] * c3 - a[1] * c1 + a[2] * c0) * inv,
       (-a[12] * s3 + a[13] * s1 - a[14] * s0) * inv, (a[8] * s3 - a[9] * s1 + a[10] * s0) * inv,
   };
   if (!AllFinite(r, 16)) return false;
@@ -113,8 +107,8 @@ tagGTransf2d operator*(const tagGTransf2d& a, const tagGTransf2d& b) {
   const double* l = a.linear.m;
   const double* r = b.linear.m;
   tagGTransf2d out;
-  out.linear = {{l[0] * r[0] + l[1] * r[2], l[0] * r[1] + l[1] * r[3], l[2] * r[0] + l[3] * r[2],
-                 l[2] * r[1] + l[3] * r[3]}};
+  out.linear = {
+      {l[0] * r[0] + l[1] * r[2], l[0] * r[1] + l[1] * r[3], l[2] * r[0] + l[3] * r[2], l[2] * r[1] + l[3] * r[3]}};
   out.translation = a.Apply(b.translation);
   return out;
 }

@@ -196,7 +196,7 @@ struct tagGBox {
     return (GetHigh() - GetLow()).GetLength();
   }
 };
-static_assert(sizeof(tagGBox) == 48 && std::is_standard_layout_v<tagGBox>);
+static_assert(sizeof(tagGBox) == 48 && std::is_standard_layout_v<tagGBox> && std::is_trivially_copyable_v<tagGBox>);
 
 // ---------------------------------------------------------------------------
 // Matrices and transforms
@@ -245,7 +245,7 @@ struct tagG4x4 {
   // Rotation about an axis through the origin; a zero axis gives the identity.
   static tagG4x4 Rotation(const tagGVector& axis, double radians);
 };
-static_assert(sizeof(tagG4x4) == 128 && std::is_standard_layout_v<tagG4x4>);
+static_assert(sizeof(tagG4x4) == 128 && std::is_standard_layout_v<tagG4x4> && std::is_trivially_copyable_v<tagG4x4>);
 
 // The host's general transform: a 3x4 affine map, the top three rows of the
 // equivalent tagG4x4 (same element order). Assigning a tagG4x4 keeps those
