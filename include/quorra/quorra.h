@@ -6,3 +6,4 @@
 #include "quorra/host/trace.h"
 #include "quorra/host/storage.h"
 #include "quorra/host/geometry.h"
+#include "quorra/host/com.h"
