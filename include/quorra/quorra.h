@@ -7,3 +7,4 @@
 #include "quorra/host/storage.h"
 #include "quorra/host/geometry.h"
 #include "quorra/host/com.h"
+#include "quorra/host/identity.h"
