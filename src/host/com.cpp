@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "quorra/host/storage.h"  // declares CoTaskMemAlloc / CoTaskMemFree
 #include "quorra/host/trace.h"
 
 namespace {

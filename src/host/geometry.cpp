@@ -3,6 +3,7 @@
 #include "quorra/host/geometry.h"
 
 #include <cmath>
+#include <numbers>
 
 #include "quorra/host/trace.h"
 
@@ -236,7 +237,7 @@ BOOL operator&&(const tagGClipVolume& volume, const tagGBox& box) {
 double tagGCamera::GetPixelSize(double depth) const {
   if (viewportHeight == 0) return 0.0;
   if (!perspective) return viewHeight > 0.0 ? viewHeight / viewportHeight : 0.0;
-  if (!(fieldOfView > 0.0 && fieldOfView < M_PI)) return 0.0;
+  if (!(fieldOfView > 0.0 && fieldOfView < std::numbers::pi)) return 0.0;
   double d = std::max(depth, nearDistance);
   return 2.0 * d * std::tan(fieldOfView * 0.5) / viewportHeight;
 }

@@ -1,14 +1,14 @@
-// COM host services: task memory, per-thread COM initialisation, the
-// process-wide class registry behind CoCreateInstance, live-interface checks,
-// a base for writing COM objects briefly, the host's class-factory base, its
-// chained block allocator and its progress interface.
+// COM host services: per-thread COM initialisation, the process-wide class
+// registry behind CoCreateInstance, live-interface checks, a base for writing
+// COM objects briefly, the host's class-factory base, its chained block
+// allocator and its progress interface. Task memory (CoTaskMemAlloc,
+// CoTaskMemFree) is declared with the storage interfaces and implemented here.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <tuple>
 
-#include "quorra/host/storage.h"  // CoTaskMemAlloc / CoTaskMemFree
 #include "quorra/host/types.h"
 
 // CoInitializeEx concurrency models and options.
