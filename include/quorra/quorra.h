@@ -11,6 +11,9 @@
 #include "quorra/host/kernel.h"
 #include "quorra/host/modules.h"
 #include "quorra/host/switches.h"
+#include "quorra/host/geometry.h"
+#include "quorra/host/com.h"
+#include "quorra/host/identity.h"
 
 // Library.
 #include "quorra/roadmap.h"
