@@ -14,8 +14,17 @@
 #include "quorra/host/geometry.h"
 #include "quorra/host/com.h"
 #include "quorra/host/identity.h"
+#include "quorra/host/kv_data.h"
+#include "quorra/host/scene_items.h"
 
 // Library.
 #include "quorra/roadmap.h"
 #include "quorra/user_data.h"
 #include "quorra/user_tokens.h"
+#include "quorra/node_list.h"
+#include "quorra/node_manager.h"
+#include "quorra/render_advise.h"
+#include "quorra/tree.h"
+#include "quorra/site.h"
+#include "quorra/attachment.h"
+#include "quorra/occurrence.h"

@@ -1,11 +1,37 @@
-// The reference host: host modules, settings, trace sinks, document objects
-// over real compound files, a style library and a progress sink, so the
-// library runs end to end outside a CAD host.
+// The reference host: what a CAD host provides to the library, built over
+// real compound files on disk. It registers the host modules the library
+// looks up by name, fills the settings table, installs a trace sink, and
+// offers document objects and a progress sink to the tool and the tests.
 #pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "quorra/host/trace.h"
 
 namespace quorra::refhost {
 
-// Registers refhost's host modules and fills the settings table. Idempotent.
-void Install();
+struct Options {
+  // Print every trace on stderr as it happens.
+  bool traceToStderr = false;
+  // Settings put into the host's table (name, value), after refhost's own.
+  std::vector<std::pair<std::wstring, std::wstring>> settings;
+};
+
+// Registers refhost's host modules, its module loader and its trace sink,
+// and fills the settings table. Calling it again replaces the options.
+void Install(const Options& options = Options());
+// Removes what Install registered.
+void Uninstall();
+bool IsInstalled();
+
+// The names of the host modules refhost provides.
+const std::vector<std::wstring>& ModuleNames();
+
+// The most recent trace seen by refhost's sink (empty before the first).
+host::TraceEntry LastTrace();
+// "operation failed with 0x80030002 (source:line)" for the most recent trace.
+std::string DescribeLastTrace();
 
 }  // namespace quorra::refhost

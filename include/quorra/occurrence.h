@@ -1,0 +1,50 @@
+// Occurrences: one per path of attachments from the root assembly down.
+#pragma once
+
+#include "quorra/host/geometry.h"
+#include "quorra/node_list.h"
+#include "quorra/user_data.h"
+
+class AssemblyOccurrence;
+class AttachmentNode;
+class TreeWalkCallback;
+
+// Occurrence flags.
+constexpr DWORD OCC_PART = 0x1;
+constexpr DWORD OCC_ASSEMBLY = 0x2;
+constexpr DWORD OCC_DIRTY = 0x8;
+constexpr DWORD OCC_POSSIBLY_DIRTY = 0x10;
+
+class OccurrenceNode {
+ public:
+  OccurrenceNode(DWORD flags, AttachmentNode* attachment, AssemblyOccurrence* parent);
+  OccurrenceNode(const OccurrenceNode&) = delete;
+  OccurrenceNode& operator=(const OccurrenceNode&) = delete;
+  virtual ~OccurrenceNode();
+
+  DWORD GetFlags() const { return flags_; }
+  bool IsDirty() const { return flags_ & OCC_DIRTY; }
+  bool IsPossiblyDirty() const { return flags_ & (OCC_DIRTY | OCC_POSSIBLY_DIRTY); }
+  void SetPossiblyDirty() { flags_ |= OCC_POSSIBLY_DIRTY; }
+  const tagGBox* GetRange();
+  HRESULT SetRange(const tagGBox* box);
+  AssemblyOccurrence* GetParent() const { return parent_; }
+  HRESULT Walk(TreeWalkCallback* callback, void* data, int flags);
+  void Destroy(bool notify);
+
+ protected:
+  DWORD flags_;
+  AttachmentNode* attachment_;
+  tagGBox range_;
+  AssemblyOccurrence* parent_;
+  quorra::UserDataHolder userData_;
+};
+
+class AssemblyOccurrence : public OccurrenceNode {
+ public:
+  AssemblyOccurrence(AttachmentNode* attachment, AssemblyOccurrence* parent);
+  ~AssemblyOccurrence() override;
+
+ private:
+  NodeList<OccurrenceNode> children_;
+};

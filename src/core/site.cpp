@@ -1,0 +1,12 @@
+// Sites and site managers.
+#include "quorra/site.h"
+
+#include "quorra/attachment.h"
+
+SiteNode::~SiteNode() = default;
+
+void SiteNode::Dump(FILE*) {}
+
+SiteManager::~SiteManager() { Clear(); }
+
+HRESULT SiteManager::DeleteUnusedSites() { return S_OK; }

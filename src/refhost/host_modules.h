@@ -1,0 +1,12 @@
+// The export tables of the host modules refhost provides.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "quorra/host/modules.h"
+
+namespace quorra::refhost {
+// The functions refhost exports from `module`, by export name.
+std::vector<host::ModuleExport> ModuleExports(const std::wstring& module);
+}  // namespace quorra::refhost
