@@ -48,3 +48,9 @@ class AssemblyOccurrence : public OccurrenceNode {
  private:
   NodeList<OccurrenceNode> children_;
 };
+
+class PartOccurrence : public OccurrenceNode {
+ public:
+  PartOccurrence(AttachmentNode* attachment, AssemblyOccurrence* parent)
+      : OccurrenceNode(OCC_PART, attachment, parent) {}
+};

@@ -37,6 +37,16 @@ class SiteNode {
   AsmTree* tree_ = nullptr;
 };
 
+class AssemblySite : public SiteNode {
+ public:
+  AssemblySite() : SiteNode(SITE_ASSEMBLY) {}
+};
+
+class PartSite : public SiteNode {
+ public:
+  PartSite() : SiteNode(SITE_PART) {}
+};
+
 class SiteManager : public NodeManager<SiteNode, DWORD> {
  public:
   explicit SiteManager(AsmTree* tree) : NodeManager(tree) {}
