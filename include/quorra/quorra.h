@@ -5,3 +5,4 @@
 #include "quorra/host/types.h"
 #include "quorra/host/trace.h"
 #include "quorra/host/storage.h"
+#include "quorra/host/compound_file.h"
