@@ -222,7 +222,8 @@ HRESULT CreateDocument(const wchar_t* name, DWORD mode, DWORD reserved, IStorage
     struct stat info;
     if (::stat(document->path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return STG_E_ACCESSDENIED;
   } else {
-    return FromErrno(errno, STG_E_WRITEFAULT);
+    // A missing file here means a missing directory.
+    return errno == ENOENT ? STG_E_PATHNOTFOUND : FromErrno(errno, STG_E_WRITEFAULT);
   }
   document->dirty = true;
   hr = document->Commit(STGC_DEFAULT);
