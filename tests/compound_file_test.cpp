@@ -492,6 +492,49 @@ TEST(CompoundFile, DamagedFilesAreRejectedWithAStorageError) {
   EXPECT_TRUE(traces.Saw("StgOpenStorage", STG_E_DOCFILECORRUPT));
 }
 
+// Walks a sibling tree in order; returns its black height, or -1 when a red
+// node has a red child or two paths differ in black nodes.
+int CheckSiblingTree(const Image& image, uint32_t index, std::vector<std::u16string>* names, bool parentRed) {
+  if (index == 0xFFFFFFFF) return 0;
+  size_t at = image.DirEntry(index);
+  bool red = image.bytes[at + 67] == 0;
+  if (red && parentRed) return -1;
+  int left = CheckSiblingTree(image, image.U32(at + 68), names, red);
+  std::u16string name;
+  for (size_t k = 0; k + 2 < static_cast<size_t>(image.bytes[at + 64] | image.bytes[at + 65] << 8); k += 2)
+    name.push_back(static_cast<char16_t>(image.bytes[at + k] | image.bytes[at + k + 1] << 8));
+  names->push_back(name);
+  int right = CheckSiblingTree(image, image.U32(at + 72), names, red);
+  if (left < 0 || right < 0 || left != right) return -1;
+  return left + (red ? 0 : 1);
+}
+
+TEST(CompoundFile, DirectoryIsASortedRedBlackTree) {
+  for (int count : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 15, 16, 17, 31, 32, 33, 100}) {
+    ComPtr<IStorage> root;
+    ASSERT_EQ(quorra::host::CreateMemoryStorage(root.Put()), S_OK);
+    for (int i = 0; i < count; ++i) {
+      // Mixed lengths and cases, so both parts of the order matter.
+      std::wstring name = std::wstring(1 + (i * 7) % 5, i % 2 ? L'a' : L'B') + std::to_wstring(i * 37 % 101);
+      ASSERT_EQ(PutStream(root.Get(), name.c_str(), ""), S_OK);
+    }
+    Image image;
+    ASSERT_EQ(quorra::host::SaveStorageToBytes(root.Get(), &image.bytes), S_OK);
+    std::vector<std::u16string> names;
+    EXPECT_GE(CheckSiblingTree(image, image.U32(image.DirEntry(0) + 76), &names, false), 0) << count;
+    ASSERT_EQ(names.size(), static_cast<size_t>(count));
+    auto upper = [](std::u16string s) {
+      for (auto& c : s) c = (c >= u'a' && c <= u'z') ? c - 32 : c;
+      return s;
+    };
+    for (size_t i = 1; i < names.size(); ++i) {
+      bool ordered = names[i - 1].size() < names[i].size() ||
+                     (names[i - 1].size() == names[i].size() && upper(names[i - 1]) < upper(names[i]));
+      EXPECT_TRUE(ordered) << count << " at " << i;
+    }
+  }
+}
+
 TEST(CompoundFile, DamagedDifatIsRejected) {
   ComPtr<IStorage> root;
   ASSERT_EQ(quorra::host::CreateMemoryStorage(root.Put()), S_OK);
