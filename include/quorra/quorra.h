@@ -6,3 +6,4 @@
 #include "quorra/host/trace.h"
 #include "quorra/host/storage.h"
 #include "quorra/host/compound_file.h"
+#include "quorra/host/moniker.h"
