@@ -226,7 +226,8 @@ HRESULT CreateDocument(const wchar_t* name, DWORD mode, DWORD reserved, IStorage
     return errno == ENOENT ? STG_E_PATHNOTFOUND : FromErrno(errno, STG_E_WRITEFAULT);
   }
   document->dirty = true;
-  hr = document->Commit(STGC_DEFAULT);
+  // A file made just now holds nothing worth flushing to disk yet.
+  hr = document->Commit(createdHere ? STGC_DANGEROUSLYCOMMITMERELYTODISKCACHE : STGC_DEFAULT);
   if (FAILED(hr)) {
     if (createdHere) ::unlink(document->path.c_str());
     return hr;

@@ -75,10 +75,11 @@ class SectorWriter {
   HRESULT Write(const void* data, size_t count) {
     if (FAILED(status_)) return status_;
     written_ += count;
-    if (buffer_.size() + count > kBufferSize) {
-      if (FAILED(Flush())) return status_;
-      if (count >= kBufferSize) return status_ = sink_.Write(data, count);
+    if (count >= kBufferSize / 2) {
+      if (SUCCEEDED(Flush())) status_ = sink_.Write(data, count);
+      return status_;
     }
+    if (buffer_.size() + count > kBufferSize && FAILED(Flush())) return status_;
     auto* bytes = static_cast<const uint8_t*>(data);
     buffer_.insert(buffer_.end(), bytes, bytes + count);
     return S_OK;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -42,7 +43,14 @@ HRESULT StreamContent::ReadAt(uint64_t position, void* buffer, size_t count, siz
   size_t n = static_cast<size_t>(std::min<uint64_t>(count, size_ - position));
   auto* out = static_cast<uint8_t*>(buffer);
   if (!source_) {
-    std::memcpy(out, bytes_.data() + position, n);
+    for (size_t done = 0; done < n;) {
+      uint64_t at = position + done;
+      const std::vector<uint8_t>& block = blocks_[static_cast<size_t>(at / kBlockSize)];
+      size_t within = static_cast<size_t>(at % kBlockSize);
+      size_t take = std::min(block.size() - within, n - done);
+      std::memcpy(out + done, block.data() + within, take);
+      done += take;
+    }
     *got = n;
     return S_OK;
   }
@@ -51,32 +59,54 @@ HRESULT StreamContent::ReadAt(uint64_t position, void* buffer, size_t count, siz
                               [](uint64_t p, const Extent& e) { return p < e.streamOffset; });
   if (run == extents_.begin()) return STG_E_READFAULT;
   --run;
-  size_t done = 0;
-  while (done < n) {
+  for (size_t done = 0; done < n; ++run) {
     if (run == extents_.end()) return STG_E_READFAULT;
     uint64_t within = position + done - run->streamOffset;
     size_t take = static_cast<size_t>(std::min<uint64_t>(run->length - within, n - done));
     HRESULT hr = source_->ReadAt(run->fileOffset + within, out + done, take);
     if (FAILED(hr)) return hr;
     done += take;
-    ++run;
   }
   *got = n;
   return S_OK;
 }
 
+void StreamContent::Append(const uint8_t* data, size_t count) {
+  while (count > 0) {
+    if (blocks_.empty() || blocks_.back().size() == kBlockSize) {
+      blocks_.emplace_back();
+      // Past the first block the stream is large: take whole blocks at once.
+      if (blocks_.size() > 1) blocks_.back().reserve(kBlockSize);
+    }
+    std::vector<uint8_t>& last = blocks_.back();
+    size_t take = std::min(count, kBlockSize - last.size());
+    if (data) {
+      last.insert(last.end(), data, data + take);
+      data += take;
+    } else {
+      last.insert(last.end(), take, 0);
+    }
+    size_ += take;
+    count -= take;
+  }
+}
+
 HRESULT StreamContent::MoveIntoMemory() {
   if (!source_) return S_OK;
-  std::vector<uint8_t> bytes;
+  std::vector<std::vector<uint8_t>> blocks;
   try {
-    bytes.resize(static_cast<size_t>(size_));
+    for (uint64_t done = 0; done < size_;) {
+      size_t take = static_cast<size_t>(std::min<uint64_t>(kBlockSize, size_ - done));
+      blocks.emplace_back(take);
+      size_t got = 0;
+      HRESULT hr = ReadAt(done, blocks.back().data(), take, &got);
+      if (FAILED(hr)) return hr;
+      done += take;
+    }
   } catch (const std::exception&) {
     return STG_E_INSUFFICIENTMEMORY;
   }
-  size_t got = 0;
-  HRESULT hr = ReadAt(0, bytes.data(), bytes.size(), &got);
-  if (FAILED(hr)) return hr;
-  bytes_ = std::move(bytes);
+  blocks_ = std::move(blocks);
   source_.reset();
   extents_.clear();
   extents_.shrink_to_fit();
@@ -87,15 +117,25 @@ HRESULT StreamContent::WriteAt(uint64_t position, const void* data, size_t count
   if (count == 0) return S_OK;
   HRESULT hr = MoveIntoMemory();
   if (FAILED(hr)) return hr;
-  if (position > bytes_.max_size() || count > bytes_.max_size() - position) return STG_E_INSUFFICIENTMEMORY;
-  uint64_t end = position + count;
+  if (position > UINT64_MAX - count) return STG_E_INSUFFICIENTMEMORY;
+  auto* in = static_cast<const uint8_t*>(data);
   try {
-    if (end > bytes_.size()) bytes_.resize(static_cast<size_t>(end));
+    if (position > size_) Append(nullptr, static_cast<size_t>(position - size_));
+    // Overwrite what exists, then append the rest.
+    size_t overlap = position < size_ ? static_cast<size_t>(std::min<uint64_t>(count, size_ - position)) : 0;
+    for (size_t done = 0; done < overlap;) {
+      uint64_t at = position + done;
+      std::vector<uint8_t>& block = blocks_[static_cast<size_t>(at / kBlockSize)];
+      size_t within = static_cast<size_t>(at % kBlockSize);
+      size_t take = std::min(block.size() - within, overlap - done);
+      std::memcpy(block.data() + within, in + done, take);
+      done += take;
+    }
+    Append(in + overlap, count - overlap);
   } catch (const std::exception&) {
+    ++generation_;
     return STG_E_INSUFFICIENTMEMORY;
   }
-  std::memcpy(bytes_.data() + position, data, count);
-  size_ = bytes_.size();
   ++generation_;
   return S_OK;
 }
@@ -109,19 +149,30 @@ HRESULT StreamContent::SetSize(uint64_t size) {
   }
   HRESULT hr = MoveIntoMemory();
   if (FAILED(hr)) return hr;
-  if (size > bytes_.max_size()) return STG_E_INSUFFICIENTMEMORY;
+  if (size < size_) {
+    size_t keepBlocks = static_cast<size_t>((size + kBlockSize - 1) / kBlockSize);
+    blocks_.resize(keepBlocks);
+    if (keepBlocks) blocks_.back().resize(static_cast<size_t>(size - (keepBlocks - 1) * uint64_t{kBlockSize}));
+    size_ = size;
+    return S_OK;
+  }
   try {
-    bytes_.resize(static_cast<size_t>(size));
+    Append(nullptr, static_cast<size_t>(size - size_));
   } catch (const std::exception&) {
     return STG_E_INSUFFICIENTMEMORY;
   }
-  size_ = size;
   return S_OK;
 }
 
 HRESULT StreamContent::CopyTo(ByteSink& sink) const {
-  if (!source_) return size_ ? sink.Write(bytes_.data(), static_cast<size_t>(size_)) : S_OK;
-  std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(size_, kCopyChunk)));
+  if (!source_) {
+    for (const auto& block : blocks_) {
+      HRESULT hr = sink.Write(block.data(), block.size());
+      if (FAILED(hr)) return hr;
+    }
+    return S_OK;
+  }
+  std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(size_, kBlockSize)));
   for (uint64_t done = 0; done < size_;) {
     size_t got = 0;
     HRESULT hr = ReadAt(done, buffer.data(), buffer.size(), &got);
@@ -134,7 +185,7 @@ HRESULT StreamContent::CopyTo(ByteSink& sink) const {
 }
 
 void StreamContent::SetFileBacked(std::shared_ptr<ByteSource> source, std::vector<Extent> extents, uint64_t size) {
-  std::vector<uint8_t>().swap(bytes_);
+  std::vector<std::vector<uint8_t>>().swap(blocks_);
   source_ = size ? std::move(source) : nullptr;
   extents_ = size ? std::move(extents) : std::vector<Extent>();
   size_ = size;

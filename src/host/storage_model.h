@@ -46,9 +46,13 @@ struct Extent {
 };
 
 // The bytes of one stream: either held in memory, or a list of runs in a
-// compound file that are read on demand.
+// compound file that are read on demand. In memory the bytes sit in blocks of
+// kBlockSize (all full but the last), so a stream grows without copying what
+// it already holds and large pieces go to and from files as they lie.
 class StreamContent {
  public:
+  static constexpr size_t kBlockSize = 1 << 20;
+
   uint64_t Size() const { return size_; }
   bool InMemory() const { return source_ == nullptr; }
   // Changes whenever the bytes change, so readers can keep caches.
@@ -67,9 +71,11 @@ class StreamContent {
 
  private:
   HRESULT MoveIntoMemory();
+  // Appends bytes (or zeros when `data` is null) at the end of the blocks.
+  void Append(const uint8_t* data, size_t count);
 
   uint64_t size_ = 0;
-  std::vector<uint8_t> bytes_;  // when in memory
+  std::vector<std::vector<uint8_t>> blocks_;  // when in memory
   std::shared_ptr<ByteSource> source_;
   std::vector<Extent> extents_;
   uint64_t generation_ = 0;
