@@ -244,7 +244,12 @@ HRESULT Document::Commit(DWORD flags) {
     dirty = false;
     return S_OK;
   }
-  HRESULT hr = ReplaceFile(path, *root, !(flags & STGC_DANGEROUSLYCOMMITMERELYTODISKCACHE), &source);
+  HRESULT hr;
+  try {
+    hr = ReplaceFile(path, *root, !(flags & STGC_DANGEROUSLYCOMMITMERELYTODISKCACHE), &source);
+  } catch (const std::exception&) {
+    hr = STG_E_INSUFFICIENTMEMORY;  // the tree still reads from the files it did
+  }
   if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "CompoundFile::Commit");
   dirty = false;
   return S_OK;
@@ -276,70 +281,83 @@ using namespace quorra::host::storage;
 namespace {
 constexpr const char* kTraceSource = "SERVICES/quorra/host/storage";
 
-HRESULT Traced(HRESULT hr, const char* operation) { return FAILED(hr) ? QUORRA_TRACE_FAIL(hr, operation) : hr; }
+// Runs an entry point's body: no exception leaves it, and a failure is traced.
+template <class Body>
+HRESULT Guarded(const char* operation, Body body) {
+  HRESULT hr;
+  try {
+    hr = body();
+  } catch (const std::exception&) {
+    hr = STG_E_INSUFFICIENTMEMORY;
+  }
+  return FAILED(hr) ? QUORRA_TRACE_FAIL(hr, operation) : hr;
+}
 }  // namespace
 
 extern "C" HRESULT StgCreateDocfile(const wchar_t* name, DWORD mode, DWORD reserved, IStorage** out) {
-  return Traced(CreateDocument(name, mode, reserved, out), "StgCreateDocfile");
+  return Guarded("StgCreateDocfile", [&] { return CreateDocument(name, mode, reserved, out); });
 }
 
 extern "C" HRESULT StgOpenStorage(const wchar_t* name, IStorage*, DWORD mode, SNB exclude, DWORD reserved,
                                   IStorage** out) {
-  return Traced(OpenDocument(name, mode, exclude, reserved, out), "StgOpenStorage");
+  return Guarded("StgOpenStorage", [&] { return OpenDocument(name, mode, exclude, reserved, out); });
 }
 
 extern "C" HRESULT StgIsStorageFile(const wchar_t* name) {
-  if (!name || !*name) return Traced(STG_E_INVALIDNAME, "StgIsStorageFile");
-  std::shared_ptr<ByteSource> source;
-  HRESULT hr = OpenFileSource(WidePathToUtf8(name), &source);
-  if (FAILED(hr)) return Traced(hr, "StgIsStorageFile");
-  uint8_t signature[sizeof(kSignature)];
-  if (source->Size() < kHeaderSize || FAILED(source->ReadAt(0, signature, sizeof(signature)))) return S_FALSE;
-  return std::memcmp(signature, kSignature, sizeof(signature)) == 0 ? S_OK : S_FALSE;
+  return Guarded("StgIsStorageFile", [&] {
+    if (!name || !*name) return STG_E_INVALIDNAME;
+    std::shared_ptr<ByteSource> source;
+    HRESULT hr = OpenFileSource(WidePathToUtf8(name), &source);
+    if (FAILED(hr)) return hr;
+    uint8_t signature[sizeof(kSignature)];
+    if (source->Size() < kHeaderSize || FAILED(source->ReadAt(0, signature, sizeof(signature)))) return S_FALSE;
+    return std::memcmp(signature, kSignature, sizeof(signature)) == 0 ? S_OK : S_FALSE;
+  });
 }
 
 extern "C" HRESULT JStgOpenStorage(const wchar_t* name, IStorage*, DWORD mode, SNB exclude, DWORD reserved,
                                    IStorage** out, DWORD) {
-  HRESULT hr = (mode & STGM_CREATE) ? (reserved ? STG_E_INVALIDPARAMETER : CreateDocument(name, mode, 0, out))
-                                    : OpenDocument(name, mode, exclude, reserved, out);
-  return Traced(hr, "JStgOpenStorage");
+  return Guarded("JStgOpenStorage", [&] {
+    if (mode & STGM_CREATE) return reserved ? STG_E_INVALIDPARAMETER : CreateDocument(name, mode, 0, out);
+    return OpenDocument(name, mode, exclude, reserved, out);
+  });
 }
 
 namespace quorra::host {
 
 HRESULT OpenStorageOnBytes(const void* data, size_t size, DWORD mode, IStorage** out) {
-  if (!out) return Traced(STG_E_INVALIDPOINTER, "OpenStorageOnBytes");
-  *out = nullptr;
-  if (!data && size) return Traced(STG_E_INVALIDPOINTER, "OpenStorageOnBytes");
-  HRESULT hr = ValidateMode(mode, false);
-  if (FAILED(hr)) return Traced(hr, "OpenStorageOnBytes");
-  auto document = std::make_shared<Document>();
-  document->mode = mode;
-  try {
+  return Guarded("OpenStorageOnBytes", [&] {
+    if (!out) return STG_E_INVALIDPOINTER;
+    *out = nullptr;
+    if (!data && size) return STG_E_INVALIDPOINTER;
+    HRESULT hr = ValidateMode(mode, false);
+    if (FAILED(hr)) return hr;
+    auto document = std::make_shared<Document>();
+    document->mode = mode;
     auto* bytes = static_cast<const uint8_t*>(data);
     document->source = MakeMemorySource(std::vector<uint8_t>(bytes, bytes + size));
-  } catch (const std::exception&) {
-    return Traced(STG_E_INSUFFICIENTMEMORY, "OpenStorageOnBytes");
-  }
-  hr = ReadCompoundFile(document->source, &document->root, nullptr);
-  if (FAILED(hr)) return Traced(hr, "OpenStorageOnBytes");
-  return Traced(NewStorageObject(std::move(document), nullptr, mode, true, out), "OpenStorageOnBytes");
+    hr = ReadCompoundFile(document->source, &document->root, nullptr);
+    if (FAILED(hr)) return hr;
+    return NewStorageObject(std::move(document), nullptr, mode, true, out);
+  });
 }
 
 HRESULT SaveStorageToBytes(IStorage* storage, std::vector<BYTE>* out) {
-  if (!storage || !out) return Traced(STG_E_INVALIDPOINTER, "SaveStorageToBytes");
-  out->clear();
-  std::shared_ptr<ElementNode> node = NodeOfStorage(storage);
-  if (!node) {
-    // Not one of ours: copy it into a memory storage first.
-    ComPtr<IStorage> copy;
-    HRESULT hr = CreateMemoryStorage(copy.Put());
-    if (SUCCEEDED(hr)) hr = storage->CopyTo(0, nullptr, nullptr, copy.Get());
-    if (FAILED(hr)) return Traced(hr, "SaveStorageToBytes");
-    node = NodeOfStorage(copy.Get());
-  }
-  VectorSink sink(out);
-  return Traced(WriteCompoundFile(*node, sink, nullptr), "SaveStorageToBytes");
+  return Guarded("SaveStorageToBytes", [&] {
+    if (!storage || !out) return STG_E_INVALIDPOINTER;
+    out->clear();
+    std::shared_ptr<ElementNode> node = NodeOfStorage(storage);
+    if (!node) {
+      // Not one of ours: copy it into a memory storage first.
+      ComPtr<IStorage> copy;
+      HRESULT hr = CreateMemoryStorage(copy.Put());
+      if (SUCCEEDED(hr)) hr = storage->CopyTo(0, nullptr, nullptr, copy.Get());
+      if (FAILED(hr)) return hr;
+      node = NodeOfStorage(copy.Get());
+    }
+    VectorSink sink(out);
+    return WriteCompoundFile(*node, sink, nullptr);
+  });
 }
 
 }  // namespace quorra::host

@@ -40,6 +40,18 @@ constexpr uint16_t kUnicodeKey = 3;
 
 HRESULT Traced(HRESULT hr, const char* operation) { return FAILED(hr) ? QUORRA_TRACE_FAIL(hr, operation) : hr; }
 
+// Runs an entry point's body: no exception leaves it, and a failure is traced.
+template <class Body>
+HRESULT Guarded(const char* operation, Body body) {
+  HRESULT hr;
+  try {
+    hr = body();
+  } catch (const std::exception&) {
+    hr = E_OUTOFMEMORY;
+  }
+  return Traced(hr, operation);
+}
+
 // Little-endian reads and writes on a stream; a short read is a failure.
 HRESULT ReadBytes(IStream* stream, void* buffer, ULONG count) {
   ULONG got = 0;
@@ -452,67 +464,69 @@ extern "C" HRESULT WriteClassStm(IStream* stream, REFCLSID clsid) {
 }
 
 extern "C" HRESULT OleLoadFromStream(IStream* stream, REFIID iid, void** out) {
-  if (!out) return quorra::host::Traced(E_POINTER, "OleLoadFromStream");
-  *out = nullptr;
-  if (!stream) return quorra::host::Traced(E_POINTER, "OleLoadFromStream");
-  ComPtr<IMoniker> moniker;
-  HRESULT hr;
-  try {
-    hr = quorra::host::LoadMoniker(stream, 0, &moniker);
-  } catch (const std::exception&) {
-    hr = E_OUTOFMEMORY;
-  }
-  if (SUCCEEDED(hr)) hr = moniker->QueryInterface(iid, out);
-  return quorra::host::Traced(hr, "OleLoadFromStream");
+  return quorra::host::Guarded("OleLoadFromStream", [&] {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!stream) return E_POINTER;
+    ComPtr<IMoniker> moniker;
+    HRESULT hr = quorra::host::LoadMoniker(stream, 0, &moniker);
+    return SUCCEEDED(hr) ? moniker->QueryInterface(iid, out) : hr;
+  });
 }
 
 extern "C" HRESULT OleSaveToStream(IPersistStream* object, IStream* stream) {
-  if (!stream) return quorra::host::Traced(E_POINTER, "OleSaveToStream");
-  // No object is saved as the null class id, as the system does.
-  if (!object) return WriteClassStm(stream, GUID_NULL);
-  CLSID clsid;
-  HRESULT hr = object->GetClassID(&clsid);
-  if (SUCCEEDED(hr)) hr = WriteClassStm(stream, clsid);
-  if (SUCCEEDED(hr)) hr = object->Save(stream, TRUE);
-  return quorra::host::Traced(hr, "OleSaveToStream");
+  return quorra::host::Guarded("OleSaveToStream", [&] {
+    if (!stream) return E_POINTER;
+    // No object is saved as the null class id, as the system does.
+    if (!object) return WriteClassStm(stream, GUID_NULL);
+    CLSID clsid;
+    HRESULT hr = object->GetClassID(&clsid);
+    if (SUCCEEDED(hr)) hr = WriteClassStm(stream, clsid);
+    return SUCCEEDED(hr) ? object->Save(stream, TRUE) : hr;
+  });
 }
 
 extern "C" HRESULT CreateFileMoniker(const wchar_t* path, IMoniker** out) {
-  if (!out) return quorra::host::Traced(E_POINTER, "CreateFileMoniker");
-  *out = nullptr;
-  if (!path) return quorra::host::Traced(E_INVALIDARG, "CreateFileMoniker");
-  *out = new (std::nothrow) quorra::host::FileMoniker(path);
-  return *out ? S_OK : quorra::host::Traced(E_OUTOFMEMORY, "CreateFileMoniker");
+  return quorra::host::Guarded("CreateFileMoniker", [&] {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!path) return E_INVALIDARG;
+    *out = new quorra::host::FileMoniker(path);
+    return S_OK;
+  });
 }
 
 extern "C" HRESULT CreateItemMoniker(const wchar_t* delimiter, const wchar_t* item, IMoniker** out) {
-  if (!out) return quorra::host::Traced(E_POINTER, "CreateItemMoniker");
-  *out = nullptr;
-  if (!item) return quorra::host::Traced(E_INVALIDARG, "CreateItemMoniker");
-  *out = new (std::nothrow) quorra::host::ItemMoniker(delimiter ? delimiter : L"", item);
-  return *out ? S_OK : quorra::host::Traced(E_OUTOFMEMORY, "CreateItemMoniker");
+  return quorra::host::Guarded("CreateItemMoniker", [&] {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!item) return E_INVALIDARG;
+    *out = new quorra::host::ItemMoniker(delimiter ? delimiter : L"", item);
+    return S_OK;
+  });
 }
 
 extern "C" HRESULT CreateGenericComposite(IMoniker* first, IMoniker* rest, IMoniker** out) {
-  using quorra::host::AsOurs;
-  if (!out) return quorra::host::Traced(E_POINTER, "CreateGenericComposite");
-  *out = nullptr;
-  if (!first && !rest) return quorra::host::Traced(E_INVALIDARG, "CreateGenericComposite");
-  if (!first || !rest) {
-    *out = first ? first : rest;
-    (*out)->AddRef();
-    return S_OK;
-  }
-  std::vector<ComPtr<IMoniker>> parts;
-  for (IMoniker* side : {first, rest}) {
-    quorra::host::MonikerBase* ours = AsOurs(side);
-    if (!ours) return quorra::host::Traced(E_INVALIDARG, "CreateGenericComposite");
-    if (ours->SystemKind() == MKSYS_GENERICCOMPOSITE) {
-      for (const auto& part : static_cast<quorra::host::CompositeMoniker*>(ours)->Parts()) parts.push_back(part);
-    } else {
-      parts.push_back(ComPtr<IMoniker>(side));
+  return quorra::host::Guarded("CreateGenericComposite", [&] {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!first && !rest) return E_INVALIDARG;
+    if (!first || !rest) {
+      *out = first ? first : rest;
+      (*out)->AddRef();
+      return S_OK;
     }
-  }
-  *out = new (std::nothrow) quorra::host::CompositeMoniker(std::move(parts));
-  return *out ? S_OK : quorra::host::Traced(E_OUTOFMEMORY, "CreateGenericComposite");
+    std::vector<ComPtr<IMoniker>> parts;
+    for (IMoniker* side : {first, rest}) {
+      quorra::host::MonikerBase* ours = quorra::host::AsOurs(side);
+      if (!ours) return E_INVALIDARG;
+      if (ours->SystemKind() == MKSYS_GENERICCOMPOSITE) {
+        for (const auto& part : static_cast<quorra::host::CompositeMoniker*>(ours)->Parts()) parts.push_back(part);
+      } else {
+        parts.push_back(ComPtr<IMoniker>(side));
+      }
+    }
+    *out = new quorra::host::CompositeMoniker(std::move(parts));
+    return S_OK;
+  });
 }

@@ -29,6 +29,18 @@ bool CanWrite(DWORD mode) { return (mode & 3) != STGM_READ; }
 
 HRESULT Traced(HRESULT hr, const char* operation) { return FAILED(hr) ? QUORRA_TRACE_FAIL(hr, operation) : hr; }
 
+// Runs one method's body: no exception leaves it, and a failure is traced.
+template <class Body>
+HRESULT Guarded(const char* operation, Body body) {
+  HRESULT hr;
+  try {
+    hr = body();
+  } catch (const std::exception&) {
+    hr = STG_E_INSUFFICIENTMEMORY;
+  }
+  return Traced(hr, operation);
+}
+
 wchar_t* CopyToTaskMemory(const std::wstring& text) {
   auto* out = static_cast<wchar_t*>(CoTaskMemAlloc((text.size() + 1) * sizeof(wchar_t)));
   if (out) std::memcpy(out, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
@@ -123,14 +135,16 @@ class ElementEnumerator final : public ComObject<IEnumSTATSTG> {
     if (fetched) *fetched = 0;
     if (!elements || (!fetched && count != 1)) return Traced(STG_E_INVALIDPOINTER, "EnumSTATSTG::Next");
     ULONG done = 0;
-    while (done < count && next_ < elements_->size()) {
-      HRESULT hr = FillStat((*elements_)[next_], nullptr, 0, STATFLAG_DEFAULT, &elements[done]);
-      if (FAILED(hr)) {
-        for (ULONG i = 0; i < done; ++i) CoTaskMemFree(elements[i].pwcsName);
-        return Traced(hr, "EnumSTATSTG::Next");
+    HRESULT hr = Guarded("EnumSTATSTG::Next", [&] {
+      for (; done < count && next_ < elements_->size(); ++done, ++next_) {
+        HRESULT filled = FillStat((*elements_)[next_], nullptr, 0, STATFLAG_DEFAULT, &elements[done]);
+        if (FAILED(filled)) return filled;
       }
-      ++done;
-      ++next_;
+      return S_OK;
+    });
+    if (FAILED(hr)) {
+      for (ULONG i = 0; i < done; ++i) CoTaskMemFree(elements[i].pwcsName);
+      return hr;
     }
     if (fetched) *fetched = done;
     return done == count ? S_OK : S_FALSE;
@@ -176,16 +190,16 @@ class StreamObject final : public ComObject<IStream> {
 
   HRESULT Read(void* buffer, ULONG count, ULONG* read) override {
     if (read) *read = 0;
-    return Traced(DoRead(buffer, count, read), "Stream::Read");
+    return Guarded("Stream::Read", [&] { return DoRead(buffer, count, read); });
   }
 
   HRESULT Write(const void* data, ULONG count, ULONG* written) override {
     if (written) *written = 0;
-    return Traced(DoWrite(data, count, written), "Stream::Write");
+    return Guarded("Stream::Write", [&] { return DoWrite(data, count, written); });
   }
 
   HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPosition) override {
-    return Traced(DoSeek(move.QuadPart, origin, newPosition), "Stream::Seek");
+    return Guarded("Stream::Seek", [&] { return DoSeek(move.QuadPart, origin, newPosition); });
   }
 
   HRESULT SetSize(ULARGE_INTEGER newSize) override {
@@ -200,7 +214,7 @@ class StreamObject final : public ComObject<IStream> {
   HRESULT CopyTo(IStream* target, ULARGE_INTEGER count, ULARGE_INTEGER* read, ULARGE_INTEGER* written) override {
     if (read) read->QuadPart = 0;
     if (written) written->QuadPart = 0;
-    return Traced(DoCopyTo(target, count.QuadPart, read, written), "Stream::CopyTo");
+    return Guarded("Stream::CopyTo", [&] { return DoCopyTo(target, count.QuadPart, read, written); });
   }
 
   HRESULT Commit(DWORD) override { return Traced(CheckUsable(), "Stream::Commit"); }
@@ -213,10 +227,11 @@ class StreamObject final : public ComObject<IStream> {
   }
 
   HRESULT Stat(STATSTG* stat, DWORD flags) override {
-    if (!stat) return Traced(STG_E_INVALIDPOINTER, "Stream::Stat");
-    HRESULT hr = CheckUsable();
-    if (SUCCEEDED(hr)) hr = FillStat(ElementSummary::Of(*node_), nullptr, mode_, flags, stat);
-    return Traced(hr, "Stream::Stat");
+    return Guarded("Stream::Stat", [&] {
+      if (!stat) return STG_E_INVALIDPOINTER;
+      HRESULT hr = CheckUsable();
+      return SUCCEEDED(hr) ? FillStat(ElementSummary::Of(*node_), nullptr, mode_, flags, stat) : hr;
+    });
   }
 
   HRESULT Clone(IStream** out) override {
@@ -369,68 +384,71 @@ class StorageObject final : public ComObject<IStorage> {
 
   HRESULT CreateStream(const wchar_t* name, DWORD mode, DWORD reserved1, DWORD reserved2, IStream** out) override {
     if (out) *out = nullptr;
-    return Traced(DoCreateStream(name, mode, reserved1, reserved2, out), "Storage::CreateStream");
+    return Guarded("Storage::CreateStream", [&] { return DoCreateStream(name, mode, reserved1, reserved2, out); });
   }
 
   HRESULT OpenStream(const wchar_t* name, void* reserved1, DWORD mode, DWORD reserved2, IStream** out) override {
     if (out) *out = nullptr;
-    return Traced(DoOpenStream(name, reserved1, mode, reserved2, out), "Storage::OpenStream");
+    return Guarded("Storage::OpenStream", [&] { return DoOpenStream(name, reserved1, mode, reserved2, out); });
   }
 
   HRESULT CreateStorage(const wchar_t* name, DWORD mode, DWORD reserved1, DWORD reserved2, IStorage** out) override {
     if (out) *out = nullptr;
-    return Traced(DoCreateStorage(name, mode, reserved1, reserved2, out), "Storage::CreateStorage");
+    return Guarded("Storage::CreateStorage", [&] { return DoCreateStorage(name, mode, reserved1, reserved2, out); });
   }
 
   HRESULT OpenStorage(const wchar_t* name, IStorage*, DWORD mode, SNB, DWORD reserved, IStorage** out) override {
     if (out) *out = nullptr;
-    return Traced(DoOpenStorage(name, mode, reserved, out), "Storage::OpenStorage");
+    return Guarded("Storage::OpenStorage", [&] { return DoOpenStorage(name, mode, reserved, out); });
   }
 
   HRESULT CopyTo(DWORD excludeCount, const IID* excludeIids, SNB exclude, IStorage* target) override {
-    return Traced(DoCopyTo(excludeCount, excludeIids, exclude, target), "Storage::CopyTo");
+    return Guarded("Storage::CopyTo", [&] { return DoCopyTo(excludeCount, excludeIids, exclude, target); });
   }
 
   HRESULT MoveElementTo(const wchar_t* name, IStorage* target, const wchar_t* newName, DWORD flags) override {
-    return Traced(DoMoveElementTo(name, target, newName, flags), "Storage::MoveElementTo");
+    return Guarded("Storage::MoveElementTo", [&] { return DoMoveElementTo(name, target, newName, flags); });
   }
 
   HRESULT Commit(DWORD flags) override {
-    HRESULT hr = CheckUsable();
-    if (SUCCEEDED(hr) && isRoot_) hr = document_->Commit(flags);
-    return Traced(hr, "Storage::Commit");
+    return Guarded("Storage::Commit", [&] {
+      HRESULT hr = CheckUsable();
+      return SUCCEEDED(hr) && isRoot_ ? document_->Commit(flags) : hr;
+    });
   }
 
   HRESULT Revert() override {
-    HRESULT hr = CheckUsable();
-    if (SUCCEEDED(hr) && isRoot_ && document_->Transacted()) hr = document_->Revert();
-    return Traced(hr, "Storage::Revert");
+    return Guarded("Storage::Revert", [&] {
+      HRESULT hr = CheckUsable();
+      return SUCCEEDED(hr) && isRoot_ && document_->Transacted() ? document_->Revert() : hr;
+    });
   }
 
   HRESULT EnumElements(DWORD reserved1, void* reserved2, DWORD reserved3, IEnumSTATSTG** out) override {
     if (out) *out = nullptr;
-    return Traced(DoEnumElements(reserved1, reserved2, reserved3, out), "Storage::EnumElements");
+    return Guarded("Storage::EnumElements", [&] { return DoEnumElements(reserved1, reserved2, reserved3, out); });
   }
 
   HRESULT DestroyElement(const wchar_t* name) override {
-    return Traced(DoDestroyElement(name), "Storage::DestroyElement");
+    return Guarded("Storage::DestroyElement", [&] { return DoDestroyElement(name); });
   }
 
   HRESULT RenameElement(const wchar_t* oldName, const wchar_t* newName) override {
-    return Traced(DoRenameElement(oldName, newName), "Storage::RenameElement");
+    return Guarded("Storage::RenameElement", [&] { return DoRenameElement(oldName, newName); });
   }
 
   HRESULT SetElementTimes(const wchar_t* name, const FILETIME* ctime, const FILETIME*,
                           const FILETIME* mtime) override {
-    ElementNode* element = nullptr;
-    HRESULT hr = CheckWritable();
-    if (SUCCEEDED(hr)) hr = name ? FindElement(name, &element) : (element = NodePtr().get(), S_OK);
-    if (SUCCEEDED(hr)) {
+    return Guarded("Storage::SetElementTimes", [&] {
+      ElementNode* element = NodePtr().get();
+      HRESULT hr = CheckWritable();
+      if (SUCCEEDED(hr) && name) hr = FindElement(name, &element);
+      if (FAILED(hr)) return hr;
       if (ctime) element->ctime = *ctime;
       if (mtime) element->mtime = *mtime;
       document_->MarkDirty();
-    }
-    return Traced(hr, "Storage::SetElementTimes");
+      return S_OK;
+    });
   }
 
   HRESULT SetClass(REFCLSID clsid) override {
@@ -453,14 +471,14 @@ class StorageObject final : public ComObject<IStorage> {
   }
 
   HRESULT Stat(STATSTG* stat, DWORD flags) override {
-    if (!stat) return Traced(STG_E_INVALIDPOINTER, "Storage::Stat");
-    HRESULT hr = CheckUsable();
-    if (SUCCEEDED(hr)) {
+    return Guarded("Storage::Stat", [&] {
+      if (!stat) return STG_E_INVALIDPOINTER;
+      HRESULT hr = CheckUsable();
+      if (FAILED(hr)) return hr;
       // The root of a file reports the file's path, as the system does.
       bool named = isRoot_ && !document_->displayPath.empty();
-      hr = FillStat(ElementSummary::Of(*NodePtr()), named ? &document_->displayPath : nullptr, mode_, flags, stat);
-    }
-    return Traced(hr, "Storage::Stat");
+      return FillStat(ElementSummary::Of(*NodePtr()), named ? &document_->displayPath : nullptr, mode_, flags, stat);
+    });
   }
 
  protected:
