@@ -15,8 +15,6 @@ namespace quorra::host::storage {
 
 namespace {
 
-constexpr size_t kCopyChunk = 1 << 20;
-
 class MemorySource final : public ByteSource {
  public:
   explicit MemorySource(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
