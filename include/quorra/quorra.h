@@ -16,6 +16,8 @@
 #include "quorra/host/identity.h"
 #include "quorra/host/kv_data.h"
 #include "quorra/host/scene_items.h"
+#include "quorra/host/compound_file.h"
+#include "quorra/host/moniker.h"
 
 // Library.
 #include "quorra/roadmap.h"

@@ -42,6 +42,10 @@ constexpr DWORD STGC_OVERWRITE = 1;
 constexpr DWORD STGC_ONLYIFCURRENT = 2;
 constexpr DWORD STGC_DANGEROUSLYCOMMITMERELYTODISKCACHE = 4;
 
+// MoveElementTo flags.
+constexpr DWORD STGMOVE_MOVE = 0;
+constexpr DWORD STGMOVE_COPY = 1;
+
 // Stat flags.
 constexpr DWORD STATFLAG_DEFAULT = 0;
 constexpr DWORD STATFLAG_NONAME = 1;
