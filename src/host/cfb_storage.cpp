@@ -281,16 +281,9 @@ using namespace quorra::host::storage;
 namespace {
 constexpr const char* kTraceSource = "SERVICES/quorra/host/storage";
 
-// Runs an entry point's body: no exception leaves it, and a failure is traced.
 template <class Body>
 HRESULT Guarded(const char* operation, Body body) {
-  HRESULT hr;
-  try {
-    hr = body();
-  } catch (const std::exception&) {
-    hr = STG_E_INSUFFICIENTMEMORY;
-  }
-  return FAILED(hr) ? QUORRA_TRACE_FAIL(hr, operation) : hr;
+  return quorra::host::RunGuarded(kTraceSource, __LINE__, operation, STG_E_INSUFFICIENTMEMORY, body);
 }
 }  // namespace
 

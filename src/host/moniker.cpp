@@ -38,18 +38,11 @@ constexpr uint16_t kEndServerNone = 0xFFFF;
 constexpr uint16_t kFileMonikerVersion = 0xDEAD;
 constexpr uint16_t kUnicodeKey = 3;
 
-HRESULT Traced(HRESULT hr, const char* operation) { return FAILED(hr) ? QUORRA_TRACE_FAIL(hr, operation) : hr; }
+HRESULT Traced(HRESULT hr, const char* operation) { return TraceIfFailed(hr, kTraceSource, __LINE__, operation); }
 
-// Runs an entry point's body: no exception leaves it, and a failure is traced.
 template <class Body>
 HRESULT Guarded(const char* operation, Body body) {
-  HRESULT hr;
-  try {
-    hr = body();
-  } catch (const std::exception&) {
-    hr = E_OUTOFMEMORY;
-  }
-  return Traced(hr, operation);
+  return RunGuarded(kTraceSource, __LINE__, operation, E_OUTOFMEMORY, body);
 }
 
 // Little-endian reads and writes on a stream; a short read is a failure.

@@ -27,18 +27,11 @@ constexpr size_t kCopyChunk = 1 << 20;
 bool CanRead(DWORD mode) { return (mode & 3) != STGM_WRITE; }
 bool CanWrite(DWORD mode) { return (mode & 3) != STGM_READ; }
 
-HRESULT Traced(HRESULT hr, const char* operation) { return FAILED(hr) ? QUORRA_TRACE_FAIL(hr, operation) : hr; }
+HRESULT Traced(HRESULT hr, const char* operation) { return TraceIfFailed(hr, kTraceSource, __LINE__, operation); }
 
-// Runs one method's body: no exception leaves it, and a failure is traced.
 template <class Body>
 HRESULT Guarded(const char* operation, Body body) {
-  HRESULT hr;
-  try {
-    hr = body();
-  } catch (const std::exception&) {
-    hr = STG_E_INSUFFICIENTMEMORY;
-  }
-  return Traced(hr, operation);
+  return RunGuarded(kTraceSource, __LINE__, operation, STG_E_INSUFFICIENTMEMORY, body);
 }
 
 wchar_t* CopyToTaskMemory(const std::wstring& text) {

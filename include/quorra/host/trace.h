@@ -4,6 +4,7 @@
 // and tests can capture what the library reports.
 #pragma once
 
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,24 @@ class ScopedDebugOutputCapture {
   DebugOutputSink previousSink_ = nullptr;
   void* previousUser_ = nullptr;
 };
+
+// Traces `hr` under `operation` when it is a failure; returns it either way.
+inline HRESULT TraceIfFailed(HRESULT hr, const char* source, int line, const char* operation) {
+  return hr < 0 ? ::HRerrEx(nullptr, nullptr, hr, nullptr, source, line, operation) : hr;
+}
+
+// Runs an entry point's body so that no exception leaves it: an exception
+// becomes `onException`; a failure is traced under `operation`.
+template <class Body>
+HRESULT RunGuarded(const char* source, int line, const char* operation, HRESULT onException, Body&& body) {
+  HRESULT hr;
+  try {
+    hr = body();
+  } catch (const std::exception&) {
+    hr = onException;
+  }
+  return TraceIfFailed(hr, source, line, operation);
+}
 
 }  // namespace quorra::host
 
