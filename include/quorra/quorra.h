@@ -18,6 +18,9 @@
 #include "quorra/host/scene_items.h"
 #include "quorra/host/compound_file.h"
 #include "quorra/host/moniker.h"
+#include "quorra/host/styles.h"
+#include "quorra/host/display.h"
+#include "quorra/host/container.h"
 
 // Library.
 #include "quorra/roadmap.h"
@@ -27,6 +30,7 @@
 #include "quorra/node_manager.h"
 #include "quorra/render_advise.h"
 #include "quorra/tree.h"
+#include "quorra/symbology.h"
 #include "quorra/site.h"
 #include "quorra/attachment.h"
 #include "quorra/occurrence.h"
