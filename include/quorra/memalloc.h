@@ -86,8 +86,9 @@ class StaticAllocator {
   HRESULT AllocateInitialBlock(size_t size);
   // `size` bytes from the current block, or from a new block of the block
   // size when too few remain. A request larger than the block size goes
-  // straight to the owner and is not tracked here (nor freed by Destroy: it
-  // goes with the owner's private heap). Null when memory cannot be had.
+  // straight to the owner and is not tracked here: Destroy does not free it
+  // (the owner's Free does, or the private heap's destruction). Null when
+  // memory cannot be had.
   void* Alloc(size_t size);
   // Does nothing: memory comes back only with Destroy.
   void Free(void* block, int size);
@@ -180,7 +181,8 @@ namespace quorra {
 
 // Tests only: replaces the "DISABLE_IDS_HEAP" value read at load, and answers
 // the previous one. Change it only while no MemoryAllocator holds memory: an
-// allocator frees to the heap of the mode it is in at the time.
+// allocator without a private heap that is switched to the private heap would
+// free its general-heap blocks to the wrong heap.
 bool SetIdsHeapDisabledForTesting(bool disabled);
 // The "DISABLE_IDS_HEAP" value in force.
 bool IsIdsHeapDisabled();
