@@ -25,9 +25,9 @@ const bool kProcessIsMultiThreaded = [] {
 }();
 
 void SetPerOp(benchmark::State& state, int64_t opsPerIteration) {
-  state.counters["per_op"] = benchmark::Counter(static_cast<double>(opsPerIteration),
-                                                   benchmark::Counter::kIsIterationInvariantRate |
-                                                       benchmark::Counter::kInvert);
+  state.counters["per_op"] =
+      benchmark::Counter(static_cast<double>(opsPerIteration),
+                         benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
   state.SetItemsProcessed(state.iterations() * opsPerIteration);
 }
 

@@ -127,7 +127,8 @@ TEST(MemAlloc, PoolObjectSizeIsRoundedToTheAlignment) {
     int alignment;
     ptrdiff_t spacing;
   };
-  const Case cases[] = {{20, 8, 24}, {24, 8, 24}, {1, 16, 16}, {10, 0, 10}, {12, 3, 12}, {3, 2, 8} /* free-list link */};
+  const Case cases[] = {{20, 8, 24}, {24, 8, 24}, {1, 16, 16},
+                        {10, 0, 10}, {12, 3, 12}, {3, 2, 8} /* free-list link */};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.size << " aligned to " << c.alignment);
     ObjectPool pool;  // no owner: general heap

@@ -257,7 +257,7 @@ HRESULT MemoryAllocator::Init() {
     DWORD growth;
   };
   static constexpr PoolConfig kPools[] = {
-      {sizeof(PartSite), 54},          {sizeof(AssemblySite), 11},   {sizeof(PartOccurrence), 898},
+      {sizeof(PartSite), 54},           {sizeof(AssemblySite), 11},     {sizeof(PartOccurrence), 898},
       {sizeof(AssemblyOccurrence), 42}, {sizeof(AttachmentNode), 2226},
   };
   static_assert(std::size(kPools) == quorra::kUnconfiguredPool);
