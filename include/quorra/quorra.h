@@ -34,3 +34,4 @@
 #include "quorra/site.h"
 #include "quorra/attachment.h"
 #include "quorra/occurrence.h"
+#include "quorra/memalloc.h"
