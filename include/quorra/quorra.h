@@ -18,6 +18,7 @@
 #include "quorra/host/scene_items.h"
 #include "quorra/host/compound_file.h"
 #include "quorra/host/moniker.h"
+#include "quorra/host/documents.h"
 
 // Library.
 #include "quorra/roadmap.h"

@@ -38,9 +38,24 @@ DWORD ReadWord(const BYTE* p) {
          static_cast<DWORD>(p[3]) << 24;
 }
 
+// True when `storage` holds an element of that name and type. Asked by
+// enumeration, so that probing for an absent element traces nothing.
+bool HasElement(IStorage* storage, const wchar_t* name, DWORD type) {
+  ComPtr<IEnumSTATSTG> elements;
+  if (FAILED(storage->EnumElements(0, nullptr, 0, elements.Put()))) return false;
+  bool found = false;
+  STATSTG stat;
+  while (!found && elements->Next(1, &stat, nullptr) == S_OK) {
+    found = stat.type == type && stat.pwcsName && EqualsNoCase(stat.pwcsName, name);
+    CoTaskMemFree(stat.pwcsName);
+  }
+  return found;
+}
+
 // Reads and checks the family stream of `storage`. STG_E_FILENOTFOUND when
 // there is none, STG_E_DOCFILECORRUPT when it is damaged.
 HRESULT ReadFamilyInfo(IStorage* storage, FamilyInfo* info) {
+  if (!HasElement(storage, FAMILY_INFO_STREAM, STGTY_STREAM)) return STG_E_FILENOTFOUND;
   ComPtr<IStream> stream;
   HRESULT hr = storage->OpenStream(FAMILY_INFO_STREAM, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.Put());
   if (FAILED(hr)) return hr;
@@ -289,6 +304,20 @@ HRESULT OpenSubstorageComponent(const wchar_t* fileName, DWORD mode, SNB exclude
     return S_OK;
   } catch (const std::exception&) {
     return QUORRA_TRACE_FAIL(E_OUTOFMEMORY, "JStgOpenStorage");
+  }
+}
+
+HRESULT GetFamilyMembers(IStorage* storage, std::vector<std::wstring>* members, DWORD* seed) {
+  if (!storage || !members) return E_POINTER;
+  try {
+    FamilyInfo info;
+    HRESULT hr = ReadFamilyInfo(storage, &info);
+    if (FAILED(hr)) return hr;
+    *members = std::move(info.members);
+    if (seed) *seed = info.seed;
+    return S_OK;
+  } catch (const std::exception&) {
+    return E_OUTOFMEMORY;
   }
 }
 

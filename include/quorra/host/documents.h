@@ -25,6 +25,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "quorra/host/storage.h"
 
@@ -82,7 +83,29 @@ DWORD SearchPathW(LPCWSTR path, LPCWSTR fileName, LPCWSTR extension, DWORD buffe
 
 }  // extern "C"
 
+// Late-bound document functions of the host modules, as the library calls
+// them (quorra::host::LateBoundFunction<...Signature>).
+//
+// "GetFamilyMemberStorage" of "hawser.dll": opens the member `memberName` of
+// the family document whose root is `family`, with `mode` (the loaders pass
+// STGM_PRIORITY), and hands out its storage. E_POINTER for null pointers,
+// E_INVALIDARG when `family` is no family or `memberName` none of its members,
+// else the storage open's result.
+using GetFamilyMemberStorageSignature = HRESULT(IStorage* family, const wchar_t* memberName, DWORD mode,
+                                                IStorage** member);
+using GetFamilyMemberStorageFunction = GetFamilyMemberStorageSignature*;
+// "JMGetPreviewBodyCacheId" of "gimbal.dll": the cache id of the preview body
+// of the part document at `path` (a sub-storage component is honoured), 0
+// when the document has none or cannot be read.
+using JMGetPreviewBodyCacheIdSignature = DWORD(const wchar_t* path);
+using JMGetPreviewBodyCacheIdFunction = JMGetPreviewBodyCacheIdSignature*;
+
 namespace quorra::host {
+
+// The members of a family document in stored order, and the seed's index.
+// STG_E_FILENOTFOUND when the storage is no family, STG_E_DOCFILECORRUPT for
+// a damaged "FamilyInfo" (not traced: callers probe with it).
+HRESULT GetFamilyMembers(IStorage* storage, std::vector<std::wstring>* members, DWORD* seed);
 
 // Splits a file name at its first '|': the file part and the component ("" when
 // there is none).
