@@ -350,12 +350,12 @@ std::wstring DisplayMemberStorageName(DWORD number) { return L"CBody" + std::to_
 DWORD DisplayMemberNumber(std::wstring_view name) {
   if (name.empty() || (name[0] != L'C' && name[0] != L'c') || name.size() <= 4) return 0;
   std::wstring_view kept = name.substr(0, name.size() - 4);
-  DWORD number = 0;
+  uint64_t number = 0;
   for (size_t i = 5; i < kept.size() && kept[i] >= L'0' && kept[i] <= L'9'; ++i) {
-    number = number * 10 + static_cast<DWORD>(kept[i] - L'0');
-    if (number > 99999999u) break;
+    number = number * 10 + static_cast<uint64_t>(kept[i] - L'0');
+    if (number > 0xFFFFFFFFu) return 0;  // no member number
   }
-  return number;
+  return static_cast<DWORD>(number);
 }
 
 DisplayData MakeBoxDisplay(double sizeX, double sizeY, double sizeZ) {
@@ -412,7 +412,9 @@ DisplayData MakeGearDisplay(double radius, double toothHeight, int teeth, double
   }
   std::vector<DisplayMesh> levels(1);
   AddPrism(levels[0], profile, -width / 2, width / 2);
-  for (int segments : {32, 8}) {
+  // Coarser levels never hold more triangles than the toothed one.
+  const int fine = std::min(32, 4 * teeth);
+  for (int segments : {fine, std::min(8, fine)}) {
     DisplayMesh mesh;
     mesh.tolerance = toothHeight / 2 + ChordError(radius, segments);
     AddPrism(mesh, Circle(radius, segments), -width / 2, width / 2);

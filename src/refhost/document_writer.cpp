@@ -1,8 +1,10 @@
 // Writing assembly, part, weldment and family documents through the
 // compound-file engine.
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <set>
 
@@ -84,28 +86,30 @@ HRESULT CreateChildStorage(IStorage* parent, const wchar_t* name, IStorage** out
   return parent->CreateStorage(name, kCreateMode, 0, 0, out);
 }
 
-// Creates (or atomically replaces) the document at `path`, lets `fill` write
-// its elements and commits. Nothing of a failed document is left on disk: a
-// file that existed keeps its old content, a new one is removed.
+// Creates (or replaces) the document at `path`: `fill` writes its elements
+// into a new file beside it, which is committed and then renamed over the
+// path. A failed document leaves nothing behind and the old file as it was.
 template <class Fill>
 HRESULT WriteDocument(const wchar_t* path, const char* operation, Fill fill) {
   if (!path || !*path) return QUORRA_TRACE_FAIL(E_INVALIDARG, operation);
-  const std::string fsPath = host::ToUtf8(path);
-  struct stat info;
-  const bool existed = ::stat(fsPath.c_str(), &info) == 0;
+  static std::atomic<unsigned> counter{0};
+  const std::wstring temporary = host::FormatWide(L"%s.writing-%d-%u", path, static_cast<int>(::getpid()),
+                                                  counter.fetch_add(1, std::memory_order_relaxed));
+  const std::string fsTemporary = host::ToUtf8(temporary);
   HRESULT hr;
   try {
     ComPtr<IStorage> root;
-    hr = StgCreateDocfile(path, kCreateMode | STGM_TRANSACTED, 0, root.Put());
+    hr = StgCreateDocfile(temporary.c_str(), kCreateMode | STGM_TRANSACTED, 0, root.Put());
     if (SUCCEEDED(hr)) hr = fill(root.Get());
     // The documents are rewritten at will: the disk cache is enough.
     if (SUCCEEDED(hr)) hr = root->Commit(STGC_DANGEROUSLYCOMMITMERELYTODISKCACHE);
-    if (FAILED(hr) && root) root->Revert();
   } catch (const std::exception&) {
     hr = E_OUTOFMEMORY;
   }
+  if (SUCCEEDED(hr) && ::rename(fsTemporary.c_str(), host::ToUtf8(path).c_str()) != 0)
+    hr = errno == EACCES || errno == EPERM || errno == EROFS || errno == EISDIR ? STG_E_ACCESSDENIED : STG_E_WRITEFAULT;
   if (FAILED(hr)) {
-    if (!existed) ::unlink(fsPath.c_str());
+    ::unlink(fsTemporary.c_str());
     return QUORRA_TRACE_FAIL(hr, operation);
   }
   return S_OK;

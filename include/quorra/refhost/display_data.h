@@ -84,7 +84,8 @@ HRESULT ReadDisplayDataForCache(IStorage* display, DWORD cacheId, DisplayData* o
 // "CBody<N>.dsp".
 std::wstring DisplayMemberStorageName(DWORD number);
 // The member number a loader reads from an element name (0 when the name does
-// not begin with "C"/"c" or holds no number where one is expected).
+// not begin with "C"/"c", holds no number where one is expected, or one
+// beyond 32 bits).
 DWORD DisplayMemberNumber(std::wstring_view name);
 
 // Meshes of simple solids, centred on the origin, with the box of their
