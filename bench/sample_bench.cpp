@@ -33,9 +33,9 @@ class Scratch {
 void Report(benchmark::State& state, const SampleSummary& summary) {
   state.counters["documents"] = static_cast<double>(summary.documents);
   state.counters["occurrences"] = static_cast<double>(summary.expectedOccurrences);
-  state.counters["occurrences/s"] = benchmark::Counter(static_cast<double>(summary.expectedOccurrences) *
-                                                           static_cast<double>(state.iterations()),
-                                                       benchmark::Counter::kIsRate);
+  state.counters["occurrences/s"] =
+      benchmark::Counter(static_cast<double>(summary.expectedOccurrences) * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate);
 }
 
 void BM_WriteSample(benchmark::State& state) {

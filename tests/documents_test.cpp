@@ -260,7 +260,7 @@ TEST_F(Documents, MemberNumbersFollowTheLoadersRule) {
     const wchar_t* name;
     DWORD number;
   } cases[] = {{L"CBody12.dsp", 12}, {L"cBody7_xyz", 7}, {L"CBody.dsp", 0}, {L"Body12.dsp", 0},
-               {L"C1234567890", 56}, {L"CBody", 0},     {L"", 0},           {L"CBodyX1.dsp", 0}};
+               {L"C1234567890", 56}, {L"CBody", 0},      {L"", 0},          {L"CBodyX1.dsp", 0}};
   for (const Case& c : cases) EXPECT_EQ(DisplayMemberNumber(c.name), c.number) << c.name;
   EXPECT_EQ(DisplayMemberNumber(DisplayMemberStorageName(4000000000u)), 4000000000u);
   EXPECT_EQ(DisplayMemberNumber(L"CBody4294967296.dsp"), 0u);
@@ -287,8 +287,7 @@ TEST_F(Documents, FamiliesNameTheirSeedAndHandOutMembers) {
   // Through hawser.dll as the loader reaches it: loaded for the call.
   HMODULE hawser = JLoadLibrary(L"hawser.dll", 0);
   ASSERT_NE(hawser, nullptr);
-  static quorra::host::LateBoundFunction<GetFamilyMemberStorageSignature> late(L"hawser.dll",
-                                                                                "GetFamilyMemberStorage");
+  static quorra::host::LateBoundFunction<GetFamilyMemberStorageSignature> late(L"hawser.dll", "GetFamilyMemberStorage");
   GetFamilyMemberStorageFunction getMember = late.Get();
   ASSERT_NE(getMember, nullptr);
   ComPtr<IStorage> member;
@@ -328,8 +327,8 @@ TEST_F(Documents, PartFamilyMasterShowsItsSeed) {
   EXPECT_TRUE(SameDisplay(m6, family.members[0].document.display));
 
   // Names the family cannot hold.
-  for (auto [name, seedName] : {std::pair{L"Display", L"Display"}, {L"m8", L"M8"}, {L"A|B", L"M8"},
-                                {L"", L"M8"}, {L"M7", L"M9"}}) {
+  for (auto [name, seedName] :
+       {std::pair{L"Display", L"Display"}, {L"m8", L"M8"}, {L"A|B", L"M8"}, {L"", L"M8"}, {L"M7", L"M9"}}) {
     PartFamilyDocument bad = family;
     bad.members[0].name = name;
     bad.seed = seedName;
@@ -347,19 +346,17 @@ TEST_F(Documents, DamagedFamilyInfoIsRejected) {
   };
   std::vector<BYTE> truncated(good.begin(), good.end() - 1), longer = good;
   longer.push_back(0);
-  const std::vector<std::vector<BYTE>> damaged = {
-      with(0, 'X'),  // signature
-      with(4, 2),    // version
-      with(8, 0),    // no members
-      with(12, 2),   // seed past the members
-      with(16, 0),   // empty name
-      with(16, 32),  // name longer than an element name
-      truncated, longer};
+  const std::vector<std::vector<BYTE>> damaged = {with(0, 'X'),  // signature
+                                                  with(4, 2),    // version
+                                                  with(8, 0),    // no members
+                                                  with(12, 2),   // seed past the members
+                                                  with(16, 0),   // empty name
+                                                  with(16, 32),  // name longer than an element name
+                                                  truncated,    longer};
   for (size_t i = 0; i < damaged.size(); ++i) {
     ComPtr<IStorage> storage;
     ASSERT_EQ(quorra::host::CreateMemoryStorage(storage.Put()), S_OK);
-    ASSERT_EQ(quorra::test::PutStream(storage.Get(), L"FamilyInfo",
-                                      std::string(damaged[i].begin(), damaged[i].end())),
+    ASSERT_EQ(quorra::test::PutStream(storage.Get(), L"FamilyInfo", std::string(damaged[i].begin(), damaged[i].end())),
               S_OK);
     EXPECT_FALSE(IsFileFamilyByStorage(storage.Get())) << i;
     wchar_t seed[32];
@@ -420,7 +417,9 @@ TEST_F(Documents, StorageOpenWithAComponentOpensTheMember) {
   DisplayData data;
   ASSERT_EQ(ReadDisplayData(Sub(small.Get(), L"Display").Get(), &data), S_OK);
   EXPECT_DOUBLE_EQ(data.box.high[0], 0.5);
-  EXPECT_EQ(quorra::host::SaveStorageToBytes(small.Get(), new std::vector<BYTE>), S_OK);
+  std::vector<BYTE> image;
+  EXPECT_EQ(quorra::host::SaveStorageToBytes(small.Get(), &image), S_OK);  // the engine sees the member itself
+  EXPECT_GT(image.size(), 512u);
 
   // Every read mode the loaders use works; writing is refused.
   for (DWORD mode : {0x40u, 0x10u, 0x10040u}) {
@@ -490,16 +489,16 @@ TEST_F(PathSearch, FindsNamesInOrderOfDirectories) {
     const wchar_t* extension;
     std::string found;
   } cases[] = {
-      {assembly, L"a.par", L".par", Real("asm/a.par")},       // the assembly's directory
-      {L".", L"a.par", L".par", Real("cwd/a.par")},           // then the current one
-      {L"", L"c.par", nullptr, Real("cwd/c.par")},            // no path: the current directory
-      {assembly, L"c.par", L".par", ""},                       // only the directories given
+      {assembly, L"a.par", L".par", Real("asm/a.par")},          // the assembly's directory
+      {L".", L"a.par", L".par", Real("cwd/a.par")},              // then the current one
+      {L"", L"c.par", nullptr, Real("cwd/c.par")},               // no path: the current directory
+      {assembly, L"c.par", L".par", ""},                         // only the directories given
       {assembly + L";.", L"c.par", nullptr, Real("cwd/c.par")},  // a list
-      {assembly, L"a", L".par", Real("asm/a.par")},           // the default extension
-      {assembly, L"b", L".par", ""},                           // .par first: b.par is not there
+      {assembly, L"a", L".par", Real("asm/a.par")},              // the default extension
+      {assembly, L"b", L".par", ""},                             // .par first: b.par is not there
       {assembly, L"b", L".psm", Real("asm/b.psm")},
-      {assembly, L"b.psm", L".par", Real("asm/b.psm")},       // a name with one keeps its own
-      {assembly, L"folder.par", nullptr, ""},                  // directories are not files
+      {assembly, L"b.psm", L".par", Real("asm/b.psm")},  // a name with one keeps its own
+      {assembly, L"folder.par", nullptr, ""},            // directories are not files
       {assembly, L"sub/d.par", nullptr, Real("asm/sub/d.par")},
       {L".", Widen(dir_.File("asm/b.psm")), nullptr, Real("asm/b.psm")},  // absolute: as given
       // Windows names that do not exist here: found by base name.
@@ -633,12 +632,11 @@ TEST_F(Documents, OlefileListsTheWrittenStreams) {
   std::vector<BYTE> attachments = quorra::test::ReadRootStream(Widen(dir_.File("a.asm")), L"Attachments");
   std::vector<BYTE> display;
   ASSERT_EQ(EncodeDisplayData(part.display, &display), S_OK);
-  const std::string expected = "Attachments=" + std::to_string(attachments.size()) + "\n" +
-                               "Display/CBody3.dsp/DisplayData=" +
-                               std::to_string(64 + 16 + part.display.levels.back().positions.size() * 4 +
-                                              part.display.levels.back().indices.size() * 4) +
-                               ";Display/DisplayData=" + std::to_string(display.size()) +
-                               ";Display/PreviewBody=4;TARVEX/BodyP01=52\n";
+  const std::string expected =
+      "Attachments=" + std::to_string(attachments.size()) + "\n" + "Display/CBody3.dsp/DisplayData=" +
+      std::to_string(64 + 16 + part.display.levels.back().positions.size() * 4 +
+                     part.display.levels.back().indices.size() * 4) +
+      ";Display/DisplayData=" + std::to_string(display.size()) + ";Display/PreviewBody=4;TARVEX/BodyP01=52\n";
   EXPECT_EQ(text, expected);
 }
 

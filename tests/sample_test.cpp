@@ -129,16 +129,15 @@ TEST(Sample, CountsAgreeWithAWalkOfTheDocuments) {
     uint64_t seed;
     SampleNames names;
   } cases[] = {
-      {1, 1, 1, 1, SampleNames::kBaseName},  {3, 4, 8, 1, SampleNames::kBaseName},
-      {4, 5, 3, 7, SampleNames::kAbsolute}, {3, 7, 40, 99, SampleNames::kWindows},
-      {5, 2, 1, 3, SampleNames::kBaseName},
+      {1, 1, 1, 1, SampleNames::kBaseName},  {3, 4, 8, 1, SampleNames::kBaseName}, {4, 5, 3, 7, SampleNames::kAbsolute},
+      {3, 7, 40, 99, SampleNames::kWindows}, {5, 2, 1, 3, SampleNames::kBaseName},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.depth << "/" << c.fanout << "/" << c.parts);
     TempDir dir;
     SampleSummary summary;
     ASSERT_EQ(WriteSample(Widen(dir.Path()).c_str(), {c.depth, c.fanout, c.parts, c.seed, c.names}, &summary), S_OK);
-    EXPECT_EQ(summary.documents, dir.Entries().size());  // nothing unreachable written
+    EXPECT_EQ(summary.documents, dir.Entries().size());                     // nothing unreachable written
     EXPECT_EQ(summary.siteReaderOccurrences, summary.expectedOccurrences);  // no weldments
     ExpectWalkMatches(summary);
   }
@@ -168,27 +167,15 @@ TEST(Sample, SameSeedSameDocuments) {
     SampleSummary summary;
     EXPECT_EQ(WriteSample(Widen(dir.Path()).c_str(), {3, 5, 6, seed, SampleNames::kBaseName}, &summary), S_OK);
     std::map<std::string, std::vector<BYTE>> content;
-    for (const std::string& file : dir.Entries()) {
-      const std::wstring path = Widen(dir.File(file));
-      content[file] = quorra::test::ReadRootStream(path, L"Attachments");
-      ComPtr<IStorage> root, display;
-      StgOpenStorage(path.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0, root.Put());
-      if (SUCCEEDED(root->OpenStorage(L"Display", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0,
-                                      display.Put()))) {
-        DisplayData data;
-        EXPECT_EQ(ReadDisplayData(display.Get(), &data), S_OK);
-        std::vector<BYTE> bytes;
-        EncodeDisplayData(data, &bytes);
-        content[file + "/Display"] = bytes;
-      }
-    }
+    for (const std::string& file : dir.Entries())
+      content[file] = quorra::test::ReadRootStream(Widen(dir.File(file)), L"Attachments");
     return content;
   };
   const auto first = streams(42);
   EXPECT_EQ(first, streams(42));
   const auto other = streams(43);
-  EXPECT_NE(first, other);
-  EXPECT_EQ(first.size(), other.size());  // the seed changes layout and shapes, not the structure
+  EXPECT_NE(first, other);                // the seed changes the layout
+  EXPECT_EQ(first.size(), other.size());  // and not the structure
 }
 
 TEST(Sample, GearboxIsAProductWithReuseAndAWeldment) {
@@ -203,9 +190,6 @@ TEST(Sample, GearboxIsAProductWithReuseAndAWeldment) {
   EXPECT_EQ(summary.expectedSites, summary.siteReaderSites + 4);
   EXPECT_EQ(summary.expectedOccurrences, summary.siteReaderOccurrences + 2 * 4);
   ExpectWalkMatches(summary);
-  for (const char* name : {"gearbox.asm", "housing.par", "bearing_cap.asm", "mounting_foot.pwd", "output_gear.par",
-                           "inspection_cover.psm"})
-    EXPECT_TRUE(std::filesystem::exists(dir.File(name))) << name;
 
   // The bearing cap sub-assembly is placed six times in the top.
   quorra::test::ReadAttachments read;
@@ -220,9 +204,9 @@ TEST(Sample, GearboxIsAProductWithReuseAndAWeldment) {
 TEST(Sample, RefusesBadOptionsAndUnwritableDirectories) {
   TempDir dir;
   const SampleOptions bad[] = {
-      {0, 3, 3, 1, SampleNames::kBaseName},        {kMaxSampleDepth + 1, 3, 3, 1, SampleNames::kBaseName},
-      {2, 0, 3, 1, SampleNames::kBaseName},        {2, kMaxSampleFanout + 1, 3, 1, SampleNames::kBaseName},
-      {2, 3, 0, 1, SampleNames::kBaseName},        {2, 3, kMaxSampleParts + 1, 1, SampleNames::kBaseName},
+      {0, 3, 3, 1, SampleNames::kBaseName},    {kMaxSampleDepth + 1, 3, 3, 1, SampleNames::kBaseName},
+      {2, 0, 3, 1, SampleNames::kBaseName},    {2, kMaxSampleFanout + 1, 3, 1, SampleNames::kBaseName},
+      {2, 3, 0, 1, SampleNames::kBaseName},    {2, 3, kMaxSampleParts + 1, 1, SampleNames::kBaseName},
       {16, 100, 3, 1, SampleNames::kBaseName},  // 10^30 occurrences
   };
   for (const SampleOptions& options : bad) {
@@ -275,13 +259,11 @@ TEST(SampleTool, WritesAndReportsOrFailsOnOneLine) {
     int exitCode;
   } cases[] = {
       {"sample " + dir.File("x") + " --depth -1", 2},
-      {"sample " + dir.File("x") + " --depth 17", 2},
       {"sample " + dir.File("x") + " --fanout 0", 2},
       {"sample " + dir.File("x") + " --parts 12abc", 2},
       {"sample " + dir.File("x") + " --depth 16 --fanout 1000", 2},
       {"sample " + dir.File("x") + " --gearbox --depth 2", 2},
       {"sample " + dir.File("x") + " --names dos", 2},
-      {"sample " + dir.File("x") + " --colour red", 2},
       {"sample", 2},
       {"sample " + dir.File("file/inside"), 1},
   };

@@ -279,9 +279,7 @@ void SplitSubstorageComponent(std::wstring_view fileName, std::wstring_view* fil
   *component = fileName.substr(bar + 1);
 }
 
-bool IsMasterComponent(std::wstring_view component) {
-  return component == std::wstring_view(kMasterComponent, 7);
-}
+bool IsMasterComponent(std::wstring_view component) { return component == std::wstring_view(kMasterComponent, 7); }
 
 HRESULT OpenSubstorageComponent(const wchar_t* fileName, DWORD mode, SNB exclude, IStorage** out) {
   if (!out) return STG_E_INVALIDPOINTER;

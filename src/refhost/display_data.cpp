@@ -252,8 +252,8 @@ HRESULT ValidateDisplayData(const DisplayData& data) {
   for (size_t l = 0; valid && l < data.levels.size(); ++l) {
     const DisplayMesh& level = data.levels[l];
     valid = level.positions.size() % 3 == 0 && level.indices.size() % 3 == 0 &&
-            CountsAreValid(level.positions.size() / 3, level.indices.size() / 3) && LevelIsValid(level, data.box, slack) &&
-            (l == 0 || FollowsLevel(data.levels[l - 1], level));
+            CountsAreValid(level.positions.size() / 3, level.indices.size() / 3) &&
+            LevelIsValid(level, data.box, slack) && (l == 0 || FollowsLevel(data.levels[l - 1], level));
   }
   return valid ? S_OK : QUORRA_TRACE_FAIL(E_INVALIDARG, "DisplayData::Validate");
 }
@@ -365,11 +365,11 @@ DisplayData MakeBoxDisplay(double sizeX, double sizeY, double sizeZ) {
   const tagGVector x{sizeX, 0, 0}, y{0, sizeY, 0}, z{0, 0, sizeZ};
   for (int n : {4, 1}) {
     DisplayMesh mesh;
-    AddGridFace(mesh, low, y, x, n);   // bottom, facing -z
+    AddGridFace(mesh, low, y, x, n);                 // bottom, facing -z
     AddGridFace(mesh, high, x * -1.0, y * -1.0, n);  // top, facing +z
-    AddGridFace(mesh, low, x, z, n);   // front, facing -y
+    AddGridFace(mesh, low, x, z, n);                 // front, facing -y
     AddGridFace(mesh, high, z * -1.0, x * -1.0, n);  // back, facing +y
-    AddGridFace(mesh, low, z, y, n);   // left, facing -x
+    AddGridFace(mesh, low, z, y, n);                 // left, facing -x
     AddGridFace(mesh, high, y * -1.0, z * -1.0, n);  // right, facing +x
     levels.push_back(std::move(mesh));
   }

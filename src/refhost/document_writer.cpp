@@ -327,9 +327,8 @@ HRESULT WriteWeldmentDocument(const wchar_t* path, const WeldmentDocument& docum
 }
 
 HRESULT WriteFamilyDocument(const wchar_t* path, const AssemblyFamilyDocument& document) {
-  return WriteDocument(path, "DocumentWriter::WriteFamily", [&](IStorage* root) {
-    return WriteFamily(root, document, WriteAssemblyStorage);
-  });
+  return WriteDocument(path, "DocumentWriter::WriteFamily",
+                       [&](IStorage* root) { return WriteFamily(root, document, WriteAssemblyStorage); });
 }
 
 HRESULT WriteFamilyDocument(const wchar_t* path, const PartFamilyDocument& document) {

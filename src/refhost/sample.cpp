@@ -48,22 +48,32 @@ struct Shape {
 
   DisplayData Make() const {
     switch (kind) {
-      case kCylinder: return MakeCylinderDisplay(a, b);
-      case kTube: return MakeTubeDisplay(a, b, c);
-      case kGear: return MakeGearDisplay(a, b, teeth, c);
-      case kBolt: return MakeBoltDisplay(a, b, c, c * 0.7);
-      case kBox: break;
+      case kCylinder:
+        return MakeCylinderDisplay(a, b);
+      case kTube:
+        return MakeTubeDisplay(a, b, c);
+      case kGear:
+        return MakeGearDisplay(a, b, teeth, c);
+      case kBolt:
+        return MakeBoltDisplay(a, b, c, c * 0.7);
+      case kBox:
+        break;
     }
     return MakeBoxDisplay(a, b, c);
   }
   // A rough extent, for laying out placements.
   double Extent() const {
     switch (kind) {
-      case kCylinder: return std::max(2 * a, b);
-      case kTube: return std::max(2 * b, c);
-      case kGear: return std::max(2 * a + b, c);
-      case kBolt: return std::max(c, b + c);
-      case kBox: break;
+      case kCylinder:
+        return std::max(2 * a, b);
+      case kTube:
+        return std::max(2 * b, c);
+      case kGear:
+        return std::max(2 * a + b, c);
+      case kBolt:
+        return std::max(c, b + c);
+      case kBox:
+        break;
     }
     return std::max({a, b, c});
   }
@@ -78,11 +88,11 @@ Shape Bolt(double radius, double length, double head) { return {Shape::kBolt, ra
 struct Planned {
   enum Kind { kAssembly, kPart, kWeldment } kind = kPart;
   std::wstring fileName;
-  Shape shape;                                        // parts
-  bool kernelGeometry = true;                         // parts
-  DWORD previewBodyId = 0;                            // parts
-  std::vector<std::pair<DWORD, Shape>> members;       // weldments
-  std::vector<std::pair<size_t, tagG4x4>> children;   // assemblies: document, placement
+  Shape shape;                                       // parts
+  bool kernelGeometry = true;                        // parts
+  DWORD previewBodyId = 0;                           // parts
+  std::vector<std::pair<DWORD, Shape>> members;      // weldments
+  std::vector<std::pair<size_t, tagG4x4>> children;  // assemblies: document, placement
   double extent = 0;
 };
 
@@ -150,11 +160,16 @@ double LayOut(Plan& plan, Planned& assembly, const std::vector<size_t>& children
 Shape RandomShape(Random& random) {
   const double size = random.Between(10, 50);
   switch (random.Below(5)) {
-    case 0: return Box(size, random.Between(5, 50), random.Between(5, 50));
-    case 1: return Cylinder(size / 4, random.Between(20, 120));
-    case 2: return Tube(size / 4, size / 2, random.Between(5, 30));
-    case 3: return Gear(size, 12 + static_cast<int>(random.Below(40)), random.Between(8, 25));
-    default: return Bolt(size / 10, random.Between(15, 80), size / 3);
+    case 0:
+      return Box(size, random.Between(5, 50), random.Between(5, 50));
+    case 1:
+      return Cylinder(size / 4, random.Between(20, 120));
+    case 2:
+      return Tube(size / 4, size / 2, random.Between(5, 30));
+    case 3:
+      return Gear(size, 12 + static_cast<int>(random.Below(40)), random.Between(8, 25));
+    default:
+      return Bolt(size / 10, random.Between(15, 80), size / 3);
   }
 }
 
@@ -256,22 +271,31 @@ Plan PlanGearbox() {
   const size_t sightGlass = part(L"sight_glass.par", Tube(10, 16, 8));
 
   // Shafts lie along their local z: gear at 0, bearings near the ends.
-  const size_t inputAssembly =
-      assembly(L"input_shaft.asm",
-               {{inputShaft, At(0, 0, 0)}, {pinion, At(0, 0, -30)}, {key, At(0, 14, -30)},
-                {bearingSmall, At(0, 0, -92)}, {bearingSmall, At(0, 0, 92)}, {sealSmall, At(0, 0, 108)}},
-               300);
-  const size_t middleAssembly =
-      assembly(L"intermediate_shaft.asm",
-               {{middleShaft, At(0, 0, 0)}, {middleGear, At(0, 0, -30)}, {middlePinion, At(0, 0, 30)},
-                {key, At(0, 16, -30)}, {key, At(0, 16, 30)}, {bearingSmall, At(0, 0, -92)},
-                {bearingSmall, At(0, 0, 92)}},
-               220);
-  const size_t outputAssembly =
-      assembly(L"output_shaft.asm",
-               {{outputShaft, At(0, 0, 0)}, {outputGear, At(0, 0, 30)}, {key, At(0, 19, 30)},
-                {bearingLarge, At(0, 0, -92)}, {bearingLarge, At(0, 0, 92)}, {sealLarge, At(0, 0, -110)}},
-               320);
+  const size_t inputAssembly = assembly(L"input_shaft.asm",
+                                        {{inputShaft, At(0, 0, 0)},
+                                         {pinion, At(0, 0, -30)},
+                                         {key, At(0, 14, -30)},
+                                         {bearingSmall, At(0, 0, -92)},
+                                         {bearingSmall, At(0, 0, 92)},
+                                         {sealSmall, At(0, 0, 108)}},
+                                        300);
+  const size_t middleAssembly = assembly(L"intermediate_shaft.asm",
+                                         {{middleShaft, At(0, 0, 0)},
+                                          {middleGear, At(0, 0, -30)},
+                                          {middlePinion, At(0, 0, 30)},
+                                          {key, At(0, 16, -30)},
+                                          {key, At(0, 16, 30)},
+                                          {bearingSmall, At(0, 0, -92)},
+                                          {bearingSmall, At(0, 0, 92)}},
+                                         220);
+  const size_t outputAssembly = assembly(L"output_shaft.asm",
+                                         {{outputShaft, At(0, 0, 0)},
+                                          {outputGear, At(0, 0, 30)},
+                                          {key, At(0, 19, 30)},
+                                          {bearingLarge, At(0, 0, -92)},
+                                          {bearingLarge, At(0, 0, 92)},
+                                          {sealLarge, At(0, 0, -110)}},
+                                         320);
   std::vector<std::pair<size_t, tagG4x4>> capChildren = {{bearingCap, At(0, 0, 0)}, {gasket, At(0, 0, -5.5)}};
   for (int k = 0; k < 4; ++k) {
     const double angle = std::numbers::pi / 4 + k * std::numbers::pi / 2;
@@ -324,9 +348,12 @@ std::wstring JoinPath(const std::wstring& directory, const std::wstring& name) {
 
 std::wstring StoredName(const std::wstring& directory, const std::wstring& fileName, SampleNames names) {
   switch (names) {
-    case SampleNames::kAbsolute: return JoinPath(directory, fileName);
-    case SampleNames::kWindows: return L"C:\\quorra\\sample\\" + fileName;
-    case SampleNames::kBaseName: break;
+    case SampleNames::kAbsolute:
+      return JoinPath(directory, fileName);
+    case SampleNames::kWindows:
+      return L"C:\\quorra\\sample\\" + fileName;
+    case SampleNames::kBaseName:
+      break;
   }
   return fileName;
 }
@@ -361,7 +388,8 @@ HRESULT WritePlanned(const Plan& plan, const std::wstring& directory, SampleName
       for (const auto& [number, shape] : document.members) weldment.members.push_back({number, shape.Make()});
       return WriteWeldmentDocument(path.c_str(), weldment);
     }
-    case Planned::kAssembly: break;
+    case Planned::kAssembly:
+      break;
   }
   AssemblyDocument assembly;
   for (const auto& [child, matrix] : document.children)
@@ -387,8 +415,12 @@ HRESULT WritePlan(const Plan& plan, const wchar_t* directory, SampleNames names,
     ++result.siteReaderSites;
     result.placements += document.children.size();
     switch (document.kind) {
-      case Planned::kAssembly: ++result.assemblies; break;
-      case Planned::kPart: ++result.parts; break;
+      case Planned::kAssembly:
+        ++result.assemblies;
+        break;
+      case Planned::kPart:
+        ++result.parts;
+        break;
       case Planned::kWeldment:
         ++result.weldments;
         for (const auto& member : document.members) result.expectedSites += member.first != 0 ? 1 : 0;

@@ -100,7 +100,8 @@ inline std::string ParseAttachments(const std::vector<BYTE>& bytes, ReadAttachme
       if (!ReadExact(s, name.data(), name.size())) return "name";
       if (name[name.size() - 2] != 0 || name[name.size() - 1] != 0) return "name terminator";
       std::u16string units;
-      for (size_t i = 0; i + 2 < name.size(); i += 2) units.push_back(static_cast<char16_t>(name[i] | name[i + 1] << 8));
+      for (size_t i = 0; i + 2 < name.size(); i += 2)
+        units.push_back(static_cast<char16_t>(name[i] | name[i + 1] << 8));
       record.name = quorra::host::FromUtf16(units);
       record.tail.resize(record.blockLength - 4 - record.nameLength);
       if (!ReadExact(s, record.tail.data(), record.tail.size())) return "block tail";

@@ -47,12 +47,18 @@ bool ReadCount(const refhost::SampleOptions&, const std::string* text, const cha
 
 const char* Describe(HRESULT hr) {
   switch (static_cast<uint32_t>(hr)) {
-    case 0x80030005u: return "access denied";
-    case 0x80030003u: return "path not found";
-    case 0x80030070u: return "disk full";
-    case 0x80070057u: return "invalid argument";
-    case 0x8007000Eu: return "out of memory";
-    default: return "failed";
+    case 0x80030005u:
+      return "access denied";
+    case 0x80030003u:
+      return "path not found";
+    case 0x80030070u:
+      return "disk full";
+    case 0x80070057u:
+      return "invalid argument";
+    case 0x8007000Eu:
+      return "out of memory";
+    default:
+      return "failed";
   }
 }
 
@@ -61,8 +67,7 @@ int RunSample(const std::vector<std::string>& args) {
   std::string error;
   if (!ParseArgs(args, {"depth", "fanout", "parts", "seed", "names"}, {"gearbox"}, &parsed, &error))
     return Fail(kName, kExitUsage, "%s", error.c_str());
-  if (parsed.positional.size() != 1)
-    return Fail(kName, kExitUsage, "expects one directory (try quorra sample --help)");
+  if (parsed.positional.size() != 1) return Fail(kName, kExitUsage, "expects one directory (try quorra sample --help)");
   const std::string& directory = parsed.positional[0];
   const bool gearbox = parsed.Has("gearbox");
   if (gearbox && (parsed.Has("depth") || parsed.Has("fanout") || parsed.Has("parts") || parsed.Has("seed")))
@@ -70,10 +75,14 @@ int RunSample(const std::vector<std::string>& args) {
 
   refhost::SampleOptions options;
   if (const std::string* names = parsed.Find("names")) {
-    if (*names == "base") options.names = refhost::SampleNames::kBaseName;
-    else if (*names == "absolute") options.names = refhost::SampleNames::kAbsolute;
-    else if (*names == "windows") options.names = refhost::SampleNames::kWindows;
-    else return Fail(kName, kExitUsage, "--names: expected base, absolute or windows, got '%s'", names->c_str());
+    if (*names == "base")
+      options.names = refhost::SampleNames::kBaseName;
+    else if (*names == "absolute")
+      options.names = refhost::SampleNames::kAbsolute;
+    else if (*names == "windows")
+      options.names = refhost::SampleNames::kWindows;
+    else
+      return Fail(kName, kExitUsage, "--names: expected base, absolute or windows, got '%s'", names->c_str());
   }
   uint64_t depth = options.depth, fanout = options.fanout, parts = options.parts, seed = options.seed;
   if (!ReadCount(options, parsed.Find("depth"), "depth", refhost::kMaxSampleDepth, &depth) ||

@@ -64,7 +64,7 @@ struct PlacementRecord {
   // When false the record has block length 0: it names no document and
   // nothing follows the block length.
   bool named = true;
-  std::wstring name;           // "path:n"
+  std::wstring name;            // "path:n"
   std::vector<BYTE> blockTail;  // bytes after the name, inside the block
 
   // Deliberately wrong fields, for readers' tests: written instead of the
@@ -74,9 +74,9 @@ struct PlacementRecord {
 };
 
 struct ComponentEntry {
-  std::wstring childPath;                // the first link's file moniker
+  std::wstring childPath;                  // the first link's file moniker
   std::optional<std::wstring> secondLink;  // a second file moniker, when set
-  DWORD skipLength = 0;                  // filler bytes before the records
+  DWORD skipLength = 0;                    // filler bytes before the records
   BYTE filler = 0xCD;
   std::vector<PlacementRecord> placements;
 };
@@ -91,9 +91,9 @@ struct AssemblyDocument {
   std::vector<ComponentEntry> components;
 
   // Malformed output, for readers' tests.
-  bool allowLongNames = false;            // names longer than the 520-byte field
-  std::optional<DWORD> componentCount;     // written instead of the true count
-  std::optional<size_t> truncateAt;        // the stream is cut to this many bytes
+  bool allowLongNames = false;          // names longer than the 520-byte field
+  std::optional<DWORD> componentCount;  // written instead of the true count
+  std::optional<size_t> truncateAt;     // the stream is cut to this many bytes
 
   // Appends a placement of `childPath` with the name "childPath:n", n being
   // 1 + the placements of that child so far; placements of the same child
