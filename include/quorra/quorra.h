@@ -21,6 +21,7 @@
 #include "quorra/host/styles.h"
 #include "quorra/host/display.h"
 #include "quorra/host/container.h"
+#include "quorra/host/documents.h"
 
 // Library.
 #include "quorra/roadmap.h"

@@ -6,11 +6,15 @@
 
 #include <cerrno>
 #include <cstring>
+#include <cwchar>
+#include <string>
+#include <string_view>
 
 #include "host/cfb_format.h"
 #include "host/storage_model.h"
 #include "host/storage_text.h"
 #include "quorra/host/compound_file.h"
+#include "quorra/host/documents.h"
 #include "quorra/host/trace.h"
 
 namespace quorra::host::storage {
@@ -311,6 +315,18 @@ extern "C" HRESULT StgIsStorageFile(const wchar_t* name) {
 extern "C" HRESULT JStgOpenStorage(const wchar_t* name, IStorage*, DWORD mode, SNB exclude, DWORD reserved,
                                    IStorage** out, DWORD) {
   return Guarded("JStgOpenStorage", [&] {
+    // "file|Component" names a sub-storage of the document; the component
+    // "Master" U+0001 (or none after the '|') names the document itself.
+    std::wstring_view file, component;
+    if (name) quorra::host::SplitSubstorageComponent(name, &file, &component);
+    std::wstring document;
+    if (name && file.size() != std::wcslen(name)) {
+      if (reserved) return STG_E_INVALIDPARAMETER;
+      if (!component.empty() && !quorra::host::IsMasterComponent(component))
+        return quorra::host::OpenSubstorageComponent(name, mode, exclude, out);
+      document.assign(file);
+      name = document.c_str();
+    }
     if (mode & STGM_CREATE) return reserved ? STG_E_INVALIDPARAMETER : CreateDocument(name, mode, 0, out);
     return OpenDocument(name, mode, exclude, reserved, out);
   });

@@ -4,6 +4,10 @@
 
 namespace quorra::refhost {
 
-std::vector<host::ModuleExport> ModuleExports(const std::wstring&) { return {}; }
+std::vector<host::ModuleExport> ModuleExports(const std::wstring& module) {
+  if (module == L"hawser.dll") return {{"GetFamilyMemberStorage", reinterpret_cast<void*>(&GetFamilyMemberStorage)}};
+  if (module == L"gimbal.dll") return {{"JMGetPreviewBodyCacheId", reinterpret_cast<void*>(&GetPreviewBodyCacheId)}};
+  return {};
+}
 
 }  // namespace quorra::refhost

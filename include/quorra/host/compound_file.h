@@ -41,7 +41,9 @@ HRESULT StgIsStorageFile(const wchar_t* name);
 
 // The host's storage open: StgOpenStorage with a trailing flag that is
 // accepted and not used. A mode with STGM_CREATE creates the file as
-// StgCreateDocfile does.
+// StgCreateDocfile does. A name with a sub-storage component
+// ("file.par|Member", see documents.h) opens that sub-storage of the
+// document, read-only; the component "Master" U+0001 opens the document.
 HRESULT JStgOpenStorage(const wchar_t* name, IStorage* priority, DWORD mode, SNB exclude, DWORD reserved,
                         IStorage** out, DWORD flag);
 
