@@ -206,6 +206,13 @@ class AsmTree {
   tagGBox GetRange(int unused);
   HRESULT GetRange(tagGBox* box, int unused);
 
+  // Occurrence-tree construction: the root assembly site (created or found)
+  // and one occurrence per path of attachments below it.
+  HRESULT CreateRootAssembly(const wchar_t* path, DWORD word, AssemblyOccurrence** root);
+  HRESULT CreateOccurrenceTree(AssemblySite* rootSite);
+  // Reserves the sites' occurrence lists; S_FALSE when occurrences exist.
+  HRESULT PreAllocOccurrenceLists(AssemblySite* rootSite);
+
   HRESULT AddTreeModificationCallback(TreeModificationCallback* callback);
   HRESULT RemoveTreeModificationCallback(TreeModificationCallback* callback);
   HRESULT CallCreateOccurrenceCallbacks(OccurrenceNode* occurrence);
