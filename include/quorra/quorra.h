@@ -16,6 +16,9 @@
 #include "quorra/host/identity.h"
 #include "quorra/host/kv_data.h"
 #include "quorra/host/scene_items.h"
+#include "quorra/host/styles.h"
+#include "quorra/host/display.h"
+#include "quorra/host/container.h"
 
 // Library.
 #include "quorra/roadmap.h"
@@ -25,6 +28,7 @@
 #include "quorra/node_manager.h"
 #include "quorra/render_advise.h"
 #include "quorra/tree.h"
+#include "quorra/symbology.h"
 #include "quorra/site.h"
 #include "quorra/attachment.h"
 #include "quorra/occurrence.h"

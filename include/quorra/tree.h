@@ -190,6 +190,21 @@ class AsmTree {
   bool Validate();
   HRESULT Walk(TreeWalkCallback* callback, void* data, int flags);
   HRESULT DeleteUnusedSites();
+
+  // Sites. CreateSite classifies the path by its extension (E_INVALIDARG
+  // for neither kind). The checked forms answer S_FALSE with the existing
+  // site of that path; the NoCheck forms always make a new site.
+  HRESULT CreateSite(const wchar_t* path, DWORD word, SiteNode** site);
+  HRESULT CreateSite(const wchar_t* path, DWORD word, bool isAssembly, SiteNode** site);
+  HRESULT CreateAssemblySite(const wchar_t* path, DWORD word, AssemblySite** site);
+  HRESULT CreatePartSite(const wchar_t* path, DWORD word, PartSite** site);
+  HRESULT CreateAssemblySiteNoCheck(const wchar_t* path, DWORD word, AssemblySite** site);
+  HRESULT CreatePartSiteNoCheck(const wchar_t* path, DWORD word, PartSite** site);
+  // S_OK and the site, or S_FALSE and null. The extension chooses the
+  // manager; a path of neither kind is looked for among assemblies first.
+  HRESULT FindSite(const wchar_t* path, SiteNode** site) const;
+  // With anyType, searches assemblies then parts whatever the extension.
+  HRESULT FindSiteEx(bool anyType, const wchar_t* path, SiteNode** site) const;
   HRESULT GetKVDataServer(IKVDataServer** out);
   HRESULT SetKVDataServer(IUnknown* server);
   void ClearAnimationState() {

@@ -8,3 +8,5 @@ bool AttachmentManager::IsSiteAttached(const SiteNode* site) const {
     if (node->GetAttachmentSite() == site) return true;
   return false;
 }
+
+AttachmentNode::~AttachmentNode() = default;

@@ -10,3 +10,7 @@ void SiteNode::Dump(FILE*) {}
 SiteManager::~SiteManager() { Clear(); }
 
 HRESULT SiteManager::DeleteUnusedSites() { return S_OK; }
+
+SiteManager::SiteManager(AsmTree* tree) : NodeManager(tree), mode_(quorra::SiteMappingMode()) {}
+
+DWORD quorra::SiteMappingMode() { return 1; }

@@ -1,0 +1,193 @@
+// Display-cache interfaces of the host's display library that sites and
+// occurrences hold: graphic records (GraphicInfo), the graphic info object
+// of a site (IJGraphicInfo), geometry caches (IJGeometryCache) and their
+// managers, typed graphics (IJTypedGraphic), the record-access interface of
+// override tables and typed graphics (IJGraphicAccess), and the graphic
+// context (JGraphicContext) within which display work happens.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "quorra/host/com.h"
+#include "quorra/host/geometry.h"
+#include "quorra/host/types.h"
+
+class DisplayRoadmap;
+class JGraphicContext;
+class OccurrenceNode;
+
+// Record types the library hands out itself.
+constexpr DWORD GRAPHIC_TYPE_GEOMETRY_CACHE = 77;  // the record holds an IJGeometryCache*
+constexpr DWORD GRAPHIC_TYPE_TYPED_GRAPHIC = 78;   // the record holds an IJTypedGraphic*
+
+// One graphic record: a type and the graphic it names, with two owned
+// buffers (element ids and values) of `count` entries each. Copies duplicate
+// the buffers.
+class GraphicInfo {
+ public:
+  GraphicInfo() = default;
+  GraphicInfo(DWORD type, void* graphic) : type_(type), graphic_(graphic) {}
+
+  DWORD GetType() const { return type_; }
+  void* GetGraphic() const { return graphic_; }
+  void SetGraphicInfo(DWORD type, void* graphic) {
+    type_ = type;
+    graphic_ = graphic;
+  }
+
+  DWORD GetCount() const { return static_cast<DWORD>(ids_.size()); }
+  const std::vector<DWORD>& GetIds() const { return ids_; }
+  const std::vector<double>& GetValues() const { return values_; }
+  // Replaces both buffers with `count` entries each (values may be null: 0s).
+  void SetBuffers(DWORD count, const DWORD* ids, const double* values);
+  // Frees both buffers; the count becomes 0.
+  void FreeBuffers();
+
+ private:
+  DWORD type_ = 0;
+  void* graphic_ = nullptr;
+  std::vector<DWORD> ids_;
+  std::vector<double> values_;
+};
+
+// A list of graphic records: a site's cached geometry (user data 127) and an
+// occurrence's cached geometry.
+using GraphicInfoList = std::vector<GraphicInfo>;
+
+// {D2CFDEC4-0CA5-11D4-A424-009027317C55}: record access of a document's
+// override table and of typed graphics.
+constexpr IID IID_IJGraphicAccess = {0xd2cfdec4, 0x0ca5, 0x11d4, {0xa4, 0x24, 0x00, 0x90, 0x27, 0x31, 0x7c, 0x55}};
+// {4C6B9E12-7D3A-4F08-B1C5-93E2A07D5F61}
+constexpr IID IID_IJGraphicInfo = {0x4c6b9e12, 0x7d3a, 0x4f08, {0xb1, 0xc5, 0x93, 0xe2, 0xa0, 0x7d, 0x5f, 0x61}};
+// {4C6B9E13-7D3A-4F08-B1C5-93E2A07D5F61}
+constexpr IID IID_IJGeometryCache = {0x4c6b9e13, 0x7d3a, 0x4f08, {0xb1, 0xc5, 0x93, 0xe2, 0xa0, 0x7d, 0x5f, 0x61}};
+// {4C6B9E14-7D3A-4F08-B1C5-93E2A07D5F61}
+constexpr IID IID_IJGeometryCacheManager = {0x4c6b9e14, 0x7d3a, 0x4f08, {0xb1, 0xc5, 0x93, 0xe2, 0xa0, 0x7d, 0x5f, 0x61}};
+// {4C6B9E15-7D3A-4F08-B1C5-93E2A07D5F61}
+constexpr IID IID_IJCutawayGeometryCacheManager = {
+    0x4c6b9e15, 0x7d3a, 0x4f08, {0xb1, 0xc5, 0x93, 0xe2, 0xa0, 0x7d, 0x5f, 0x61}};
+// {4C6B9E16-7D3A-4F08-B1C5-93E2A07D5F61}
+constexpr IID IID_IJTypedGraphic = {0x4c6b9e16, 0x7d3a, 0x4f08, {0xb1, 0xc5, 0x93, 0xe2, 0xa0, 0x7d, 0x5f, 0x61}};
+
+// Hands out graphic records for a context and takes them back.
+struct IJGraphicAccess : IUnknown {
+  virtual HRESULT BeginAccess(JGraphicContext* context, int* count, GraphicInfo** records) = 0;  // slot 3
+  virtual HRESULT EndAccess(JGraphicContext* context, int count, GraphicInfo* records) = 0;       // slot 4
+
+ protected:
+  ~IJGraphicAccess() = default;
+};
+
+// The graphic info object a site may carry: it fills the site's records.
+struct IJGraphicInfo : IUnknown {
+  virtual HRESULT BeginAccess(JGraphicContext* context, int* count, GraphicInfo** records) = 0;  // slot 3
+  virtual HRESULT EndAccess(JGraphicContext* context, int count, GraphicInfo* records) = 0;       // slot 4
+
+ protected:
+  ~IJGraphicInfo() = default;
+};
+
+// A host graphic of a given type.
+struct IJTypedGraphic : IUnknown {
+  virtual DWORD GetGraphicType() = 0;  // slot 3
+  // Ends the access the graphic was handed out for.
+  virtual HRESULT EndAccess() = 0;  // slot 4
+
+ protected:
+  ~IJTypedGraphic() = default;
+};
+
+// The display geometry shared by the occurrences of a site.
+struct IJGeometryCache : IUnknown {
+  // The graphic stored under `key` and its type; E_FAIL when none.
+  virtual HRESULT GetTypedGraphic(DWORD* type, void** graphic, DWORD key) = 0;  // slot 3
+  virtual HRESULT SetTypedGraphic(DWORD type, void* graphic, DWORD key) = 0;    // slot 4
+
+ protected:
+  ~IJGeometryCache() = default;
+};
+
+// The host's registry of geometry caches ("GetIJGeometryCacheManager").
+struct IJGeometryCacheManager : IUnknown {
+  virtual HRESULT RemoveCache(IJGeometryCache* cache) = 0;  // slot 3
+
+ protected:
+  ~IJGeometryCacheManager() = default;
+};
+
+// Per-site geometry caches by key, one per cutaway ("CreateCutawayGeometryCacheManager").
+struct IJCutawayGeometryCacheManager : IUnknown {
+  // The key of the site's own (uncut) cache.
+  static constexpr DWORD kDefaultKey = 0;
+
+  virtual BOOL HasCache(DWORD key) = 0;                                   // slot 3
+  virtual HRESULT RegisterCache(DWORD key, IJGeometryCache* cache) = 0;  // slot 4
+  // The cache to draw with in `context` (no reference added), or null.
+  virtual IJGeometryCache* GetCache(JGraphicContext* context) = 0;  // slot 5
+  // Fills up to `count` records with the caches of `context`.
+  virtual HRESULT GetCaches(JGraphicContext* context, int count, GraphicInfo* records) = 0;  // slot 6
+  virtual HRESULT Invalidate(DWORD mode, const DisplayRoadmap* roadmap) = 0;                // slot 7
+  // Drops every cache; the manager is released afterwards.
+  virtual HRESULT Shutdown() = 0;  // slot 8
+
+ protected:
+  ~IJCutawayGeometryCacheManager() = default;
+};
+
+QUORRA_INTERFACE_ID(IJGraphicAccess, IID_IJGraphicAccess);
+QUORRA_INTERFACE_ID(IJGraphicInfo, IID_IJGraphicInfo);
+QUORRA_INTERFACE_ID(IJTypedGraphic, IID_IJTypedGraphic);
+QUORRA_INTERFACE_ID(IJGeometryCache, IID_IJGeometryCache);
+QUORRA_INTERFACE_ID(IJGeometryCacheManager, IID_IJGeometryCacheManager);
+QUORRA_INTERFACE_ID(IJCutawayGeometryCacheManager, IID_IJCutawayGeometryCacheManager);
+
+// Graphic context flags word.
+constexpr DWORD GC_IN_USE = 0x4;          // set while a tree works in the context
+constexpr DWORD GC_SIMPLIFIED_OCC = 0x10;  // the occurrence being drawn is simplified
+constexpr DWORD GC_IPA_OCC = 0x20;         // the occurrence being drawn is in place activated
+// Drawing-state word.
+constexpr DWORD GC_STATE_OCCURRENCE_SCOPE = 0x1000;  // drawing one occurrence (not the whole assembly)
+
+// The host's graphic context: the view's clip volume and cutaway, the
+// occurrence being drawn and its roadmap. A plain value the host fills; the
+// library reads and sets the fields named here and nothing else.
+class JGraphicContext {
+ public:
+  DWORD GetFlags() const { return flags_; }
+  void SetFlags(DWORD flags) { flags_ = flags; }
+  DWORD GetDrawingState() const { return drawingState_; }
+  void SetDrawingState(DWORD state) { drawingState_ = state; }
+
+  OccurrenceNode* GetCurrentOccurrence() const { return currentOccurrence_; }
+  void SetCurrentOccurrence(OccurrenceNode* occurrence) { currentOccurrence_ = occurrence; }
+  // The roadmap of the occurrence being drawn (not owned; may be null).
+  DisplayRoadmap* GetRoadmap() const { return roadmap_; }
+  void SetRoadmap(DisplayRoadmap* roadmap) { roadmap_ = roadmap; }
+
+  // The cutaway: both fields zero means none.
+  void SetCutaway(const void* planes, DWORD planeCount) {
+    cutawayPlanes_ = planes;
+    cutawayPlaneCount_ = planeCount;
+  }
+  const void* GetCutawayPlanes() const { return cutawayPlanes_; }
+  DWORD GetCutawayPlaneCount() const { return cutawayPlaneCount_; }
+  bool HasCutaway() const { return cutawayPlanes_ != nullptr || cutawayPlaneCount_ != 0; }
+
+  // The value a tree swaps with one of its own while the context is open.
+  uint64_t GetSwapValue() const { return swapValue_; }
+  void SetSwapValue(uint64_t value) { swapValue_ = value; }
+
+  const tagGClipVolume& GetClipVolume() const { return clipVolume_; }
+  tagGClipVolume& GetClipVolume() { return clipVolume_; }
+
+ private:
+  DWORD flags_ = 0;
+  DWORD drawingState_ = 0;
+  OccurrenceNode* currentOccurrence_ = nullptr;
+  DisplayRoadmap* roadmap_ = nullptr;
+  const void* cutawayPlanes_ = nullptr;
+  DWORD cutawayPlaneCount_ = 0;
+  uint64_t swapValue_ = 0;
+  tagGClipVolume clipVolume_;
+};
