@@ -31,4 +31,6 @@
 #include "quorra/symbology.h"
 #include "quorra/site.h"
 #include "quorra/attachment.h"
+#include "quorra/probe.h"
 #include "quorra/occurrence.h"
+#include "quorra/walk.h"

@@ -92,7 +92,7 @@ HRESULT SiteManager::VerifyNoOccurrences() const {
 
 HRESULT SiteManager::FinishPreAlloc() { return S_OK; }
 
-void SiteNode::PreAllocOccurrence() {}
+HRESULT SiteNode::PreAllocOccurrence() { return S_OK; }
 
 HRESULT SiteNode::PreAllocOccurrencesSpace(DWORD n) { return GetOccurrencesList()->Reserve(n); }
 

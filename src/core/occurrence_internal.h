@@ -71,7 +71,7 @@ inline tagG4x4 Inverse(const tagG4x4& m) {
 
 // The attachment's placement matrix as a tagG4x4.
 inline const tagG4x4& PlacementOf(const AttachmentNode* attachment) {
-  return attachment->GetXFormFromParent().GiveAsG4x4();
+  return attachment->GetXFormFromParent()->GiveAsG4x4();
 }
 
 }  // namespace quorra::occ

@@ -191,7 +191,7 @@ HRESULT OccurrenceNode::Probe(IJProbeResults** results, const JProbeOptions&) {
 DWORD OccurrenceNode::GetAttachmentID() const { return attachment_ ? attachment_->GetAttachmentID() : 0; }
 
 const AttachmentMatrix* OccurrenceNode::GetAttachmentXForm() const {
-  return attachment_ ? &attachment_->GetXFormFromParent() : nullptr;
+  return attachment_ ? attachment_->GetXFormFromParent() : nullptr;
 }
 
 AssemblyOccurrence* OccurrenceNode::ClearParent() {
