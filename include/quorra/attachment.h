@@ -4,6 +4,8 @@
 // AssemblySite lists them in insertion order.
 #pragma once
 
+#include <cstdio>
+
 #include "quorra/host/geometry.h"
 #include "quorra/host/styles.h"
 #include "quorra/node_list.h"
@@ -119,6 +121,9 @@ class AttachmentNode {
   void* GetUserData(DWORD type, int* found) const { return userData_.Get(type, found); }
   HRESULT RemoveUserData(DWORD type) { return userData_.Remove(type); }
   UserDataMap* GetUserDataMap() const { return userData_.Map(); }
+
+  // Text dump of the node, followed by its attachment site's dump.
+  void Dump(FILE* file) const;
 
  private:
   friend class AssemblySite;

@@ -200,9 +200,15 @@ class SiteNode {
   JIdentity local_;
 
  private:
+  // PART or ASSEMBLY, fixed at construction: the flag word can be replaced
+  // wholesale, the kind of object cannot.
+  const DWORD kind_;
+  bool IsAssemblyKind() const { return kind_ == SITE_ASSEMBLY; }
+
   void ReleaseCacheManager();
-  void ReleaseResources();
   friend class SiteManager;
+  friend class AssemblySite;
+  friend class AttachmentManager;
 };
 
 class AssemblySite : public SiteNode {
@@ -275,6 +281,7 @@ class AssemblySite : public SiteNode {
   DWORD lastAttachmentId_ = 0;
 
   friend class AttachmentManager;
+  friend class AttachmentNode;
 };
 
 class PartSite : public SiteNode {
@@ -325,8 +332,9 @@ class SiteManager : public NodeManager<SiteNode, DWORD> {
   HRESULT RemoveFromMap(SiteNode* site);
   // Removes the site from the index, then from the array.
   HRESULT RemoveNode(SiteNode* site);
-  // Destroys each site that is unused when it is examined, in manager order.
-  HRESULT DeleteUnusedSites();
+  // Destroys each site that is unused when it is examined, in manager order;
+  // `keep` (a site being changed by its caller) is left alone.
+  HRESULT DeleteUnusedSites(const SiteNode* keep = nullptr);
   // S_FALSE as soon as a site has occurrences, else S_OK.
   HRESULT VerifyNoOccurrences() const;
   HRESULT FinishPreAlloc();

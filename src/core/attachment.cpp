@@ -1,7 +1,153 @@
-// Attachments and the attachment manager.
+// Attachments: the node, the attachment manager, and the attachment
+// operations of assembly sites (adding from bundles with the compatibility
+// check, ids, removal, branch replacement, dirtiness).
 #include "quorra/attachment.h"
 
-AttachmentManager::~AttachmentManager() { Clear(); }
+#include <memory>
+#include <new>
+
+#include "quorra/host/container.h"
+#include "quorra/host/text.h"
+#include "quorra/host/trace.h"
+#include "quorra/occurrence.h"
+#include "quorra/site.h"
+#include "quorra/symbology.h"
+#include "quorra/tree.h"
+
+namespace {
+constexpr const char* kTraceSource = "SERVICES/quorra/dev/attach";
+
+// The child occurrence made from `attachment` below an occurrence of its
+// parent site (an assembly site's occurrences are assembly occurrences).
+OccurrenceNode* ChildFor(OccurrenceNode* parentOccurrence, AttachmentNode* attachment) {
+  return static_cast<AssemblyOccurrence*>(parentOccurrence)->FindOccurrenceOfAttachment(attachment);
+}
+
+}  // namespace
+
+// ---- AttachmentNode ----
+
+AttachmentNode::AttachmentNode(AssemblySite* parent, const AttachmentBundle* bundle)
+    : id_(bundle ? bundle->attachmentId : 0),
+      transform_(bundle ? bundle->matrix : AttachmentMatrix()),
+      symbology_(bundle ? bundle->symbology : 0),
+      site_(bundle ? bundle->site : nullptr),
+      parent_(parent) {}
+
+AttachmentNode::~AttachmentNode() { Destroy(); }
+
+HRESULT AttachmentNode::Init() {
+  AttachmentManager* manager = GetAttachmentManager();
+  if (!manager) return QUORRA_TRACE_FAIL(E_UNEXPECTED, "AttachmentNode::Init");
+  AttachmentNode* self = this;
+  HRESULT hr = manager->AddNodes(1, &self);
+  if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "AttachmentNode::Init");
+  return S_OK;
+}
+
+HRESULT AttachmentNode::Destroy() {
+  // A node still listed by its parent leaves the list, so the parent never
+  // holds a destroyed node.
+  if (AssemblySite* parent = parent_) {
+    parent_ = nullptr;
+    parent->attachments_.Remove(this);
+  }
+  AttachmentManager* manager = GetAttachmentManager();
+  HRESULT hr = manager ? manager->RemoveNode(this) : E_FAIL;
+  styleLibrary_ = nullptr;
+  style_ = nullptr;
+  userData_.Release();
+  return hr;
+}
+
+AsmTree* AttachmentNode::GetAsmTree() const { return site_ ? site_->GetAsmTree() : nullptr; }
+
+AttachmentManager* AttachmentNode::GetAttachmentManager() const {
+  AsmTree* tree = GetAsmTree();
+  return tree ? tree->GetAttachmentManager() : nullptr;
+}
+
+void AttachmentNode::SetXFormFromParent(const AttachmentMatrix* matrix) {
+  if (matrix) transform_ = *matrix;
+  if (parent_) parent_->AttachmentIsDirty(this);
+}
+
+IJStyleLibrary* AttachmentNode::GetStyleLibrary() const { return ValidateStyleLibrary(styleLibrary_); }
+
+void AttachmentNode::SetStyleLibrary(IJStyleLibrary* library) {
+  IJStyleLibrary* validated = ValidateStyleLibrary(library);
+  // A style cached from another library may not outlive it.
+  if (validated != styleLibrary_) style_ = nullptr;
+  styleLibrary_ = validated;
+}
+
+GGlobalStyle3D* AttachmentNode::GetStyle(DWORD key) {
+  if (key == 0 && style_) return style_;
+  const DWORD symbology = symbology_ ? symbology_ : key;
+  if (!symbology) return nullptr;
+  GGlobalStyle3D* style = quorra::FindOrCreateSymbologyStyle(GetStyleLibrary(), symbology);
+  if (key == symbology_) style_ = style;
+  return style;
+}
+
+HRESULT AttachmentNode::GetOccurrences(NodeList<OccurrenceNode>* list) const {
+  if (!list) return QUORRA_TRACE_FAIL(E_INVALIDARG, "AttachmentNode::GetOccurrences");
+  list->RemoveAll();
+  if (parent_) {
+    auto* self = const_cast<AttachmentNode*>(this);
+    for (OccurrenceNode* occurrence : *parent_->GetOccurrencesList()) {
+      if (OccurrenceNode* child = ChildFor(occurrence, self)) {
+        if (FAILED(list->Add(child))) return QUORRA_TRACE_FAIL(E_OUTOFMEMORY, "AttachmentNode::GetOccurrences");
+      }
+    }
+  }
+  return list->IsEmpty() ? S_FALSE : S_OK;
+}
+
+HRESULT AttachmentNode::GetHelixReference(REFIID iid, void** out) const {
+  if (!out) return QUORRA_TRACE_FAIL(E_INVALIDARG, "AttachmentNode::GetHelixReference");
+  *out = nullptr;
+  IJOccurrenceContainer* container = nullptr;
+  if (parent_) parent_->GetDocument(IID_IJOccurrenceContainer, reinterpret_cast<void**>(&container));
+  if (!container && site_ && site_->IsLocal())
+    site_->GetDocument(IID_IJOccurrenceContainer, reinterpret_cast<void**>(&container));
+  if (!container) return QUORRA_TRACE_FAIL(E_FAIL, "AttachmentNode::GetHelixReference");
+  HRESULT hr = container->GetMember(id_, iid, out);
+  container->Release();
+  return hr;
+}
+
+void AttachmentNode::Dump(FILE* file) const {
+  if (!file) return;
+  std::string text = quorra::host::FormatNarrow("AttachmentNode %#.8p id %d  Attachment site %#.8p  Parent site %#.8p",
+                                                this, id_, site_, parent_);
+  text += parent_ ? quorra::host::FormatNarrow(" (%S)\n", parent_->GetFilePath(true).GetText()) : std::string("\n");
+  text += "Attachment site follows\n";
+  std::fputs(text.c_str(), file);
+  if (site_) site_->Dump(file);
+}
+
+extern "C" HRESULT DeleteAttachmentNode(AttachmentNode* attachment) {
+  if (!attachment) return QUORRA_TRACE_FAIL(E_INVALIDARG, "DeleteAttachmentNode");
+  delete attachment;
+  return S_OK;
+}
+
+// ---- AttachmentManager ----
+
+AttachmentManager::~AttachmentManager() {
+  // Detach every node from its parent first (emptying the lists at once),
+  // so that destroying them does not search the lists node by node.
+  for (AttachmentNode* attachment : Nodes())
+    if (attachment) attachment->parent_ = nullptr;
+  if (AsmTree* tree = GetAsmTree()) {
+    if (SiteManager* assemblies = tree->GetAssemblySiteManager()) {
+      for (SiteNode* site : assemblies->Nodes())
+        if (site->IsAssemblyKind()) static_cast<AssemblySite*>(site)->attachments_.RemoveAll();
+    }
+  }
+  Clear();
+}
 
 bool AttachmentManager::IsSiteAttached(const SiteNode* site) const {
   for (AttachmentNode* node : Nodes())
@@ -9,4 +155,156 @@ bool AttachmentManager::IsSiteAttached(const SiteNode* site) const {
   return false;
 }
 
-AttachmentNode::~AttachmentNode() = default;
+// ---- attachment operations of AssemblySite ----
+
+HRESULT AssemblySite::CheckAttachmentID(DWORD& id) {
+  if (id == 0)
+    id = AllocAttachmentID();
+  else if (id > lastAttachmentId_)
+    lastAttachmentId_ = id;
+  return S_OK;
+}
+
+HRESULT AssemblySite::AddAttachments(DWORD n, const AttachmentBundle* bundles, AttachmentNode** out) {
+  if (n == 0) return S_FALSE;
+  if (!bundles) return QUORRA_TRACE_FAIL(E_INVALIDARG, "AssemblySite::AddAttachments");
+  // Every child must be compatible before anything is made. Placements of
+  // one site usually come in runs: check each run once.
+  const SiteNode* checked = nullptr;
+  for (DWORD i = 0; i < n; ++i) {
+    const SiteNode* child = bundles[i].site;
+    if (child == checked && child) continue;
+    if (!IsAttachmentCompatible(child)) return QUORRA_TRACE_FAIL(E_INVALIDARG, "AssemblySite::AddAttachments");
+    checked = child;
+  }
+
+  std::unique_ptr<AttachmentNode*[]> temporary;
+  AttachmentNode** nodes = out;
+  if (!nodes) {
+    temporary.reset(new (std::nothrow) AttachmentNode*[n]);
+    if (!temporary) return QUORRA_TRACE_FAIL(E_OUTOFMEMORY, "AssemblySite::AddAttachments");
+    nodes = temporary.get();
+  }
+
+  // Nodes made before a failure stay in the attachment manager but are not
+  // this site's: they forget it as their parent.
+  auto abandon = [&](DWORD made) {
+    for (DWORD i = 0; i < made; ++i) nodes[i]->parent_ = nullptr;
+  };
+  for (DWORD i = 0; i < n; ++i) {
+    auto* node = new (std::nothrow) AttachmentNode(this, &bundles[i]);
+    if (!node) {
+      abandon(i);
+      return QUORRA_TRACE_FAIL(E_OUTOFMEMORY, "AssemblySite::AddAttachments");
+    }
+    HRESULT hr = node->Init();
+    if (FAILED(hr)) {
+      node->parent_ = nullptr;
+      delete node;
+      abandon(i);
+      return QUORRA_TRACE_FAIL(hr, "AssemblySite::AddAttachments");
+    }
+    nodes[i] = node;
+  }
+
+  HRESULT hr = InternalAddAttachments(n, nodes);
+  if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "AssemblySite::AddAttachments");
+  return S_OK;
+}
+
+HRESULT AssemblySite::InternalAddAttachments(DWORD n, AttachmentNode** attachments) {
+  const DWORD before = attachments_.GetCount();
+  if (FAILED(attachments_.AddNodes(n, attachments)) || attachments_.GetCount() != before + n) {
+    for (DWORD i = 0; i < n; ++i) attachments[i]->parent_ = nullptr;
+    return QUORRA_TRACE_FAIL(E_FAIL, "AssemblySite::InternalAddAttachments");
+  }
+  HRESULT hr = UpdateOccurrencesWithNewAttachments(n, attachments);
+  if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "AssemblySite::InternalAddAttachments");
+  return S_OK;
+}
+
+HRESULT AssemblySite::UpdateOccurrencesWithNewAttachments(DWORD n, AttachmentNode** attachments) {
+  for (DWORD i = 0; i < occurrences_.GetCount(); ++i) {
+    auto* occurrence = static_cast<AssemblyOccurrence*>(occurrences_.GetAt(i));
+    HRESULT hr = occurrence->CreateOccurrences(n, attachments);
+    if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "AssemblySite::UpdateOccurrencesWithNewAttachments");
+  }
+  return S_OK;
+}
+
+HRESULT AssemblySite::AddSingleAttachment(SiteNode* site, tagG4x4* matrix, DWORD symbology, DWORD id,
+                                          AttachmentNode** out) {
+  if (out) *out = nullptr;
+  CheckAttachmentID(id);
+  AttachmentBundle bundle;
+  bundle.site = site;
+  bundle.matrix.BuildFromG4x4(matrix);
+  bundle.symbology = symbology;
+  bundle.attachmentId = id;
+  AttachmentNode* node = nullptr;
+  HRESULT hr = AddAttachments(1, &bundle, &node);
+  if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "AssemblySite::AddSingleAttachment");
+  if (out) *out = node;
+  return hr;
+}
+
+HRESULT AssemblySite::CreateAndAddAttachment(const wchar_t* path, DWORD id, DWORD symbology, tagG4x4* matrix,
+                                             AttachmentNode** out, int* isNew,
+                                             NodeList<OccurrenceNode>* occurrences) {
+  if (IsAssemblyFileName(path)) return CreateAndAddAssembly(path, id, symbology, matrix, out, isNew, occurrences);
+  if (IsPartFileName(path)) return CreateAndAddPart(path, id, symbology, matrix, out, isNew, occurrences);
+  return QUORRA_TRACE_FAIL(E_INVALIDARG, "AssemblySite::CreateAndAddAttachment");
+}
+
+HRESULT AssemblySite::RemoveAttachment(AttachmentNode* attachment) { return attachments_.Remove(attachment); }
+
+HRESULT AssemblySite::RemoveAndDestroyAttachment(AttachmentNode* attachment) {
+  if (!attachment || attachments_.Remove(attachment) != S_OK)
+    return QUORRA_TRACE_FAIL(E_INVALIDARG, "AssemblySite::RemoveAndDestroyAttachment");
+  // Each occurrence of this site loses the branch made from the attachment.
+  for (DWORD i = 0; i < occurrences_.GetCount(); ++i) {
+    if (OccurrenceNode* child = ChildFor(occurrences_.GetAt(i), attachment)) child->Destroy(0);
+  }
+  attachment->parent_ = nullptr;  // already out of the list
+  delete attachment;
+  return S_OK;
+}
+
+HRESULT AssemblySite::ReplaceBranch(DWORD n, const AttachmentBundle* bundles, AttachmentNode** out) {
+  // The new children are checked before the old ones go, so that bad input
+  // leaves the branch as it was. Removing children cannot make a child
+  // compatible that was not, nor the reverse.
+  if (n > 0) {
+    if (!bundles) return QUORRA_TRACE_FAIL(E_INVALIDARG, "AssemblySite::ReplaceBranch");
+    for (DWORD i = 0; i < n; ++i)
+      if (!IsAttachmentCompatible(bundles[i].site)) return QUORRA_TRACE_FAIL(E_INVALIDARG, "AssemblySite::ReplaceBranch");
+  }
+  while (!attachments_.IsEmpty()) {
+    HRESULT hr = RemoveAndDestroyAttachment(attachments_.GetAt(attachments_.GetCount() - 1));
+    if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "AssemblySite::ReplaceBranch");
+  }
+  HRESULT hr = AddAttachments(n, bundles, out);
+  if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "AssemblySite::ReplaceBranch");
+  // Sites placed nowhere any more go, assemblies first so that parts they
+  // placed are caught too. This site is being worked on: it stays.
+  if (tree_) {
+    if (SiteManager* assemblies = tree_->GetAssemblySiteManager()) assemblies->DeleteUnusedSites(this);
+    if (SiteManager* parts = tree_->GetPartSiteManager()) parts->DeleteUnusedSites(this);
+  }
+  return S_OK;
+}
+
+HRESULT AssemblySite::GetAttachments(DWORD* n, AttachmentNode* const** list) const {
+  if (!n || !list) return QUORRA_TRACE_FAIL(E_INVALIDARG, "AssemblySite::GetAttachments");
+  *n = attachments_.GetCount();
+  *list = attachments_.GetData();
+  return S_OK;
+}
+
+HRESULT AssemblySite::AttachmentIsDirty(AttachmentNode* attachment) {
+  for (DWORD i = 0; i < occurrences_.GetCount(); ++i) {
+    if (OccurrenceNode* child = ChildFor(occurrences_.GetAt(i), attachment)) child->SetXformDirty();
+  }
+  if (tree_) tree_->ClearAllUserTokens(1);
+  return S_OK;
+}

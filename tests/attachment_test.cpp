@@ -1,0 +1,273 @@
+#include <gtest/gtest.h>
+#include <quorra/quorra.h>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+using quorra::host::ComObject;
+using quorra::host::ComPtr;
+
+struct TreeDeleter {
+  void operator()(AsmTree* tree) const { delete tree; }
+};
+using TreePtr = std::unique_ptr<AsmTree, TreeDeleter>;
+
+TreePtr NewTree() {
+  TreePtr tree(new AsmTree());
+  EXPECT_EQ(tree->Init(), S_OK);
+  return tree;
+}
+
+AssemblySite* NewAssembly(AsmTree* tree, const wchar_t* path) {
+  AssemblySite* site = nullptr;
+  EXPECT_EQ(tree->CreateAssemblySite(path, 0, &site), S_OK);
+  return site;
+}
+
+PartSite* NewPart(AsmTree* tree, const wchar_t* path) {
+  PartSite* site = nullptr;
+  EXPECT_EQ(tree->CreatePartSite(path, 0, &site), S_OK);
+  return site;
+}
+
+AttachmentBundle Bundle(SiteNode* site, DWORD id, DWORD symbology = 0, double shiftX = 0) {
+  AttachmentBundle bundle;
+  bundle.site = site;
+  bundle.attachmentId = id;
+  bundle.symbology = symbology;
+  bundle.matrix = tagG4x4::Translation(shiftX, 0, 0);
+  return bundle;
+}
+
+std::vector<DWORD> Ids(const AssemblySite* site) {
+  std::vector<DWORD> ids;
+  for (AttachmentNode* node : site->GetAttachmentList()) ids.push_back(node->GetAttachmentID());
+  return ids;
+}
+
+// The parent document of a placement: answers the container interface.
+struct TestContainer : ComObject<IJOccurrenceContainer> {
+  HRESULT GetMember(DWORD attachmentId, REFIID iid, void** out) override {
+    askedId = attachmentId;
+    return QueryInterface(iid, out);
+  }
+  DWORD askedId = 0;
+};
+
+}  // namespace
+
+TEST(AttachmentMatrix, BuildsFromMatricesAndTransforms) {
+  AttachmentMatrix matrix(tagG4x4::Translation(1, 2, 3));
+  matrix.BuildFromG4x4(nullptr);
+  EXPECT_TRUE(matrix.GiveAsG4x4().IsIdentity(0.0));
+
+  tagG4x4 source = tagG4x4::RotationZ(0.5) * tagG4x4::Translation(4, 5, 6);
+  matrix.BuildFromG4x4(&source);
+  EXPECT_TRUE(matrix.GiveAsG4x4().IsEqual(source, 0.0));
+
+  tagGTransf transform(tagG4x4::Translation(7, 8, 9));
+  matrix.BuildFromGTransf(&transform);
+  EXPECT_TRUE(matrix.GiveAsG4x4().IsEqual(tagG4x4::Translation(7, 8, 9), 0.0));
+  matrix.BuildFromGTransf(nullptr);
+  EXPECT_TRUE(matrix.GiveAsG4x4().IsIdentity(0.0));
+}
+
+TEST(Attachments, AddAttachmentsMakesListsAndRegistersNodes) {
+  TreePtr tree = NewTree();
+  AssemblySite* top = NewAssembly(tree.get(), L"top.asm");
+  PartSite* part = NewPart(tree.get(), L"p.par");
+  AssemblySite* sub = NewAssembly(tree.get(), L"sub.asm");
+
+  EXPECT_EQ(top->AddAttachments(0, nullptr, nullptr), S_FALSE);
+  EXPECT_EQ(tree->GetAttachmentManager()->GetCount(), 0u);
+
+  AttachmentBundle bundles[] = {Bundle(part, 4, 0x4000F00F, 1.0), Bundle(sub, 2), Bundle(part, 9)};
+  AttachmentNode* out[3] = {};
+  ASSERT_EQ(top->AddAttachments(3, bundles, out), S_OK);
+  EXPECT_EQ(Ids(top), (std::vector<DWORD>{4, 2, 9}));  // insertion order, ids as given
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(top->GetAttachmentList()[i], out[i]);
+    EXPECT_EQ(out[i]->GetParentSite(), top);
+    EXPECT_EQ(out[i]->GetAttachmentSite(), bundles[i].site);
+    EXPECT_EQ(out[i]->GetAsmTree(), tree.get());
+  }
+  EXPECT_EQ(out[0]->GetSymbology(), 0x4000F00Fu);
+  EXPECT_TRUE(out[0]->GetXFormFromParent()->GiveAsG4x4().IsEqual(tagG4x4::Translation(1, 0, 0), 0.0));
+  EXPECT_EQ(tree->GetAttachmentManager()->GetCount(), 3u);
+  EXPECT_TRUE(tree->GetAttachmentManager()->IsSiteAttached(sub));
+  EXPECT_FALSE(tree->GetAttachmentManager()->IsSiteAttached(top));
+
+  // Without an out array the nodes are made all the same.
+  ASSERT_EQ(sub->AddAttachments(1, bundles, nullptr), S_OK);
+  EXPECT_EQ(sub->GetAttachmentList().GetCount(), 1u);
+
+  DWORD count = 0;
+  AttachmentNode* const* list = nullptr;
+  ASSERT_EQ(top->GetAttachments(&count, &list), S_OK);
+  EXPECT_EQ(count, 3u);
+  EXPECT_EQ(list[2], out[2]);
+}
+
+TEST(Attachments, IdsAreAllocatedAboveEveryIdSeen) {
+  TreePtr tree = NewTree();
+  AssemblySite* top = NewAssembly(tree.get(), L"top.asm");
+  PartSite* part = NewPart(tree.get(), L"p.par");
+  struct Step {
+    DWORD requested;
+    DWORD given;
+  };
+  const Step steps[] = {{0, 1}, {0, 2}, {0, 3}, {10, 10}, {0, 11}, {5, 5}, {0, 12}};
+  for (const Step& step : steps) {
+    AttachmentNode* node = nullptr;
+    ASSERT_EQ(top->AddSingleAttachment(part, nullptr, 0, step.requested, &node), S_OK);
+    EXPECT_EQ(node->GetAttachmentID(), step.given) << "requested " << step.requested;
+    EXPECT_TRUE(node->GetXFormFromParent()->GiveAsG4x4().IsIdentity(0.0));
+  }
+  // Each assembly site counts on its own.
+  AssemblySite* other = NewAssembly(tree.get(), L"other.asm");
+  DWORD id = 0;
+  other->CheckAttachmentID(id);
+  EXPECT_EQ(id, 1u);
+}
+
+TEST(Attachments, RemovalDestroysNodesAndRefusesStrangers) {
+  TreePtr tree = NewTree();
+  AssemblySite* top = NewAssembly(tree.get(), L"top.asm");
+  AssemblySite* other = NewAssembly(tree.get(), L"other.asm");
+  PartSite* part = NewPart(tree.get(), L"p.par");
+  AttachmentNode* a = nullptr;
+  AttachmentNode* b = nullptr;
+  AttachmentNode* c = nullptr;
+  top->AddSingleAttachment(part, nullptr, 0, 0, &a);
+  top->AddSingleAttachment(part, nullptr, 0, 0, &b);
+  other->AddSingleAttachment(part, nullptr, 0, 0, &c);
+
+  EXPECT_EQ(top->RemoveAndDestroyAttachment(c), E_INVALIDARG);
+  EXPECT_EQ(top->RemoveAndDestroyAttachment(nullptr), E_INVALIDARG);
+  EXPECT_EQ(top->RemoveAndDestroyAttachment(a), S_OK);
+  EXPECT_EQ(Ids(top), (std::vector<DWORD>{2}));
+  EXPECT_EQ(tree->GetAttachmentManager()->GetCount(), 2u);
+
+  // RemoveAttachment only unlists; the node lives on in the manager.
+  EXPECT_EQ(top->RemoveAttachment(b), S_OK);
+  EXPECT_EQ(top->RemoveAttachment(b), S_FALSE);
+  EXPECT_EQ(tree->GetAttachmentManager()->GetCount(), 2u);
+
+  // The exported deletion unlists the node from its parent too.
+  EXPECT_EQ(DeleteAttachmentNode(nullptr), E_INVALIDARG);
+  EXPECT_EQ(DeleteAttachmentNode(c), S_OK);
+  EXPECT_EQ(other->GetAttachmentList().GetCount(), 0u);
+  EXPECT_EQ(DeleteAttachmentNode(b), S_OK);
+  EXPECT_EQ(tree->GetAttachmentManager()->GetCount(), 0u);
+  EXPECT_FALSE(tree->GetAttachmentManager()->IsSiteAttached(part));
+}
+
+TEST(Attachments, ReplaceBranchRebuildsChildrenAndDropsUnusedSites) {
+  TreePtr tree = NewTree();
+  AssemblySite* top = NewAssembly(tree.get(), L"top.asm");
+  AssemblySite* sub = NewAssembly(tree.get(), L"sub.asm");
+  PartSite* kept = NewPart(tree.get(), L"kept.par");
+  PartSite* dropped = NewPart(tree.get(), L"dropped.par");
+  PartSite* belowSub = NewPart(tree.get(), L"belowsub.par");
+  ASSERT_EQ(sub->AddSingleAttachment(belowSub, nullptr, 0, 0, nullptr), S_OK);
+  AttachmentBundle first[] = {Bundle(kept, 1), Bundle(dropped, 2), Bundle(sub, 3)};
+  ASSERT_EQ(top->AddAttachments(3, first, nullptr), S_OK);
+
+  // The same bundles again: the same children from new nodes.
+  AttachmentNode* again[3] = {};
+  ASSERT_EQ(top->ReplaceBranch(3, first, again), S_OK);
+  EXPECT_EQ(Ids(top), (std::vector<DWORD>{1, 2, 3}));
+  EXPECT_EQ(tree->GetAttachmentManager()->GetCount(), 4u);  // three of top, one of sub
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(again[i]->GetAttachmentSite(), first[i].site);
+
+  // Bad input leaves the branch as it was.
+  AttachmentBundle cyclic[] = {Bundle(kept, 1), Bundle(top, 2)};
+  EXPECT_EQ(top->ReplaceBranch(2, cyclic, nullptr), E_INVALIDARG);
+  EXPECT_EQ(Ids(top), (std::vector<DWORD>{1, 2, 3}));
+
+  // Dropping a part and the sub-assembly deletes both, and the part the
+  // sub-assembly placed; the site being changed stays although nothing uses it.
+  AttachmentBundle second[] = {Bundle(kept, 7)};
+  ASSERT_EQ(top->ReplaceBranch(1, second, nullptr), S_OK);
+  EXPECT_EQ(Ids(top), (std::vector<DWORD>{7}));
+  SiteNode* found = nullptr;
+  EXPECT_EQ(tree->FindSite(L"top.asm", &found), S_OK);
+  EXPECT_EQ(tree->FindSite(L"sub.asm", &found), S_FALSE);
+  EXPECT_EQ(tree->FindSite(L"dropped.par", &found), S_FALSE);
+  EXPECT_EQ(tree->FindSite(L"belowsub.par", &found), S_FALSE);
+  EXPECT_EQ(tree->FindSite(L"kept.par", &found), S_OK);
+  EXPECT_EQ(tree->GetAttachmentManager()->GetCount(), 1u);
+
+  // An empty replacement removes every child.
+  EXPECT_EQ(top->ReplaceBranch(0, nullptr, nullptr), S_OK);
+  EXPECT_EQ(top->GetAttachmentList().GetCount(), 0u);
+  EXPECT_EQ(tree->GetPartSiteManager()->GetCount(), 0u);
+}
+
+TEST(Attachments, DestroyedParentLeavesNoDanglingNodes) {
+  TreePtr tree = NewTree();
+  AssemblySite* sub = NewAssembly(tree.get(), L"sub.asm");
+  PartSite* part = NewPart(tree.get(), L"p.par");
+  AttachmentNode* listed = nullptr;
+  AttachmentNode* unlisted = nullptr;
+  sub->AddSingleAttachment(part, nullptr, 0, 0, &listed);
+  sub->AddSingleAttachment(part, nullptr, 0, 0, &unlisted);
+  ASSERT_EQ(sub->RemoveAttachment(unlisted), S_OK);
+
+  // The listed node goes with the site; the unlisted one forgets its parent.
+  ASSERT_EQ(sub->RemoveAndDestroy(), S_OK);
+  ASSERT_EQ(tree->GetAttachmentManager()->GetCount(), 1u);
+  EXPECT_EQ(tree->GetAttachmentManager()->GetNodes()[0], unlisted);
+  EXPECT_EQ(unlisted->GetParentSite(), nullptr);
+  EXPECT_EQ(DeleteAttachmentNode(unlisted), S_OK);
+}
+
+TEST(Attachments, OccurrencesAndDirtinessWithoutOccurrences) {
+  TreePtr tree = NewTree();
+  AssemblySite* top = NewAssembly(tree.get(), L"top.asm");
+  PartSite* part = NewPart(tree.get(), L"p.par");
+  AttachmentNode* node = nullptr;
+  top->AddSingleAttachment(part, nullptr, 0, 0, &node);
+
+  NodeList<OccurrenceNode> list;
+  EXPECT_EQ(node->GetOccurrences(nullptr), E_INVALIDARG);
+  EXPECT_EQ(node->GetOccurrences(&list), S_FALSE);
+  EXPECT_EQ(list.GetCount(), 0u);
+
+  AttachmentMatrix moved(tagG4x4::Translation(0, 0, 5));
+  node->SetXFormFromParent(&moved);
+  EXPECT_TRUE(node->GetXFormFromParent()->GiveAsG4x4().IsEqual(moved.GiveAsG4x4(), 0.0));
+  EXPECT_EQ(top->AttachmentIsDirty(node), S_OK);
+}
+
+TEST(Attachments, HelixReferenceAsksTheParentsDocumentByAttachmentId) {
+  TreePtr tree = NewTree();
+  AssemblySite* top = NewAssembly(tree.get(), L"top.asm");
+  PartSite* part = NewPart(tree.get(), L"p.par");
+  AttachmentNode* node = nullptr;
+  top->AddSingleAttachment(part, nullptr, 0, 17, &node);
+
+  IUnknown* reference = nullptr;
+  EXPECT_EQ(node->GetHelixReference(IID_IUnknown, reinterpret_cast<void**>(&reference)), E_FAIL);
+
+  ComPtr<TestContainer> document(new TestContainer());
+  top->SetDocument(document.Get());
+  ASSERT_EQ(node->GetHelixReference(IID_IUnknown, reinterpret_cast<void**>(&reference)), S_OK);
+  EXPECT_EQ(document->askedId, 17u);
+  EXPECT_EQ(reference, static_cast<IUnknown*>(document.Get()));
+  reference->Release();
+  EXPECT_EQ(document->GetRefCount(), 1u);
+}
+
+TEST(Attachments, ManyAttachmentsTearDownWithTheTree) {
+  TreePtr tree = NewTree();
+  AssemblySite* top = NewAssembly(tree.get(), L"top.asm");
+  PartSite* part = NewPart(tree.get(), L"p.par");
+  std::vector<AttachmentBundle> bundles(20000, Bundle(part, 0));
+  for (DWORD i = 0; i < bundles.size(); ++i) bundles[i].attachmentId = i + 1;
+  ASSERT_EQ(top->AddAttachments(static_cast<DWORD>(bundles.size()), bundles.data(), nullptr), S_OK);
+  EXPECT_EQ(top->GetAttachmentList().GetCount(), 20000u);
+  tree.reset();  // must not search the list node by node (a timeout would show it)
+}
