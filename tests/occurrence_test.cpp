@@ -405,7 +405,7 @@ TEST(Occurrence, DestructionUnlinksFromParentSiteAndCallbacks) {
   OccurrenceNode* branch = root->GetChildByID(1);
   ASSERT_EQ(top->RemoveAndDestroyAttachment(first), S_OK);
   ASSERT_EQ(counter.deleted.size(), 3u);
-  EXPECT_EQ(counter.deleted.back(), branch);  // children go before their parent
+  EXPECT_EQ(counter.deleted.front(), branch);  // announced before its children go
   EXPECT_EQ(root->GetChildCount(), 2u);
   EXPECT_EQ(root->GetChildByID(1), nullptr);
   EXPECT_EQ(root->GetChildByID(3)->GetAttachmentID(), 3u);
