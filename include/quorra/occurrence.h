@@ -10,6 +10,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <new>
 #include <vector>
 
 #include "quorra/host/geometry.h"
@@ -117,6 +118,15 @@ class OccurrenceNode : public IJProbeIt {
   virtual ~OccurrenceNode();       // slot 5
   virtual DWORD GetCrc() = 0;      // slot 6
 
+  // Occurrences live in occurrence arenas: a tree's (the placement form
+  // the construction code uses) or the process-wide one behind `new`.
+  static void* operator new(size_t size);
+  static void* operator new(size_t size, const std::nothrow_t&) noexcept;
+  static void* operator new(size_t size, quorra::OccurrenceArena* arena) noexcept;
+  static void operator delete(void* node) noexcept;
+  static void operator delete(void* node, const std::nothrow_t&) noexcept;
+  static void operator delete(void* node, quorra::OccurrenceArena* arena) noexcept;
+
   // Refreshes the world matrix; called right after construction.
   HRESULT Init();
 
@@ -168,7 +178,7 @@ class OccurrenceNode : public IJProbeIt {
   // A typed graphic the occurrence holds for display (type, graphic) under
   // `key`. Occurrences hold none yet: both outputs are cleared, E_FAIL.
   HRESULT GetTypedGraphic(DWORD* type, void** graphic, DWORD key) const;
-  bool HasCachedGeometry() const { return cachedGeometry_ != nullptr; }
+  bool HasCachedGeometry() const;
 
   // ---- User data ----
   HRESULT AddUserData(DWORD type, void* value) { return userData_.Add(type, value); }
@@ -312,7 +322,10 @@ class OccurrenceNode : public IJProbeIt {
   // ---- Matrices ----
   // The world matrix, recomputed first when XFORM_DIRTY is set (a change of
   // it ends the animated state).
-  const tagG4x4& GetCurrentToWorld();
+  const tagG4x4& GetCurrentToWorld() {
+    if (flags_ & OCC_XFORM_DIRTY) RecomputeCurrentToWorld();
+    return currentToWorld_;
+  }
   // Parent's world x (explode) x local placement; identity for the root.
   void RefreshXform();
   // The override matrix when one is set, else the attachment's matrix.
@@ -345,9 +358,14 @@ class OccurrenceNode : public IJProbeIt {
   tagG4x4 GetUndecoratedMatrix(DWORD options) const;
 
   // ---- Ranges ----
+  // The range of occurrences without one.
+  static const tagGBox kEmptyRange;
   // The world range, refreshed first when possibly dirty; the shared empty
   // box when there is none.
-  const tagGBox* GetRange();
+  const tagGBox* GetRange() {
+    if (IsPossiblyDirty()) RefreshRangeForQuery();
+    return (range_.low[0] > -1e30 && range_.low[0] < 1e30) ? &range_ : &kEmptyRange;
+  }
   // S_OK with the range, or S_FALSE with the empty box.
   HRESULT GetRange(tagGBox* box);
   // The range of the nearest occurrence from here up whose roadmap is `rm`
@@ -375,10 +393,13 @@ class OccurrenceNode : public IJProbeIt {
   const tagG4x4& LocalPlacement() const;
 
   // ---- Style (the symbology and style members arrive with overrides) ----
-  DWORD GetOverrideColor() const { return overrideColor_; }
+  DWORD GetOverrideColor() const;
 
  protected:
   void SetFlag(DWORD bit, bool on) { flags_ = on ? (flags_ | bit) : (flags_ & ~bit); }
+  // The slow paths of GetCurrentToWorld and GetRange.
+  void RecomputeCurrentToWorld();
+  void RefreshRangeForQuery();
   void SetFlagEx(DWORD bit, bool on) { flagsEx_ = on ? (flagsEx_ | bit) : (flagsEx_ & ~bit); }
   // The host's stored range of this occurrence (untransformed); E_FAIL when
   // the host has none to give.
@@ -391,27 +412,27 @@ class OccurrenceNode : public IJProbeIt {
   HRESULT SetMatrixUserData(DWORD type, DWORD flag, const tagGTransf* matrix);
   // Ghost-mode and display checks through the site.
   DWORD GetSiteFlags() const;
-  // Lazily allocated state that most occurrences never need.
+  // State most occurrences never need, allocated on first use: the user
+  // name, the animated matrix, the display caches, the style library and
+  // cached style, the override colour and the checksum. Keeping it out of
+  // line keeps a node under four cache lines.
   struct ColdState;
   ColdState* Cold();
+  // The checksum of the first `imageSize` bytes of the node, computed once.
+  DWORD CachedCrc(size_t imageSize);
 
-  // Hot state first: what walks, lookups and range refreshes touch.
+  // What walks read first: the flags, the range and the world matrix lie
+  // in the first three cache lines of a node.
   DWORD flags_;
   DWORD flagsEx_ = 0;
+  tagGBox range_;
+  tagG4x4 currentToWorld_;
   AttachmentNode* attachment_;
   AssemblyOccurrence* parent_;
   DWORD uid_;
   DWORD symbology_;
-  tagGBox range_;
-  tagG4x4 currentToWorld_;
   quorra::UserDataHolder userData_;
-  ColdState* cold_ = nullptr;  // user name and animated matrix
-  std::vector<GraphicInfo>* cachedGeometry_ = nullptr;
-  IJStyleLibrary* styleLibrary_ = nullptr;
-  GGlobalStyle3D* cachedStyle_ = nullptr;
-  DWORD cachedStyleKey_;
-  DWORD overrideColor_ = OCC_NO_OVERRIDE_COLOR;
-  DWORD crc_ = 0;
+  ColdState* cold_ = nullptr;
 
   friend class AssemblyOccurrence;
 };

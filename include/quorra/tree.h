@@ -5,6 +5,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -73,6 +74,13 @@ class TreeModificationCallback {
   ~TreeModificationCallback() = default;
 };
 
+namespace quorra {
+class OccurrenceArena;
+struct OccurrenceArenaDeleter {
+  void operator()(OccurrenceArena* arena) const;
+};
+}  // namespace quorra
+
 // Holds the root occurrence of a tree (owned).
 class OccurrenceManager {
  public:
@@ -86,10 +94,14 @@ class OccurrenceManager {
   AsmTree* GetAsmTree() const { return tree_; }
   // Occurrences are ordinary heap objects: there is no pooled allocator.
   void* GetAllocator() const { return nullptr; }
+  // The node memory the tree's occurrences are made in (made on first use;
+  // null when it cannot be made). It outlives the root's destruction.
+  quorra::OccurrenceArena* GetArena();
 
  private:
   AssemblyOccurrence* root_ = nullptr;
   AsmTree* tree_;
+  std::unique_ptr<quorra::OccurrenceArena, quorra::OccurrenceArenaDeleter> arena_;
 };
 
 using OverrideItemMap = std::multimap<JRoadmap, GOverrideItem>;

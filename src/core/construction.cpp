@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/occurrence_arena.h"
 #include "core/occurrence_internal.h"
 #include "quorra/host/trace.h"
 #include "quorra/roadmap.h"
@@ -154,13 +155,14 @@ HRESULT SiteNode::CreateOccurrence(AttachmentNode* attachment, AssemblyOccurrenc
   constexpr const char* kOperation = "SiteNode::CreateOccurrence";
   if (occurrence) *occurrence = nullptr;
   OccurrenceNode* node = nullptr;
+  quorra::OccurrenceArena* arena = tree_ ? tree_->GetOccurrenceManager()->GetArena() : nullptr;
   if (IsAssembly()) {
-    auto* assembly = new (std::nothrow) AssemblyOccurrence(attachment, parent);
+    auto* assembly = new (arena) AssemblyOccurrence(attachment, parent);
     if (!assembly) return HRerrEx(nullptr, nullptr, E_OUTOFMEMORY, nullptr, kSiteTraceSource, __LINE__, kOperation);
     assembly->Init();
     node = assembly;
   } else if (IsPart()) {
-    auto* part = new (std::nothrow) PartOccurrence(attachment, parent);
+    auto* part = new (arena) PartOccurrence(attachment, parent);
     if (!part) return HRerrEx(nullptr, nullptr, E_OUTOFMEMORY, nullptr, kSiteTraceSource, __LINE__, kOperation);
     part->Init();
     part->InitPartOccurrence();

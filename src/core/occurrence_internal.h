@@ -3,22 +3,38 @@
 #pragma once
 
 #include "quorra/attachment.h"
+#include "quorra/host/display.h"
 #include "quorra/host/geometry.h"
+#include "quorra/host/styles.h"
 #include "quorra/host/text.h"
 #include "quorra/occurrence.h"
 #include "quorra/site.h"
 #include "quorra/tree.h"
 
-// State most occurrences never need, allocated on first use.
 struct OccurrenceNode::ColdState {
+  explicit ColdState(DWORD symbology) : cachedStyleKey(symbology) {}
+  ColdState(const ColdState& other)
+      : userName(other.userName),
+        animated(other.animated),
+        cachedStyleKey(other.cachedStyleKey),
+        overrideColor(other.overrideColor) {}
+  ColdState& operator=(const ColdState&) = delete;
+  ~ColdState() {
+    if (styleLibrary) styleLibrary->Release();
+    delete cachedGeometry;
+  }
+
   GUserText userName;
   tagG4x4 animated;  // valid while OCCX_ANIMATED_STATE_VALID is set
+  GraphicInfoList* cachedGeometry = nullptr;
+  IJStyleLibrary* styleLibrary = nullptr;  // held with a reference
+  GGlobalStyle3D* cachedStyle = nullptr;
+  DWORD cachedStyleKey;  // the symbology the cached style was looked up for
+  DWORD overrideColor = OCC_NO_OVERRIDE_COLOR;
+  DWORD crc = 0;  // 0 = not computed yet
 };
 
 namespace quorra::occ {
-
-// The empty range shared by every occurrence without one.
-extern const tagGBox kEmptyBox;
 
 // Exactly the empty box: every minimum at or above 1e30, every maximum at
 // or below -1e30.

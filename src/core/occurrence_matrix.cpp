@@ -23,13 +23,15 @@ const tagG4x4& OccurrenceNode::LocalPlacement() const {
   return attachment_ ? quorra::occ::PlacementOf(attachment_) : kIdentity;
 }
 
-const tagG4x4& OccurrenceNode::GetCurrentToWorld() {
-  if (flags_ & OCC_XFORM_DIRTY) {
+void OccurrenceNode::RecomputeCurrentToWorld() {
+  if (flagsEx_ & OCCX_ANIMATED_STATE_VALID) {
+    // A change of the world matrix ends the animated state.
     const tagG4x4 previous = currentToWorld_;
     RefreshXform();
     if (!quorra::occ::SameMatrix(previous, currentToWorld_)) ClearAnimatedMatrix();
+    return;
   }
-  return currentToWorld_;
+  RefreshXform();
 }
 
 void OccurrenceNode::RefreshXform() {

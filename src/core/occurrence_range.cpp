@@ -12,7 +12,6 @@ constexpr const char* kTraceSource = "SERVICES/quorra/dev/occ";
 }  // namespace
 
 using quorra::occ::IsRangeSet;
-using quorra::occ::kEmptyBox;
 
 HRESULT OccurrenceNode::GetHostStoredRange(tagGBox* box) {
   static quorra::host::LateBoundFunction<HRESULT(OccurrenceNode*, tagGBox*)> getRange(L"brenik.dex",
@@ -28,12 +27,11 @@ bool OccurrenceNode::StoreWorldRange(const tagGBox& local) {
   return true;
 }
 
-const tagGBox* OccurrenceNode::GetRange() {
-  if (IsPossiblyDirty()) {
-    HRESULT hr = RefreshRange(REFRESH_RANGE_INCREMENTAL);
-    if (FAILED(hr)) QUORRA_TRACE_FAIL(hr, "OccurrenceNode::GetRange");
-  }
-  return IsRangeSet(range_) ? &range_ : &kEmptyBox;
+const tagGBox OccurrenceNode::kEmptyRange = tagGBox::Empty();
+
+void OccurrenceNode::RefreshRangeForQuery() {
+  HRESULT hr = RefreshRange(REFRESH_RANGE_INCREMENTAL);
+  if (FAILED(hr)) QUORRA_TRACE_FAIL(hr, "OccurrenceNode::GetRange");
 }
 
 HRESULT OccurrenceNode::GetRange(tagGBox* box) {
@@ -54,7 +52,7 @@ tagGBox OccurrenceNode::GetRange(const JRoadmap& rm) { return *GetAncestor(rm)->
 
 HRESULT OccurrenceNode::SetRange(const tagGBox* box) {
   if (!box) {
-    range_ = kEmptyBox;
+    range_ = kEmptyRange;
     return S_OK;
   }
   range_ = *box;
@@ -90,7 +88,7 @@ HRESULT OccurrenceNode::PartRefreshRange(RefreshRangeOptions option) {
       return S_OK;
     }
   }
-  range_ = kEmptyBox;
+  range_ = kEmptyRange;
   return S_FALSE;
 }
 
@@ -111,7 +109,7 @@ HRESULT OccurrenceNode::AsmRefreshRange(RefreshRangeOptions option) {
     }
   }
 
-  tagGBox accumulator = kEmptyBox;
+  tagGBox accumulator = kEmptyRange;
   bool accumulated = false;
   tagGBox stored;
   if (GetHostStoredRange(&stored) != S_OK || stored.IsNull()) {

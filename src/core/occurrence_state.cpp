@@ -49,40 +49,33 @@ HRESULT CallKVDataServer(const OccurrenceNode* occurrence, Out** out, const char
 
 }  // namespace
 
-namespace quorra::occ {
-const tagGBox kEmptyBox = tagGBox::Empty();
-}  // namespace quorra::occ
-
-using quorra::occ::kEmptyBox;
 
 // ---- Construction and destruction ----
 
 OccurrenceNode::OccurrenceNode(DWORD flags, AttachmentNode* attachment, AssemblyOccurrence* parent)
     : flags_(flags),
+      range_(kEmptyRange),
+      currentToWorld_(tagG4x4::NoInit{}),
       attachment_(attachment),
       parent_(parent),
       uid_(++gOccurrenceUidCounter),
-      symbology_(attachment ? attachment->GetSymbology() : 0),
-      range_(kEmptyBox),
-      currentToWorld_(tagG4x4::NoInit{}),
-      cachedStyleKey_(symbology_) {
+      symbology_(attachment ? attachment->GetSymbology() : 0) {
   currentToWorld_.SetIdentity();
 }
 
 // Copies share no owned data: the copy gets a new uid, no user data, no
-// caches and no style library; the name and animated state are duplicated.
+// caches, no style library and no checksum; the name and animated state
+// are duplicated.
 OccurrenceNode::OccurrenceNode(const OccurrenceNode& other)
     : IJProbeIt(),
       flags_(other.flags_),
       flagsEx_(other.flagsEx_),
+      range_(other.range_),
+      currentToWorld_(other.currentToWorld_),
       attachment_(other.attachment_),
       parent_(other.parent_),
       uid_(++gOccurrenceUidCounter),
-      symbology_(other.symbology_),
-      range_(other.range_),
-      currentToWorld_(other.currentToWorld_),
-      cachedStyleKey_(other.symbology_),
-      overrideColor_(other.overrideColor_) {
+      symbology_(other.symbology_) {
   if (other.cold_) cold_ = new (std::nothrow) ColdState(*other.cold_);
 }
 
@@ -95,29 +88,30 @@ OccurrenceNode& OccurrenceNode::operator=(const OccurrenceNode& other) {
   symbology_ = other.symbology_;
   range_ = other.range_;
   currentToWorld_ = other.currentToWorld_;
-  overrideColor_ = other.overrideColor_;
-  cachedStyleKey_ = symbology_;
-  cachedStyle_ = nullptr;
-  crc_ = 0;
-  if (other.cold_) {
-    if (ColdState* cold = Cold()) *cold = *other.cold_;
-  } else if (cold_) {
-    delete cold_;
-    cold_ = nullptr;
-  }
+  delete cold_;
+  cold_ = other.cold_ ? new (std::nothrow) ColdState(*other.cold_) : nullptr;
   return *this;
 }
 
 OccurrenceNode::~OccurrenceNode() {
-  if (styleLibrary_) styleLibrary_->Release();
   userData_.Release();
-  delete cachedGeometry_;
   delete cold_;
 }
 
 OccurrenceNode::ColdState* OccurrenceNode::Cold() {
-  if (!cold_) cold_ = new (std::nothrow) ColdState();
+  if (!cold_) cold_ = new (std::nothrow) ColdState(symbology_);
   return cold_;
+}
+
+bool OccurrenceNode::HasCachedGeometry() const { return cold_ && cold_->cachedGeometry; }
+
+DWORD OccurrenceNode::GetOverrideColor() const { return cold_ ? cold_->overrideColor : OCC_NO_OVERRIDE_COLOR; }
+
+DWORD OccurrenceNode::CachedCrc(size_t imageSize) {
+  ColdState* cold = Cold();
+  if (!cold) return quorra::ObjectChecksum(this, imageSize);
+  if (cold->crc == 0) cold->crc = quorra::ObjectChecksum(this, imageSize);
+  return cold->crc;
 }
 
 HRESULT OccurrenceNode::Init() {
@@ -144,20 +138,14 @@ AssemblyOccurrence::AssemblyOccurrence(AttachmentNode* attachment, AssemblyOccur
 
 AssemblyOccurrence::~AssemblyOccurrence() = default;
 
-DWORD AssemblyOccurrence::GetCrc() {
-  if (crc_ == 0) crc_ = quorra::ObjectChecksum(this, sizeof(*this));
-  return crc_;
-}
+DWORD AssemblyOccurrence::GetCrc() { return CachedCrc(sizeof(*this)); }
 
 PartOccurrence::PartOccurrence(AttachmentNode* attachment, AssemblyOccurrence* parent)
     : OccurrenceNode(OCC_PART, attachment, parent) {}
 
 PartOccurrence::~PartOccurrence() = default;
 
-DWORD PartOccurrence::GetCrc() {
-  if (crc_ == 0) crc_ = quorra::ObjectChecksum(this, sizeof(*this));
-  return crc_;
-}
+DWORD PartOccurrence::GetCrc() { return CachedCrc(sizeof(*this)); }
 
 // ---- IUnknown and probing ----
 
