@@ -70,8 +70,8 @@ SiteGraph MakeSiteGraph(const std::array<int, 4>& fanOut) {
     const int count = level == 0 ? 1 : kAssemblySitesPerLevel;
     for (int i = 0; i < count; ++i) {
       AssemblySite* site = nullptr;
-      graph.tree->CreateAssemblySite((L"asm" + std::to_wstring(level) + L"_" + std::to_wstring(i) + L".asm").c_str(),
-                                     0, &site);
+      graph.tree->CreateAssemblySite((L"asm" + std::to_wstring(level) + L"_" + std::to_wstring(i) + L".asm").c_str(), 0,
+                                     &site);
       levels[level].push_back(site);
     }
   }
@@ -115,9 +115,9 @@ void DestroyOccurrenceTree(AsmTree* tree) {
 }
 
 std::array<int, 4> FanOutFor(int64_t target) {
-  if (target <= 10000) return {10, 10, 10, 10};    // 11,111 occurrences
-  if (target <= 100000) return {18, 18, 18, 18};   // 111,151
-  return {32, 32, 31, 31};                         // 1,016,865
+  if (target <= 10000) return {10, 10, 10, 10};   // 11,111 occurrences
+  if (target <= 100000) return {18, 18, 18, 18};  // 111,151
+  return {32, 32, 31, 31};                        // 1,016,865
 }
 
 // Builds the occurrence tree of a prepared site graph, then destroys it
@@ -183,9 +183,8 @@ void BM_WalkWorldMatricesAndRanges(benchmark::State& state) {
   benchmark::DoNotOptimize(callback.sum_);
   state.counters["occurrences"] = double(graph.occurrences);
   // Seconds per (occurrences x 1e-9): nanoseconds per occurrence.
-  state.counters["ns/occ"] =
-      benchmark::Counter(double(graph.occurrences) * 1e-9,
-                         benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.counters["ns/occ"] = benchmark::Counter(
+      double(graph.occurrences) * 1e-9, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
   quorra::host::UnregisterModule(L"brenik.dex");
 }
 BENCHMARK(BM_WalkWorldMatricesAndRanges)

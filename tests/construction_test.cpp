@@ -220,3 +220,33 @@ TEST(Construction, FailingCreationCallbackStopsConstruction) {
   b.Tree()->RemoveTreeModificationCallback(&refusing);
   top->GetOccurrencesList()->GetAt(0)->Destroy(TRUE);
 }
+
+TEST(Construction, LargeTreesShrinkAndRegrowConsistently) {
+  // Enough occurrences to span several chunks of node memory.
+  AssemblyBuilder b;
+  AssemblySite* top = b.Assembly(L"root");
+  AssemblySite* sub = b.Assembly(L"sub");
+  PartSite* part = b.Part(L"p");
+  for (int i = 0; i < 100; ++i) b.Place(sub, part);
+  std::vector<AttachmentNode*> placements;
+  for (int i = 0; i < 300; ++i) placements.push_back(b.Place(top, sub));
+  AssemblyOccurrence* root = b.Build(top);
+  ASSERT_EQ(part->GetOccurrencesList()->GetCount(), 30000u);
+
+  // Drop every other branch, then place new ones into the freed memory.
+  for (size_t i = 0; i < placements.size(); i += 2) ASSERT_EQ(top->RemoveAndDestroyAttachment(placements[i]), S_OK);
+  EXPECT_EQ(part->GetOccurrencesList()->GetCount(), 15000u);
+  EXPECT_EQ(root->GetChildCount(), 150u);
+  for (int i = 0; i < 150; ++i) b.Place(top, sub);
+  ASSERT_EQ(root->GetChildCount(), 300u);
+  EXPECT_EQ(part->GetOccurrencesList()->GetCount(), 30000u);
+
+  IDSCounter counter;
+  root->Walk(&counter, nullptr, FALSE);
+  EXPECT_EQ(counter.GetPartCount(), 30000u);
+  EXPECT_EQ(counter.GetAssemblyCount(), 300u);
+  for (OccurrenceNode* occurrence : *part->GetOccurrencesList()) {
+    ASSERT_EQ(occurrence->GetSite(), part);
+    ASSERT_EQ(occurrence->GetParent()->GetChildByID(occurrence->GetAttachmentID()), occurrence);
+  }
+}

@@ -161,8 +161,7 @@ TEST(Occurrence, InPlaceActivationMarksAndClearsDescendants) {
   EXPECT_TRUE(t.p->GetFlags() & OCC_PARENT_IPA);
 
   t.a->ClearIPA();
-  for (OccurrenceNode* node : {static_cast<OccurrenceNode*>(t.bAsm), t.p, t.qInA})
-    EXPECT_FALSE(node->IsParentIPA());
+  for (OccurrenceNode* node : {static_cast<OccurrenceNode*>(t.bAsm), t.p, t.qInA}) EXPECT_FALSE(node->IsParentIPA());
 
   // A part placed later below the active branch is marked through its site.
   t.a->SetIPA();

@@ -115,8 +115,8 @@ class OccurrenceNode : public IJProbeIt {
   ULONG Release() override { return 1; }
   HRESULT Probe(std::wstringstream& out, const JProbeOptions& options, const JProbeFormat& format) override;
   HRESULT Probe(IJProbeResults** results, const JProbeOptions& options) override;
-  virtual ~OccurrenceNode();       // slot 5
-  virtual DWORD GetCrc() = 0;      // slot 6
+  virtual ~OccurrenceNode();   // slot 5
+  virtual DWORD GetCrc() = 0;  // slot 6
 
   // Occurrences live in occurrence arenas: a tree's (the placement form
   // the construction code uses) or the process-wide one behind `new`.
@@ -348,8 +348,7 @@ class OccurrenceNode : public IJProbeIt {
   // the fourth receives the explode contribution, the fifth the occurrence's
   // own placement.
   tagG4x4* GetAnimatedMatrixChain(tagG4x4* out1, tagG4x4* out2, tagG4x4* out3, tagG4x4* out4, tagG4x4* out5,
-                                  IJTimelineCategory* worldCategory, IJTimelineCategory* relativeCategory,
-                                  DWORD frame);
+                                  IJTimelineCategory* worldCategory, IJTimelineCategory* relativeCategory, DWORD frame);
   // The placement relative to the parent, with the explode matrix when asked
   // and the animated placement while animated.
   HRESULT GetOccurrenceMatrix(tagG4x4* matrix, BOOL withExplode);

@@ -27,7 +27,7 @@ constexpr IID IID_IJProbeResults = {0xc41d2a81, 0x6f3b, 0x4e51, {0x8a, 0x97, 0x0
 // The named values of a structured probe, in the order they were added.
 struct IJProbeResults : IUnknown {
   // Slots 0-2: QueryInterface, AddRef, Release (IUnknown).
-  virtual DWORD GetCount() = 0;                                              // slot 3
+  virtual DWORD GetCount() = 0;                                                           // slot 3
   virtual HRESULT GetItem(DWORD index, const wchar_t** name, const wchar_t** value) = 0;  // slot 4
 
  protected:
@@ -36,7 +36,8 @@ struct IJProbeResults : IUnknown {
 
 struct IJProbeIt : IUnknown {
   // Slots 0-2: QueryInterface, AddRef, Release (IUnknown).
-  virtual HRESULT Probe(std::wstringstream& out, const JProbeOptions& options, const JProbeFormat& format) = 0;  // slot 3
+  virtual HRESULT Probe(std::wstringstream& out, const JProbeOptions& options,
+                        const JProbeFormat& format) = 0;                              // slot 3
   virtual HRESULT Probe(IJProbeResults** results, const JProbeOptions& options) = 0;  // slot 4
 
  protected:

@@ -27,7 +27,7 @@ constexpr HRESULT WALK_ABORT = 5;
 
 // One per walk, on the walker's stack, handed to every slot.
 struct TreeWalkContext {
-  void* value;       // the caller's value given to Walk
+  void* value;        // the caller's value given to Walk
   uint64_t reserved;  // not set by the walker
   // 0 while the start assembly's own slots run; children of the start
   // assembly see 1, their children 2, ...

@@ -71,8 +71,7 @@ HRESULT AsmTree::CreateOccurrenceTree(AssemblySite* rootSite) {
 }
 
 HRESULT AsmTree::PreAllocOccurrenceLists(AssemblySite* rootSite) {
-  if (assemblySites_->VerifyNoOccurrences() == S_FALSE || partSites_->VerifyNoOccurrences() == S_FALSE)
-    return S_FALSE;
+  if (assemblySites_->VerifyNoOccurrences() == S_FALSE || partSites_->VerifyNoOccurrences() == S_FALSE) return S_FALSE;
   rootSite->PreAllocOccurrence();
   HRESULT hr = rootSite->PreAllocOccurrenceLists();
   if (FAILED(hr)) return hr;
@@ -236,7 +235,8 @@ HRESULT AssemblySite::InternalCreateAndAddOcc(SiteNode* site, DWORD id, DWORD sy
 
 HRESULT NewOccurrencesCallback::CreateOccurrence(OccurrenceNode* occurrence) {
   if (!list_ || FAILED(list_->Add(occurrence)))
-    return HRerrEx(nullptr, nullptr, E_FAIL, nullptr, kTraceSource, __LINE__, "NewOccurrencesCallback::CreateOccurrence");
+    return HRerrEx(nullptr, nullptr, E_FAIL, nullptr, kTraceSource, __LINE__,
+                   "NewOccurrencesCallback::CreateOccurrence");
   return S_OK;
 }
 
@@ -302,8 +302,9 @@ HRESULT AssemblyOccurrence::CreateOccurrences(DWORD n, AttachmentNode* const* at
 
 HRESULT AssemblyOccurrence::FillInChildren() {
   auto* site = static_cast<AssemblySite*>(GetSite());
-  if (!site) return HRerrEx(nullptr, nullptr, E_UNEXPECTED, nullptr, kOccTraceSource, __LINE__,
-                            "AssemblyOccurrence::FillInChildren");
+  if (!site)
+    return HRerrEx(nullptr, nullptr, E_UNEXPECTED, nullptr, kOccTraceSource, __LINE__,
+                   "AssemblyOccurrence::FillInChildren");
   DWORD count = 0;
   AttachmentNode* const* attachments = nullptr;
   site->GetAttachments(&count, &attachments);

@@ -3,6 +3,7 @@
 
 #include <sys/mman.h>
 
+#include <cstdlib>
 #include <new>
 
 #include "quorra/occurrence.h"
@@ -153,6 +154,28 @@ void OccurrenceArena::FreeLocked(Chunk* chunk, void* slot) {
 
 // ---- Occurrence allocation ----
 
+namespace {
+// Under AddressSanitizer every occurrence comes from the ordinary heap, so
+// that a use after Destroy is caught.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kUseArenas = false;
+#else
+constexpr bool kUseArenas = true;
+#endif
+
+void* AllocateNode(quorra::OccurrenceArena* arena, size_t size) {
+  if (!kUseArenas) return std::malloc(size);
+  return (arena ? arena : &quorra::OccurrenceArena::Shared())->Allocate(size);
+}
+
+void FreeNode(void* node) {
+  if (kUseArenas)
+    quorra::OccurrenceArena::Free(node);
+  else
+    std::free(node);
+}
+}  // namespace
+
 static_assert(sizeof(AssemblyOccurrence) <= quorra::OccurrenceArena::kSlotSize);
 static_assert(sizeof(PartOccurrence) <= quorra::OccurrenceArena::kSlotSize);
 
@@ -164,24 +187,18 @@ quorra::OccurrenceArena* OccurrenceManager::GetArena() {
 }
 
 void* OccurrenceNode::operator new(size_t size) {
-  if (void* slot = quorra::OccurrenceArena::Shared().Allocate(size)) return slot;
+  if (void* slot = AllocateNode(nullptr, size)) return slot;
   throw std::bad_alloc();
 }
 
-void* OccurrenceNode::operator new(size_t size, const std::nothrow_t&) noexcept {
-  return quorra::OccurrenceArena::Shared().Allocate(size);
-}
+void* OccurrenceNode::operator new(size_t size, const std::nothrow_t&) noexcept { return AllocateNode(nullptr, size); }
 
 void* OccurrenceNode::operator new(size_t size, quorra::OccurrenceArena* arena) noexcept {
-  return arena ? arena->Allocate(size) : quorra::OccurrenceArena::Shared().Allocate(size);
+  return AllocateNode(arena, size);
 }
 
-void OccurrenceNode::operator delete(void* node) noexcept { quorra::OccurrenceArena::Free(node); }
+void OccurrenceNode::operator delete(void* node) noexcept { FreeNode(node); }
 
-void OccurrenceNode::operator delete(void* node, const std::nothrow_t&) noexcept {
-  quorra::OccurrenceArena::Free(node);
-}
+void OccurrenceNode::operator delete(void* node, const std::nothrow_t&) noexcept { FreeNode(node); }
 
-void OccurrenceNode::operator delete(void* node, quorra::OccurrenceArena*) noexcept {
-  quorra::OccurrenceArena::Free(node);
-}
+void OccurrenceNode::operator delete(void* node, quorra::OccurrenceArena*) noexcept { FreeNode(node); }

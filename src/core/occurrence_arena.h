@@ -55,7 +55,7 @@ class OccurrenceArena {
   void ReleaseChunk(Chunk* chunk);
 
   const bool shared_;
-  std::mutex mutex_;                // taken only by the shared arena
+  std::mutex mutex_;          // taken only by the shared arena
   Chunk* all_ = nullptr;      // every chunk, newest first
   Chunk* current_ = nullptr;  // the chunk new slots are cut from
   Chunk* partial_ = nullptr;  // chunks with freed slots, most recent first

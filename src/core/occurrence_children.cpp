@@ -69,8 +69,7 @@ void SortByName(OccurrenceNode** first, OccurrenceNode** last, MakeName makeName
   std::vector<std::pair<Name, OccurrenceNode*>> named;
   named.reserve(static_cast<size_t>(last - first));
   for (OccurrenceNode** child = first; child != last; ++child) named.emplace_back(makeName(*child), *child);
-  std::stable_sort(named.begin(), named.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::stable_sort(named.begin(), named.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   for (size_t i = 0; i < named.size(); ++i) first[i] = named[i].second;
 }
 

@@ -15,7 +15,7 @@ using quorra::occ::IsRangeSet;
 
 HRESULT OccurrenceNode::GetHostStoredRange(tagGBox* box) {
   static quorra::host::LateBoundFunction<HRESULT(OccurrenceNode*, tagGBox*)> getRange(L"brenik.dex",
-                                                                                     "JGetOccurrenceRange");
+                                                                                      "JGetOccurrenceRange");
   auto fn = getRange.Get();
   return fn ? fn(this, box) : E_FAIL;
 }

@@ -49,7 +49,6 @@ HRESULT CallKVDataServer(const OccurrenceNode* occurrence, Out** out, const char
 
 }  // namespace
 
-
 // ---- Construction and destruction ----
 
 OccurrenceNode::OccurrenceNode(DWORD flags, AttachmentNode* attachment, AssemblyOccurrence* parent)
@@ -352,24 +351,21 @@ HRESULT PartOccurrence::GetKVData(DWORD type, KVBaseData** out, DWORD extra) {
 }
 
 HRESULT AssemblyOccurrence::GetKVData(DWORD type, KVBaseData** out) {
-  return CallKVDataServer(this, out, "AssemblyOccurrence::GetKVData",
-                          [&](IKVDataServer* server, const wchar_t* path) {
-                            return server->GetAssemblyBaseData(path, type, this, out);
-                          });
+  return CallKVDataServer(this, out, "AssemblyOccurrence::GetKVData", [&](IKVDataServer* server, const wchar_t* path) {
+    return server->GetAssemblyBaseData(path, type, this, out);
+  });
 }
 
 HRESULT AssemblyOccurrence::GetKVData(DWORD type, KVAssemblyData** out) {
-  return CallKVDataServer(this, out, "AssemblyOccurrence::GetKVData",
-                          [&](IKVDataServer* server, const wchar_t* path) {
-                            return server->GetAssemblyData(path, type, this, out);
-                          });
+  return CallKVDataServer(this, out, "AssemblyOccurrence::GetKVData", [&](IKVDataServer* server, const wchar_t* path) {
+    return server->GetAssemblyData(path, type, this, out);
+  });
 }
 
 HRESULT AssemblyOccurrence::GetKVData(DWORD type, KVLiteAssemblyData** out, DWORD extra) {
-  return CallKVDataServer(this, out, "AssemblyOccurrence::GetKVData",
-                          [&](IKVDataServer* server, const wchar_t* path) {
-                            return server->GetLiteAssemblyData(path, type, this, out, extra);
-                          });
+  return CallKVDataServer(this, out, "AssemblyOccurrence::GetKVData", [&](IKVDataServer* server, const wchar_t* path) {
+    return server->GetLiteAssemblyData(path, type, this, out, extra);
+  });
 }
 
 JGraphicContext* OccurrenceNode::GetGraphicContext() const {

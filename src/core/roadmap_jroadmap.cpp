@@ -1,8 +1,9 @@
 // DisplayRoadmap from the host's roadmap value. Both read root first: an
 // occurrence's JRoadmap is collected upwards and then reversed, so the
 // DisplayRoadmap made from it is the path GetDisplayRoadmap gives.
-#include "quorra/host/identity.h"
 #include "quorra/roadmap.h"
+
+#include "quorra/host/identity.h"
 
 DisplayRoadmap::DisplayRoadmap(const JRoadmap& roadmap) { AppendFrom(roadmap); }
 
