@@ -18,12 +18,18 @@
 namespace {
 constexpr const char* kTraceSource = "SERVICES/quorra/dev/site";
 
+// Lets the memo be searched with a view of the caller's text, unchanged.
+struct PathHash {
+  using is_transparent = void;
+  size_t operator()(std::wstring_view path) const noexcept { return std::hash<std::wstring_view>()(path); }
+};
+
 struct IndexA {
   std::map<std::u16string, SiteNode*> sites;
-  std::unordered_map<std::wstring, std::u16string> lowered;  // the memo
+  std::unordered_map<std::wstring, std::u16string, PathHash, std::equal_to<>> lowered;  // the memo
 
   const std::u16string& Lowered(std::wstring_view path) {
-    auto it = lowered.find(std::wstring(path));
+    auto it = lowered.find(path);
     if (it != lowered.end()) return it->second;
     std::u16string units = quorra::host::ToUtf16(path);
     // Each unit by itself, as the host's towlower does; surrogates stay.
