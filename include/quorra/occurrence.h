@@ -11,14 +11,15 @@
 
 #include <iosfwd>
 #include <new>
-#include <vector>
 
+#include "quorra/attachment.h"
 #include "quorra/host/geometry.h"
 #include "quorra/host/identity.h"
 #include "quorra/host/kv_data.h"
 #include "quorra/host/text.h"
 #include "quorra/node_list.h"
 #include "quorra/probe.h"
+#include "quorra/site.h"
 #include "quorra/tree.h"
 #include "quorra/user_data.h"
 
@@ -142,15 +143,18 @@ class OccurrenceNode : public IJProbeIt {
   DWORD GetFlagsEx() const { return flagsEx_; }
   const AttachmentNode* GetAttachment() const { return attachment_; }
   AttachmentNode* GetWritableAttachment() const { return attachment_; }
-  DWORD GetAttachmentID() const;
+  DWORD GetAttachmentID() const { return attachment_ ? attachment_->GetAttachmentID() : 0; }
   const AttachmentMatrix* GetAttachmentXForm() const;
   AssemblyOccurrence* GetParent() const { return parent_; }
   // Returns the old parent and forgets it.
   AssemblyOccurrence* ClearParent();
   bool IsRootAssembly() const { return parent_ == nullptr; }
   AssemblyOccurrence* GetRootAssembly();
-  SiteNode* GetSite() const;
-  AsmTree* GetAsmTree() const;
+  SiteNode* GetSite() const { return attachment_ ? attachment_->GetAttachmentSite() : nullptr; }
+  AsmTree* GetAsmTree() const {
+    SiteNode* site = GetSite();
+    return site ? site->GetAsmTree() : nullptr;
+  }
   UserDataMap* GetUserDataMap() const { return userData_.Map(); }
 
   // The user name when set, else the site's file path, else null.

@@ -10,6 +10,7 @@
 //   any other continue
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 #include "quorra/host/geometry.h"

@@ -175,8 +175,6 @@ HRESULT OccurrenceNode::Probe(IJProbeResults** results, const JProbeOptions&) {
 
 // ---- Identity ----
 
-DWORD OccurrenceNode::GetAttachmentID() const { return attachment_ ? attachment_->GetAttachmentID() : 0; }
-
 const AttachmentMatrix* OccurrenceNode::GetAttachmentXForm() const {
   return attachment_ ? attachment_->GetXFormFromParent() : nullptr;
 }
@@ -192,13 +190,6 @@ AssemblyOccurrence* OccurrenceNode::GetRootAssembly() {
   while (node->parent_) node = node->parent_;
   // The top of a tree is always an assembly occurrence.
   return node->IsAssembly() ? static_cast<AssemblyOccurrence*>(node) : nullptr;
-}
-
-SiteNode* OccurrenceNode::GetSite() const { return attachment_ ? attachment_->GetAttachmentSite() : nullptr; }
-
-AsmTree* OccurrenceNode::GetAsmTree() const {
-  SiteNode* site = GetSite();
-  return site ? site->GetAsmTree() : nullptr;
 }
 
 const wchar_t* OccurrenceNode::GetUserNameW() const {
