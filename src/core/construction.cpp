@@ -18,6 +18,12 @@ constexpr const char* kTraceSource = "SERVICES/quorra/dev/tree";
 constexpr const char* kOccTraceSource = "SERVICES/quorra/dev/occ";
 constexpr const char* kSiteTraceSource = "SERVICES/quorra/dev/site";
 
+// Failures of the site and occurrence steps are traced under their areas.
+#define QUORRA_TRACE_SITE(hr, operation) \
+  ::HRerrEx(nullptr, nullptr, (hr), nullptr, kSiteTraceSource, __LINE__, (operation))
+#define QUORRA_TRACE_OCC(hr, operation) \
+  ::HRerrEx(nullptr, nullptr, (hr), nullptr, kOccTraceSource, __LINE__, (operation))
+
 // An attachment carrying this user datum with the value 1 asks for its
 // assembly child to be expanded only when it is displayed.
 constexpr DWORD kDeferredExpansionUserData = 99;
@@ -145,7 +151,7 @@ HRESULT AssemblySite::PreAllocOccurrenceLists() {
 
 HRESULT SiteNode::AddOccurrences(DWORD n, OccurrenceNode** occurrences) {
   HRESULT hr = GetOccurrencesList()->AddNodes(n, occurrences);
-  if (FAILED(hr)) return HRerrEx(nullptr, nullptr, hr, nullptr, kSiteTraceSource, __LINE__, "SiteNode::AddOccurrences");
+  if (FAILED(hr)) return QUORRA_TRACE_SITE(hr, "SiteNode::AddOccurrences");
   return S_OK;
 }
 
@@ -157,27 +163,27 @@ HRESULT SiteNode::CreateOccurrence(AttachmentNode* attachment, AssemblyOccurrenc
   quorra::OccurrenceArena* arena = tree_ ? tree_->GetOccurrenceManager()->GetArena() : nullptr;
   if (IsAssembly()) {
     auto* assembly = new (arena) AssemblyOccurrence(attachment, parent);
-    if (!assembly) return HRerrEx(nullptr, nullptr, E_OUTOFMEMORY, nullptr, kSiteTraceSource, __LINE__, kOperation);
+    if (!assembly) return QUORRA_TRACE_SITE(E_OUTOFMEMORY, kOperation);
     assembly->Init();
     node = assembly;
   } else if (IsPart()) {
     auto* part = new (arena) PartOccurrence(attachment, parent);
-    if (!part) return HRerrEx(nullptr, nullptr, E_OUTOFMEMORY, nullptr, kSiteTraceSource, __LINE__, kOperation);
+    if (!part) return QUORRA_TRACE_SITE(E_OUTOFMEMORY, kOperation);
     part->Init();
     part->InitPartOccurrence();
     node = part;
   } else {
-    return HRerrEx(nullptr, nullptr, E_UNEXPECTED, nullptr, kSiteTraceSource, __LINE__, kOperation);
+    return QUORRA_TRACE_SITE(E_UNEXPECTED, kOperation);
   }
   HRESULT hr = AddOccurrences(1, &node);
   if (FAILED(hr)) {
     delete node;
-    return HRerrEx(nullptr, nullptr, hr, nullptr, kSiteTraceSource, __LINE__, kOperation);
+    return QUORRA_TRACE_SITE(hr, kOperation);
   }
   if (AsmTree* tree = GetAsmTree()) {
     hr = tree->CallCreateOccurrenceCallbacks(node);
     // The occurrence stays in the site's list but is not handed out.
-    if (FAILED(hr)) return HRerrEx(nullptr, nullptr, hr, nullptr, kSiteTraceSource, __LINE__, kOperation);
+    if (FAILED(hr)) return QUORRA_TRACE_SITE(hr, kOperation);
   }
   if (occurrence) *occurrence = node;
   return S_OK;
@@ -189,10 +195,10 @@ HRESULT AssemblySite::CreateAndAddAssembly(const wchar_t* path, DWORD id, DWORD 
   constexpr const char* kOperation = "AssemblySite::CreateAndAddAssembly";
   AssemblySite* site = nullptr;
   HRESULT hr = GetAsmTree()->CreateAssemblySite(path, symbology, &site);
-  if (FAILED(hr)) return HRerrEx(nullptr, nullptr, hr, nullptr, kSiteTraceSource, __LINE__, kOperation);
+  if (FAILED(hr)) return QUORRA_TRACE_SITE(hr, kOperation);
   if (isNew) *isNew = hr == S_OK ? 1 : 0;
   hr = InternalCreateAndAddOcc(site, id, symbology, matrix, attachment, isNew, newOccurrences);
-  if (FAILED(hr)) return HRerrEx(nullptr, nullptr, hr, nullptr, kSiteTraceSource, __LINE__, kOperation);
+  if (FAILED(hr)) return QUORRA_TRACE_SITE(hr, kOperation);
   return hr;
 }
 
@@ -202,10 +208,10 @@ HRESULT AssemblySite::CreateAndAddPart(const wchar_t* path, DWORD id, DWORD symb
   constexpr const char* kOperation = "AssemblySite::CreateAndAddPart";
   PartSite* site = nullptr;
   HRESULT hr = GetAsmTree()->CreatePartSite(path, symbology, &site);
-  if (FAILED(hr)) return HRerrEx(nullptr, nullptr, hr, nullptr, kSiteTraceSource, __LINE__, kOperation);
+  if (FAILED(hr)) return QUORRA_TRACE_SITE(hr, kOperation);
   if (isNew) *isNew = hr == S_OK ? 1 : 0;
   hr = InternalCreateAndAddOcc(site, id, symbology, matrix, attachment, isNew, newOccurrences);
-  if (FAILED(hr)) return HRerrEx(nullptr, nullptr, hr, nullptr, kSiteTraceSource, __LINE__, kOperation);
+  if (FAILED(hr)) return QUORRA_TRACE_SITE(hr, kOperation);
   return hr;
 }
 
@@ -219,7 +225,7 @@ HRESULT AssemblySite::InternalCreateAndAddOcc(SiteNode* site, DWORD id, DWORD sy
   const bool collecting = newOccurrences != nullptr;
   if (collecting) {
     HRESULT hr = tree->AddTreeModificationCallback(&collector);
-    if (FAILED(hr)) return HRerrEx(nullptr, nullptr, hr, nullptr, kSiteTraceSource, __LINE__, kOperation);
+    if (FAILED(hr)) return QUORRA_TRACE_SITE(hr, kOperation);
   }
   CheckAttachmentID(id);
   AttachmentBundle bundle{};
@@ -228,19 +234,31 @@ HRESULT AssemblySite::InternalCreateAndAddOcc(SiteNode* site, DWORD id, DWORD sy
   bundle.symbology = symbology;
   bundle.attachmentId = id;
   HRESULT hr = AddAttachments(1, &bundle, attachment);
-  if (FAILED(hr)) HRerrEx(nullptr, nullptr, hr, nullptr, kSiteTraceSource, __LINE__, kOperation);
+  if (FAILED(hr)) QUORRA_TRACE_SITE(hr, kOperation);
   if (collecting) tree->RemoveTreeModificationCallback(&collector);
   return hr;
 }
 
 HRESULT NewOccurrencesCallback::CreateOccurrence(OccurrenceNode* occurrence) {
   if (!list_ || FAILED(list_->Add(occurrence)))
-    return HRerrEx(nullptr, nullptr, E_FAIL, nullptr, kTraceSource, __LINE__,
-                   "NewOccurrencesCallback::CreateOccurrence");
+    return QUORRA_TRACE_FAIL(E_FAIL, "NewOccurrencesCallback::CreateOccurrence");
   return S_OK;
 }
 
 // ---- Occurrence level ----
+
+namespace {
+// True when `roadmap` is the occurrence's display roadmap (the root's is
+// empty), compared without building it.
+bool IsNamedBy(const OccurrenceNode* occurrence, const DisplayRoadmap& roadmap) {
+  DWORD depth = 0;
+  for (const OccurrenceNode* node = occurrence; node->GetParent(); node = node->GetParent()) ++depth;
+  if (depth != roadmap.GetEntryCount()) return false;
+  for (const OccurrenceNode* node = occurrence; node->GetParent(); node = node->GetParent())
+    if (roadmap.GetData(--depth) != node->GetAttachmentID()) return false;
+  return true;
+}
+}  // namespace
 
 bool AssemblyOccurrence::DefersExpansion(AttachmentNode* attachment, bool hasGraphicContext) {
   if (!hasGraphicContext) return false;
@@ -249,16 +267,13 @@ bool AssemblyOccurrence::DefersExpansion(AttachmentNode* attachment, bool hasGra
   if (!found || value != reinterpret_cast<void*>(uintptr_t{1})) return false;
   // The branch the user is editing in place is always expanded.
   const DisplayRoadmap* ipa = GetAsmTree()->GetIPARoadmap();
-  if (!ipa) return true;
-  DisplayRoadmap own;
-  GetDisplayRoadmap(&own);
-  return own.Compare(ipa) != 0;
+  return !ipa || !IsNamedBy(this, *ipa);
 }
 
 HRESULT AssemblyOccurrence::CreateOccurrences(DWORD n, AttachmentNode* const* attachments) {
   constexpr const char* kOperation = "AssemblyOccurrence::CreateOccurrences";
   if (n == 0) return S_FALSE;
-  if (!attachments) return HRerrEx(nullptr, nullptr, E_INVALIDARG, nullptr, kOccTraceSource, __LINE__, kOperation);
+  if (!attachments) return QUORRA_TRACE_OCC(E_INVALIDARG, kOperation);
   AsmTree* tree = GetAsmTree();
   const bool hasGraphicContext = tree && tree->GetGraphicContext();
   const bool wasPossiblyDirty = IsPossiblyDirty();
@@ -268,7 +283,7 @@ HRESULT AssemblyOccurrence::CreateOccurrences(DWORD n, AttachmentNode* const* at
   OccurrenceNode** made = inlineChildren;
   if (n > kInlineChildren) {
     heapChildren.reset(new (std::nothrow) OccurrenceNode*[n]);
-    if (!heapChildren) return HRerrEx(nullptr, nullptr, E_OUTOFMEMORY, nullptr, kOccTraceSource, __LINE__, kOperation);
+    if (!heapChildren) return QUORRA_TRACE_OCC(E_OUTOFMEMORY, kOperation);
     made = heapChildren.get();
   }
 
@@ -279,12 +294,12 @@ HRESULT AssemblyOccurrence::CreateOccurrences(DWORD n, AttachmentNode* const* at
     SiteNode* site = attachment->GetAttachmentSite();
     OccurrenceNode* child = nullptr;
     HRESULT hr = site->CreateOccurrence(attachment, this, &child);
-    if (FAILED(hr)) return HRerrEx(nullptr, nullptr, hr, nullptr, kOccTraceSource, __LINE__, kOperation);
+    if (FAILED(hr)) return QUORRA_TRACE_OCC(hr, kOperation);
     made[i] = child;
     if (site->IsAssembly()) {
       if (DefersExpansion(attachment, hasGraphicContext)) continue;
       hr = static_cast<AssemblyOccurrence*>(child)->FillInChildren();
-      if (FAILED(hr)) return HRerrEx(nullptr, nullptr, hr, nullptr, kOccTraceSource, __LINE__, kOperation);
+      if (FAILED(hr)) return QUORRA_TRACE_OCC(hr, kOperation);
     }
     if (quorra::occ::IsRangeSet(child->range_))
       accumulated.Add(child->range_);
@@ -293,7 +308,7 @@ HRESULT AssemblyOccurrence::CreateOccurrences(DWORD n, AttachmentNode* const* at
   }
 
   HRESULT hr = children_.AddNodes(n, made);
-  if (FAILED(hr)) return HRerrEx(nullptr, nullptr, hr, nullptr, kOccTraceSource, __LINE__, kOperation);
+  if (FAILED(hr)) return QUORRA_TRACE_OCC(hr, kOperation);
   SortChildren();
   AddToRange(&accumulated);
   if (!wasPossiblyDirty && !incomplete) ClearDirty();
@@ -302,14 +317,11 @@ HRESULT AssemblyOccurrence::CreateOccurrences(DWORD n, AttachmentNode* const* at
 
 HRESULT AssemblyOccurrence::FillInChildren() {
   auto* site = static_cast<AssemblySite*>(GetSite());
-  if (!site)
-    return HRerrEx(nullptr, nullptr, E_UNEXPECTED, nullptr, kOccTraceSource, __LINE__,
-                   "AssemblyOccurrence::FillInChildren");
+  if (!site) return QUORRA_TRACE_OCC(E_UNEXPECTED, "AssemblyOccurrence::FillInChildren");
   DWORD count = 0;
   AttachmentNode* const* attachments = nullptr;
   site->GetAttachments(&count, &attachments);
   HRESULT hr = CreateOccurrences(count, attachments);
-  if (FAILED(hr))
-    return HRerrEx(nullptr, nullptr, hr, nullptr, kOccTraceSource, __LINE__, "AssemblyOccurrence::FillInChildren");
+  if (FAILED(hr)) return QUORRA_TRACE_OCC(hr, "AssemblyOccurrence::FillInChildren");
   return S_OK;
 }
