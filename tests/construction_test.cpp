@@ -250,3 +250,42 @@ TEST(Construction, LargeTreesShrinkAndRegrowConsistently) {
     ASSERT_EQ(occurrence->GetParent()->GetChildByID(occurrence->GetAttachmentID()), occurrence);
   }
 }
+
+TEST(Construction, SiteAndAttachmentOperationsFollowTheOccurrenceTree) {
+  AssemblyBuilder b;
+  AssemblySite* top = b.Assembly(L"root");
+  AssemblySite* sub = b.Assembly(L"sub");
+  PartSite* bolt = b.Part(L"bolt");
+  PartSite* nut = b.Part(L"nut");
+  AttachmentNode* boltInSub = b.Place(sub, bolt);
+  b.Place(sub, nut);
+  b.Place(top, sub);
+  b.Place(top, sub);
+  AssemblyOccurrence* root = b.Build(top);
+
+  // One child occurrence per occurrence of the parent site.
+  NodeList<OccurrenceNode> list;
+  ASSERT_EQ(boltInSub->GetOccurrences(&list), S_OK);
+  EXPECT_EQ(Uids(list), (std::vector<DWORD>{At(root, {1, 1})->GetUid(), At(root, {2, 1})->GetUid()}));
+
+  int designed = 0, simplified = 0, ipa = 0, overridden = 0;
+  At(root, {2, 1})->SetSimplifiedNoRebind();
+  AsmAt(root, {2})->SetIPA();
+  EXPECT_EQ(bolt->CheckOccurrenceTypes(&designed, &simplified, &ipa, &overridden), S_OK);
+  EXPECT_EQ(designed + simplified, 2);
+  EXPECT_EQ(ipa, 0);  // PARENT_IPA is not IPA
+
+  // Replacing the sub-assembly's branch rebuilds the children of both of
+  // its occurrences and drops the part site no longer placed.
+  AttachmentBundle washer{};
+  washer.site = b.Part(L"washer");
+  ASSERT_EQ(sub->ReplaceBranch(1, &washer, nullptr), S_OK);
+  for (DWORD i : {1u, 2u}) {
+    AssemblyOccurrence* occurrence = AsmAt(root, {i});
+    ASSERT_EQ(occurrence->GetChildCount(), 1u);
+    EXPECT_EQ(occurrence->GetChildByIndex(0)->GetSite(), washer.site);
+  }
+  SiteNode* found = nullptr;
+  EXPECT_EQ(b.Tree()->FindSite(L"bolt.par", &found), S_FALSE);
+  EXPECT_EQ(washer.site->GetOccurrencesList()->GetCount(), 2u);
+}
