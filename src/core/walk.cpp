@@ -2,6 +2,7 @@
 // nothing: one stack frame per assembly level and one context per walk.
 #include "quorra/walk.h"
 
+#include "core/occurrence_arena.h"
 #include "core/occurrence_internal.h"
 #include "quorra/host/trace.h"
 
@@ -11,10 +12,13 @@ constexpr const char* kTraceSource = "SERVICES/quorra/dev/walk";
 enum class Stop { kNone, kLevel, kAbort };
 
 constexpr DWORD kPrefetchDistance = 8;
+constexpr size_t kAheadBytes = 8 * quorra::OccurrenceArena::kSlotSize;
 
-inline void Prefetch(const OccurrenceNode* node) {
+// Fetches the first two lines of a node: its flags, range and the start of
+// its world matrix.
+inline void Prefetch(const void* node) {
   if (!node) return;
-  const char* bytes = reinterpret_cast<const char*>(node);
+  const char* bytes = static_cast<const char*>(node);
   __builtin_prefetch(bytes);
   __builtin_prefetch(bytes + 64);
 }
@@ -89,6 +93,11 @@ HRESULT AssemblyOccurrence::InternalWalk(TreeWalkContext* context, TreeWalkCallb
       QUORRA_TRACE_FAIL(E_POINTER, "AssemblyOccurrence::InternalWalk");
       continue;
     }
+    // A tree built depth first lies in node memory in walk order, so what
+    // follows the child in memory is what the walk visits next, across the
+    // ends of sibling lists too. (A prefetch of an address that is not
+    // mapped is simply dropped.)
+    Prefetch(reinterpret_cast<const char*>(child) + kAheadBytes);
     const HRESULT nodeCode = callback->VisitNode(child, context);
     if (FAILED(nodeCode)) return QUORRA_TRACE_FAIL(nodeCode, "AssemblyOccurrence::InternalWalk");
     stop = StopOf(nodeCode);
