@@ -92,10 +92,11 @@ class OccurrenceManager {
   AssemblyOccurrence* GetRootAssembly() const { return root_; }
   void SetRootAssembly(AssemblyOccurrence* root) { root_ = root; }
   AsmTree* GetAsmTree() const { return tree_; }
-  // Occurrences are ordinary heap objects: there is no pooled allocator.
+  // No pooled allocator is offered to callers.
   void* GetAllocator() const { return nullptr; }
-  // The node memory the tree's occurrences are made in (made on first use;
-  // null when it cannot be made). It outlives the root's destruction.
+  // The node memory the tree's occurrences are made in, internal to the
+  // library (made on first use; null when it cannot be made). It outlives
+  // the root's destruction.
   quorra::OccurrenceArena* GetArena();
 
  private:
