@@ -34,5 +34,7 @@
 #include "quorra/symbology.h"
 #include "quorra/site.h"
 #include "quorra/attachment.h"
+#include "quorra/probe.h"
 #include "quorra/occurrence.h"
 #include "quorra/memalloc.h"
+#include "quorra/walk.h"

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -73,6 +74,13 @@ class TreeModificationCallback {
   ~TreeModificationCallback() = default;
 };
 
+namespace quorra {
+class OccurrenceArena;
+struct OccurrenceArenaDeleter {
+  void operator()(OccurrenceArena* arena) const;
+};
+}  // namespace quorra
+
 // Holds the root occurrence of a tree (owned).
 class OccurrenceManager {
  public:
@@ -84,12 +92,17 @@ class OccurrenceManager {
   AssemblyOccurrence* GetRootAssembly() const { return root_; }
   void SetRootAssembly(AssemblyOccurrence* root) { root_ = root; }
   AsmTree* GetAsmTree() const { return tree_; }
-  // Occurrences are ordinary heap objects: there is no pooled allocator.
+  // No pooled allocator is offered to callers.
   void* GetAllocator() const { return nullptr; }
+  // The node memory the tree's occurrences are made in, internal to the
+  // library (made on first use; null when it cannot be made). It outlives
+  // the root's destruction.
+  quorra::OccurrenceArena* GetArena();
 
  private:
   AssemblyOccurrence* root_ = nullptr;
   AsmTree* tree_;
+  std::unique_ptr<quorra::OccurrenceArena, quorra::OccurrenceArenaDeleter> arena_;
 };
 
 using OverrideItemMap = std::multimap<JRoadmap, GOverrideItem>;
@@ -220,6 +233,13 @@ class AsmTree {
   // The root occurrence's range; the all-zero box while busy or empty.
   tagGBox GetRange(int unused);
   HRESULT GetRange(tagGBox* box, int unused);
+
+  // Occurrence-tree construction: the root assembly site (created or found)
+  // and one occurrence per path of attachments below it.
+  HRESULT CreateRootAssembly(const wchar_t* path, DWORD word, AssemblyOccurrence** root);
+  HRESULT CreateOccurrenceTree(AssemblySite* rootSite);
+  // Reserves the sites' occurrence lists; S_FALSE when occurrences exist.
+  HRESULT PreAllocOccurrenceLists(AssemblySite* rootSite);
 
   HRESULT AddTreeModificationCallback(TreeModificationCallback* callback);
   HRESULT RemoveTreeModificationCallback(TreeModificationCallback* callback);

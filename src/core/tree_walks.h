@@ -1,5 +1,5 @@
-// Whole-tree walks the tree object runs when some of its modes change. They
-// do nothing on a tree without a root occurrence.
+// Whole-tree walks the tree object runs when some of its modes change. On a
+// tree without a root occurrence they do nothing and answer E_FAIL.
 #pragma once
 
 #include "quorra/host/types.h"

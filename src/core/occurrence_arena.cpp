@@ -1,0 +1,204 @@
+// Chunked node memory of occurrences (see the header).
+#include "core/occurrence_arena.h"
+
+#include <sys/mman.h>
+
+#include <cstdlib>
+#include <new>
+
+#include "quorra/occurrence.h"
+#include "quorra/tree.h"
+
+namespace quorra {
+
+namespace {
+// Small arenas stay on ordinary pages, so that a small tree does not pin a
+// whole huge page per chunk.
+constexpr size_t kChunksBeforeHugePages = 2;
+}  // namespace
+
+struct OccurrenceArena::Chunk {
+  OccurrenceArena* arena;
+  Chunk* prev;  // every chunk of the arena
+  Chunk* next;
+  Chunk* availablePrev;  // chunks with free slots
+  Chunk* availableNext;
+  bool available;
+  FreeSlot* freeSlots;
+  char* bump;  // the next slot never handed out
+  char* end;
+  size_t used;
+};
+
+namespace {
+constexpr size_t kHeaderSize = 128;
+}  // namespace
+
+OccurrenceArena& OccurrenceArena::Shared() {
+  // Never destroyed: occurrences may be freed during static destruction.
+  static OccurrenceArena* shared = new OccurrenceArena(true);
+  return *shared;
+}
+
+OccurrenceArena::~OccurrenceArena() {
+  while (Chunk* chunk = all_) {
+    all_ = chunk->next;
+    munmap(chunk, kChunkSize);
+  }
+}
+
+OccurrenceArena::Chunk* OccurrenceArena::NewChunk() {
+  static_assert(sizeof(Chunk) <= kHeaderSize);
+  // Reserve twice the size and keep the aligned middle.
+  void* raw = mmap(nullptr, 2 * kChunkSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) return nullptr;
+  const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
+  const uintptr_t aligned = (start + kChunkSize - 1) & ~(kChunkSize - 1);
+  if (aligned > start) munmap(raw, aligned - start);
+  const uintptr_t tail = aligned + kChunkSize;
+  const uintptr_t rawEnd = start + 2 * kChunkSize;
+  if (rawEnd > tail) munmap(reinterpret_cast<void*>(tail), rawEnd - tail);
+  void* memory = reinterpret_cast<void*>(aligned);
+  if (chunkCount_ >= kChunksBeforeHugePages) madvise(memory, kChunkSize, MADV_POPULATE_WRITE);
+
+  auto* chunk = new (memory) Chunk{};
+  chunk->arena = this;
+  chunk->bump = static_cast<char*>(memory) + kHeaderSize;
+  chunk->end = static_cast<char*>(memory) + kChunkSize;
+  ++chunkCount_;
+  return chunk;
+}
+
+void OccurrenceArena::ReleaseChunk(Chunk* chunk) {
+  if (chunk->available) {
+    if (chunk->availablePrev) chunk->availablePrev->availableNext = chunk->availableNext;
+    if (chunk->availableNext) chunk->availableNext->availablePrev = chunk->availablePrev;
+    if (partial_ == chunk) partial_ = chunk->availableNext;
+  }
+  if (chunk->prev) chunk->prev->next = chunk->next;
+  if (chunk->next) chunk->next->prev = chunk->prev;
+  if (all_ == chunk) all_ = chunk->next;
+  --chunkCount_;
+  munmap(chunk, kChunkSize);
+}
+
+void* OccurrenceArena::Allocate(size_t size) {
+  if (size > kSlotSize) return nullptr;
+  if (!shared_) return AllocateLocked();
+  std::lock_guard<std::mutex> lock(mutex_);
+  return AllocateLocked();
+}
+
+// Freed slots are reused first; then slots are cut from the current chunk
+// in address order.
+void* OccurrenceArena::AllocateLocked() {
+  if (Chunk* chunk = partial_) {
+    FreeSlot* slot = chunk->freeSlots;
+    chunk->freeSlots = slot->next;
+    ++chunk->used;
+    ++slotsInUse_;
+    if (!chunk->freeSlots) {
+      partial_ = chunk->availableNext;
+      if (partial_) partial_->availablePrev = nullptr;
+      chunk->available = false;
+      chunk->availableNext = nullptr;
+    }
+    return slot;
+  }
+  if (!current_ || current_->bump + kSlotSize > current_->end) {
+    Chunk* chunk = NewChunk();
+    if (!chunk) return nullptr;
+    chunk->next = all_;
+    if (all_) all_->prev = chunk;
+    all_ = chunk;
+    current_ = chunk;
+  }
+  void* slot = current_->bump;
+  current_->bump += kSlotSize;
+  ++current_->used;
+  ++slotsInUse_;
+  return slot;
+}
+
+void OccurrenceArena::Free(void* slot) {
+  if (!slot) return;
+  auto* chunk = reinterpret_cast<Chunk*>(reinterpret_cast<uintptr_t>(slot) & ~(kChunkSize - 1));
+  OccurrenceArena* arena = chunk->arena;
+  if (!arena->shared_) {
+    arena->FreeLocked(chunk, slot);
+    return;
+  }
+  std::lock_guard<std::mutex> lock(arena->mutex_);
+  arena->FreeLocked(chunk, slot);
+}
+
+void OccurrenceArena::FreeLocked(Chunk* chunk, void* slot) {
+  --slotsInUse_;
+  if (--chunk->used == 0 && chunk != current_) {
+    ReleaseChunk(chunk);
+    return;
+  }
+  auto* freed = static_cast<FreeSlot*>(slot);
+  freed->next = chunk->freeSlots;
+  chunk->freeSlots = freed;
+  if (!chunk->available) {
+    chunk->available = true;
+    chunk->availablePrev = nullptr;
+    chunk->availableNext = partial_;
+    if (partial_) partial_->availablePrev = chunk;
+    partial_ = chunk;
+  }
+}
+
+}  // namespace quorra
+
+// ---- Occurrence allocation ----
+
+namespace {
+// Under AddressSanitizer every occurrence comes from the ordinary heap, so
+// that a use after Destroy is caught.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kUseArenas = false;
+#else
+constexpr bool kUseArenas = true;
+#endif
+
+void* AllocateNode(quorra::OccurrenceArena* arena, size_t size) {
+  if (!kUseArenas) return std::malloc(size);
+  return (arena ? arena : &quorra::OccurrenceArena::Shared())->Allocate(size);
+}
+
+void FreeNode(void* node) {
+  if (kUseArenas)
+    quorra::OccurrenceArena::Free(node);
+  else
+    std::free(node);
+}
+}  // namespace
+
+static_assert(sizeof(AssemblyOccurrence) <= quorra::OccurrenceArena::kSlotSize);
+static_assert(sizeof(PartOccurrence) <= quorra::OccurrenceArena::kSlotSize);
+
+void quorra::OccurrenceArenaDeleter::operator()(OccurrenceArena* arena) const { delete arena; }
+
+quorra::OccurrenceArena* OccurrenceManager::GetArena() {
+  if (!arena_) arena_.reset(new (std::nothrow) quorra::OccurrenceArena());
+  return arena_.get();
+}
+
+void* OccurrenceNode::operator new(size_t size) {
+  if (void* slot = AllocateNode(nullptr, size)) return slot;
+  throw std::bad_alloc();
+}
+
+void* OccurrenceNode::operator new(size_t size, const std::nothrow_t&) noexcept { return AllocateNode(nullptr, size); }
+
+void* OccurrenceNode::operator new(size_t size, quorra::OccurrenceArena* arena) noexcept {
+  return AllocateNode(arena, size);
+}
+
+void OccurrenceNode::operator delete(void* node) noexcept { FreeNode(node); }
+
+void OccurrenceNode::operator delete(void* node, const std::nothrow_t&) noexcept { FreeNode(node); }
+
+void OccurrenceNode::operator delete(void* node, quorra::OccurrenceArena*) noexcept { FreeNode(node); }
