@@ -36,5 +36,8 @@
 #include "quorra/attachment.h"
 #include "quorra/probe.h"
 #include "quorra/occurrence.h"
+#include "quorra/graphic_context.h"
 #include "quorra/memalloc.h"
 #include "quorra/walk.h"
+#include "quorra/lifecycle.h"
+#include "quorra/load.h"

@@ -25,6 +25,7 @@ class AssemblyOccurrence;
 class AssemblySite;
 class AttachmentManager;
 class AttachmentNode;
+class CutawayContext;
 class GScene;
 class JGraphicContext;
 class OccurrenceNode;
@@ -258,6 +259,11 @@ class AsmTree {
   int SetUserToken(DWORD token, int value);
   void ClearAllUserTokens(WORD mask) { userTokens_.ClearAll(mask); }
 
+  // Opens the tree's graphic context for display work (null without one);
+  // for a cutaway, `out` receives a new one-slot CutawayContext.
+  JGraphicContext* BeginGraphicContext(CutawayContext** out);
+  HRESULT EndGraphicContext(JGraphicContext* context, CutawayContext* cutaway);
+
   // The render advise holder's sink list (borrowed by enumerators).
   const RenderAdviseSinkList& GetRenderSinks() const { return renderSinks_; }
 
@@ -315,6 +321,7 @@ class AsmTree {
   JGraphicContext* graphicContext_ = nullptr;
   DisplayRoadmap* treeRoadmap_ = nullptr;
   DisplayRoadmap* ipaRoadmap_ = nullptr;
+  bool contextRoadmapSaved_ = false;  // the IPA slot holds an open context's roadmap
   DWORD properties_ = 0;
   GScene* scene_ = nullptr;
   JIdentityEx dataServer_;

@@ -6,6 +6,7 @@
 #include <cwctype>
 #include <new>
 
+#include "core/tree_registry.h"
 #include "core/tree_walks.h"
 #include "quorra/attachment.h"
 #include "quorra/host/modules.h"
@@ -20,6 +21,8 @@ constexpr const char* kTraceSource = "SERVICES/quorra/dev/tree";
 // trees deleted from static destructors still find it.
 struct TreeRegistry {
   std::set<AsmTree*> live;
+  std::set<AsmTree*> locked;
+  std::set<AsmTree*> deferred;
   DWORD uidCounter = 0;
   bool ghostMode = false;
   // Keyed by the identity's pair; the identity is kept so that the object
@@ -94,7 +97,12 @@ HRESULT AsmTree::Init() {
 AsmTree::~AsmTree() {
   // The scene arrives with display population; nothing to destroy yet.
   scene_ = nullptr;
-  Registry().live.erase(this);
+  // A destroyed tree never lingers in any registry, so a later unlock of
+  // this address cannot destroy it a second time.
+  TreeRegistry& registry = Registry();
+  registry.live.erase(this);
+  registry.locked.erase(this);
+  registry.deferred.erase(this);
   for (IJRenderAdviseSink* sink : renderSinks_) sink->OnTreeDestroyed();
 
   // Occurrences first: they point at attachments and sites.
@@ -313,6 +321,8 @@ DWORD ObjectChecksum(const void* data, size_t size) {
 }
 
 bool IsLiveTree(const AsmTree* tree) { return Registry().live.count(const_cast<AsmTree*>(tree)) != 0; }
+std::set<AsmTree*>& LockedTrees() { return Registry().locked; }
+std::set<AsmTree*>& DeferredTreeDeletions() { return Registry().deferred; }
 
 }  // namespace quorra
 

@@ -161,7 +161,8 @@ class JGraphicContext {
 
   OccurrenceNode* GetCurrentOccurrence() const { return currentOccurrence_; }
   void SetCurrentOccurrence(OccurrenceNode* occurrence) { currentOccurrence_ = occurrence; }
-  // The roadmap of the occurrence being drawn (not owned; may be null).
+  // The roadmap of the occurrence being drawn (not owned; may be null). A
+  // tree that opens the context for a cutaway swaps its own roadmap in.
   DisplayRoadmap* GetRoadmap() const { return roadmap_; }
   void SetRoadmap(DisplayRoadmap* roadmap) { roadmap_ = roadmap; }
 
@@ -174,10 +175,6 @@ class JGraphicContext {
   DWORD GetCutawayPlaneCount() const { return cutawayPlaneCount_; }
   bool HasCutaway() const { return cutawayPlanes_ != nullptr || cutawayPlaneCount_ != 0; }
 
-  // The value a tree swaps with one of its own while the context is open.
-  uint64_t GetSwapValue() const { return swapValue_; }
-  void SetSwapValue(uint64_t value) { swapValue_ = value; }
-
   const tagGClipVolume& GetClipVolume() const { return clipVolume_; }
   tagGClipVolume& GetClipVolume() { return clipVolume_; }
 
@@ -188,6 +185,5 @@ class JGraphicContext {
   DisplayRoadmap* roadmap_ = nullptr;
   const void* cutawayPlanes_ = nullptr;
   DWORD cutawayPlaneCount_ = 0;
-  uint64_t swapValue_ = 0;
   tagGClipVolume clipVolume_;
 };
