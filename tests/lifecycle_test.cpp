@@ -178,3 +178,22 @@ TEST(GraphicContext, CutawaySetSizeKeepsALargerSizeAndEmptiesSlots) {
   EXPECT_EQ(none.GetSize(), 0);
   EXPECT_EQ(static_cast<DWORD*>(none), nullptr);
 }
+
+TEST(GraphicContext, CutawayNeedsAContextWithACutawayAndPartSites) {
+  AsmTree* tree = NewTree();
+  JGraphicContext context;
+  EXPECT_EQ(tree->ApplyCutaway(&context, nullptr), E_FAIL);  // no cutaway
+  double plane[4] = {1, 0, 0, 0};
+  context.SetCutaway(plane, 1);
+  EXPECT_EQ(tree->ApplyCutaway(&context, nullptr), E_NOTIMPL);  // no part sites
+
+  // The animated range leaves the tree's context and flush bit as they were.
+  JGraphicContext own;
+  tree->SetGraphicContext(&own);
+  tagGBox range = tree->GetAnimatedRange(&context);
+  EXPECT_TRUE(range.IsNull());  // no root yet
+  EXPECT_EQ(tree->GetGraphicContext(), &own);
+  EXPECT_FALSE(tree->IsRangeCacheFlushInProgress());
+  EXPECT_EQ(context.GetFlags() & 0x4, 0u);
+  AsmTreeDelete(tree);
+}

@@ -263,6 +263,12 @@ class AsmTree {
   // for a cutaway, `out` receives a new one-slot CutawayContext.
   JGraphicContext* BeginGraphicContext(CutawayContext** out);
   HRESULT EndGraphicContext(JGraphicContext* context, CutawayContext* cutaway);
+  // Gathers the display items of lite part sites for a cutaway of `context`.
+  // Answers E_NOTIMPL once it has gathered them: the cutaway itself is drawn
+  // by the host.
+  HRESULT ApplyCutaway(JGraphicContext* context, CutawayContext* cutaway);
+  // The range with `context` installed and the root's range refreshed in it.
+  tagGBox GetAnimatedRange(JGraphicContext* context);
 
   // The render advise holder's sink list (borrowed by enumerators).
   const RenderAdviseSinkList& GetRenderSinks() const { return renderSinks_; }

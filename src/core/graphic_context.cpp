@@ -2,9 +2,12 @@
 #include "quorra/graphic_context.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 
 #include "quorra/host/trace.h"
+#include "quorra/occurrence.h"
+#include "quorra/site.h"
 #include "quorra/tree.h"
 
 namespace {
@@ -92,4 +95,48 @@ HRESULT AsmTree::EndGraphicContext(JGraphicContext* context, CutawayContext*) {
     contextRoadmapSaved_ = false;
   }
   return S_OK;
+}
+
+HRESULT AsmTree::ApplyCutaway(JGraphicContext* context, CutawayContext* cutaway) {
+  if (!context || !context->HasCutaway()) return E_FAIL;
+  if (!partSites_ || partSites_->GetCount() == 0) return E_NOTIMPL;
+  std::unique_ptr<CutawayContext> owned;
+  if (!cutaway) {
+    owned.reset(new (std::nothrow) CutawayContext(1));
+    if (!owned) return QUORRA_TRACE_FAIL(E_OUTOFMEMORY, "AsmTree::ApplyCutaway");
+    cutaway = owned.get();
+  }
+  for (SiteNode* node : partSites_->Nodes()) {
+    auto* site = static_cast<PartSite*>(node);
+    NodeList<OccurrenceNode>* occurrences = site->GetOccurrencesList();
+    if (!site->IsLite() || occurrences->IsEmpty()) continue;
+    int count = 0;
+    GraphicInfo* items = nullptr;
+    if (FAILED(site->BeginAccess(context, &count, &items)) || count <= 0) continue;
+    cutaway->BeginAccess(count, items);
+    for (OccurrenceNode* occurrence : *occurrences) {
+      if (!occurrence->IsDisplayable()) continue;
+      const tagGBox* range = occurrence->GetRange();
+      if (!(context->GetClipVolume() && *range)) continue;
+      SiteNode::GetCaches(site, occurrence->GetGraphicContext(), count, items, cutaway);
+    }
+    cutaway->EndAccess(0, 0);
+    site->EndAccess(context, count, items);
+  }
+  return E_NOTIMPL;
+}
+
+tagGBox AsmTree::GetAnimatedRange(JGraphicContext* context) {
+  bool wasFlushing = IsRangeCacheFlushInProgress();
+  properties_ |= ASMTREE_FLUSHING_RANGE_CACHE;
+  JGraphicContext* previous = graphicContext_;
+  graphicContext_ = context;
+  // Scene population fills the default scene here once display exists; the
+  // range below depends only on the occurrences' animated placements.
+  if (context) context->SetFlags(context->GetFlags() | kContextInUse);
+  if (AssemblyOccurrence* root = GetRootAssembly()) root->RefreshRange(REFRESH_RANGE_FULL);
+  if (context) context->SetFlags(context->GetFlags() & ~kContextInUse);
+  graphicContext_ = previous;
+  if (!wasFlushing) properties_ &= ~ASMTREE_FLUSHING_RANGE_CACHE;
+  return GetRange(1);
 }
