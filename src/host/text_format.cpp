@@ -38,18 +38,18 @@ struct Spec {
 void AppendBytes(std::string& out, const char* text, size_t n) { out.append(text, n); }
 void AppendBytes(std::wstring& out, const char* text, size_t n) { AppendNarrow(out, text, n, CP_UTF8); }
 
-// Appends what snprintf makes of `spec` and `value`, however long it is.
+// Appends what snprintf makes of `field` and `value`, however long it is.
 template <class Out, class T>
-void AppendPrintf(Out& out, const char* spec, T value) {
+void AppendPrintf(Out& out, const char* field, T value) {
   char buffer[128];
-  int n = std::snprintf(buffer, sizeof buffer, spec, value);
+  int n = std::snprintf(buffer, sizeof buffer, field, value);
   if (n < 0) return;
   if (static_cast<size_t>(n) < sizeof buffer) {
     AppendBytes(out, buffer, static_cast<size_t>(n));
     return;
   }
   std::string big(static_cast<size_t>(n) + 1, '\0');
-  std::snprintf(big.data(), big.size(), spec, value);
+  std::snprintf(big.data(), big.size(), field, value);
   AppendBytes(out, big.data(), static_cast<size_t>(n));
 }
 
@@ -70,19 +70,19 @@ class CLocaleScope {
   locale_t previous_;
 };
 
-// The C library spec for one number: flags, width, precision, then `length`
+// The C library field for one number: flags, width, precision, then `length`
 // and `conversion` (e.g. "ll", 'd').
 class NumberSpec {
  public:
-  NumberSpec(const Spec& spec, const char* length, char conversion, int precision) {
+  NumberSpec(const Spec& field, const char* length, char conversion, int precision) {
     char* p = text_;
     *p++ = '%';
-    if (spec.left) *p++ = '-';
-    if (spec.plus) *p++ = '+';
-    if (spec.space) *p++ = ' ';
-    if (spec.alternate) *p++ = '#';
-    if (spec.zero) *p++ = '0';
-    if (spec.width > 0) p += std::snprintf(p, 12, "%d", spec.width);
+    if (field.left) *p++ = '-';
+    if (field.plus) *p++ = '+';
+    if (field.space) *p++ = ' ';
+    if (field.alternate) *p++ = '#';
+    if (field.zero) *p++ = '0';
+    if (field.width > 0) p += std::snprintf(p, 12, "%d", field.width);
     if (precision >= 0) p += std::snprintf(p, 13, ".%d", precision);
     while (*length) *p++ = *length++;
     *p++ = conversion;
@@ -98,13 +98,13 @@ class NumberSpec {
 // field: spaces, or zeros with the '0' flag as the Windows runtime does for
 // text. Width counts characters.
 template <class Out>
-void AppendField(Out& out, const Out& text, const Spec& spec, size_t characters) {
-  size_t pad = spec.width > 0 && static_cast<size_t>(spec.width) > characters ? spec.width - characters : 0;
+void AppendField(Out& out, const Out& text, const Spec& field, size_t characters) {
+  size_t pad = field.width > 0 && static_cast<size_t>(field.width) > characters ? field.width - characters : 0;
   using Char = typename Out::value_type;
-  Char fill = (spec.zero && !spec.left) ? Char('0') : Char(' ');
-  if (!spec.left) out.append(pad, fill);
+  Char fill = (field.zero && !field.left) ? Char('0') : Char(' ');
+  if (!field.left) out.append(pad, fill);
   out += text;
-  if (spec.left) out.append(pad, Char(' '));
+  if (field.left) out.append(pad, Char(' '));
 }
 
 size_t CountCharacters(const std::wstring& text) { return text.size(); }
@@ -160,13 +160,13 @@ bool StartsWith(const Char* p, const char* ascii) {
 }
 
 template <class Out>
-void AppendInteger(Out& out, const Spec& spec, va_list& args) {
-  bool isSigned = spec.conversion == 'd' || spec.conversion == 'i';
-  char conversion = spec.conversion == 'i' ? 'd' : spec.conversion;
-  NumberSpec cspec(spec, "ll", conversion, spec.precision);
+void AppendInteger(Out& out, const Spec& field, va_list& args) {
+  bool isSigned = field.conversion == 'd' || field.conversion == 'i';
+  char conversion = field.conversion == 'i' ? 'd' : field.conversion;
+  NumberSpec cspec(field, "ll", conversion, field.precision);
   if (isSigned) {
     long long v;
-    switch (spec.size) {
+    switch (field.size) {
       case Size::kChar: v = static_cast<signed char>(va_arg(args, int)); break;
       case Size::kShort: v = static_cast<short>(va_arg(args, int)); break;
       case Size::kLong64:
@@ -176,7 +176,7 @@ void AppendInteger(Out& out, const Spec& spec, va_list& args) {
     AppendPrintf(out, cspec.c_str(), v);
   } else {
     unsigned long long v;
-    switch (spec.size) {
+    switch (field.size) {
       case Size::kChar: v = static_cast<unsigned char>(va_arg(args, unsigned)); break;
       case Size::kShort: v = static_cast<unsigned short>(va_arg(args, unsigned)); break;
       case Size::kLong64:
@@ -188,30 +188,30 @@ void AppendInteger(Out& out, const Spec& spec, va_list& args) {
 }
 
 template <class Out>
-void AppendFloat(Out& out, const Spec& spec, va_list& args) {
+void AppendFloat(Out& out, const Spec& field, va_list& args) {
   CLocaleScope cLocale;
-  if (spec.size == Size::kLongDouble) {
+  if (field.size == Size::kLongDouble) {
     long double v = va_arg(args, long double);
-    AppendPrintf(out, NumberSpec(spec, "L", spec.conversion, spec.precision).c_str(), v);
+    AppendPrintf(out, NumberSpec(field, "L", field.conversion, field.precision).c_str(), v);
   } else {
     double v = va_arg(args, double);
-    AppendPrintf(out, NumberSpec(spec, "", spec.conversion, spec.precision).c_str(), v);
+    AppendPrintf(out, NumberSpec(field, "", field.conversion, field.precision).c_str(), v);
   }
 }
 
 // %p: 16 upper-case hexadecimal digits whatever precision is asked; '#' adds
 // "0X" (not for null); the '0' flag has no effect since the digits are fixed.
 template <class Out>
-void AppendPointer(Out& out, Spec spec, va_list& args) {
+void AppendPointer(Out& out, Spec field, va_list& args) {
   auto v = static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(va_arg(args, void*)));
-  spec.zero = false;
-  spec.plus = spec.space = false;
-  AppendPrintf(out, NumberSpec(spec, "ll", 'X', 16).c_str(), v);
+  field.zero = false;
+  field.plus = field.space = false;
+  AppendPrintf(out, NumberSpec(field, "ll", 'X', 16).c_str(), v);
 }
 
 // Text conversions. `wide` tells which kind of argument the conversion takes.
 template <class Out>
-void AppendText(Out& out, const Spec& spec, bool wide, bool isChar, va_list& args) {
+void AppendText(Out& out, const Spec& field, bool wide, bool isChar, va_list& args) {
   Out text;
   if (isChar) {
     if (wide) {
@@ -226,15 +226,15 @@ void AppendText(Out& out, const Spec& spec, bool wide, bool isChar, va_list& arg
     if (!s) s = L"(null)";
     size_t n = std::wcslen(s);
     // Convert no more than the precision can keep.
-    if (spec.precision >= 0 && n > static_cast<size_t>(spec.precision)) n = spec.precision;
+    if (field.precision >= 0 && n > static_cast<size_t>(field.precision)) n = field.precision;
     text = FromWide(&text, s, n);
   } else {
     const char* s = va_arg(args, const char*);
     if (!s) s = "(null)";
     text = FromNarrow(&text, s, std::strlen(s));
   }
-  Truncate(text, spec.precision);
-  AppendField(out, text, spec, CountCharacters(text));
+  Truncate(text, field.precision);
+  AppendField(out, text, field, CountCharacters(text));
 }
 
 template <class Out>
@@ -255,89 +255,89 @@ void AppendFormatImpl(Out& out, const typename Out::value_type* format, va_list&
       ++p;
       continue;
     }
-    Spec spec;
+    Spec field;
     for (;; ++p) {
-      if (*p == Char('-')) spec.left = true;
-      else if (*p == Char('+')) spec.plus = true;
-      else if (*p == Char(' ')) spec.space = true;
-      else if (*p == Char('#')) spec.alternate = true;
-      else if (*p == Char('0')) spec.zero = true;
+      if (*p == Char('-')) field.left = true;
+      else if (*p == Char('+')) field.plus = true;
+      else if (*p == Char(' ')) field.space = true;
+      else if (*p == Char('#')) field.alternate = true;
+      else if (*p == Char('0')) field.zero = true;
       else break;
     }
     if (*p == Char('*')) {
       ++p;
       int w = va_arg(args, int);
       if (w < 0) {
-        spec.left = true;
+        field.left = true;
         w = w == INT32_MIN ? kMaxFieldWidth : -w;
       }
-      spec.width = w < kMaxFieldWidth ? w : kMaxFieldWidth;
+      field.width = w < kMaxFieldWidth ? w : kMaxFieldWidth;
     } else {
-      spec.width = ParseNumber(p);
+      field.width = ParseNumber(p);
     }
     if (*p == Char('.')) {
       ++p;
       if (*p == Char('*')) {
         ++p;
         int v = va_arg(args, int);
-        spec.precision = v < 0 ? -1 : (v < kMaxFieldWidth ? v : kMaxFieldWidth);
+        field.precision = v < 0 ? -1 : (v < kMaxFieldWidth ? v : kMaxFieldWidth);
       } else {
-        spec.precision = ParseNumber(p);
+        field.precision = ParseNumber(p);
       }
     }
     if (StartsWith(p, "I64")) {
-      spec.size = Size::kLong64;
+      field.size = Size::kLong64;
       p += 3;
     } else if (StartsWith(p, "I32")) {
-      spec.size = Size::kLong32;
+      field.size = Size::kLong32;
       p += 3;
     } else if (StartsWith(p, "ll")) {
-      spec.size = Size::kLong64;
+      field.size = Size::kLong64;
       p += 2;
     } else if (StartsWith(p, "hh")) {
-      spec.size = Size::kChar;
+      field.size = Size::kChar;
       p += 2;
     } else if (*p == Char('I') || *p == Char('z') || *p == Char('t') || *p == Char('j')) {
-      spec.size = Size::kPointerSized;
+      field.size = Size::kPointerSized;
       ++p;
     } else if (*p == Char('h')) {
-      spec.size = Size::kShort;
+      field.size = Size::kShort;
       ++p;
     } else if (*p == Char('l')) {
-      spec.size = Size::kLong32;
+      field.size = Size::kLong32;
       ++p;
     } else if (*p == Char('w')) {
-      spec.size = Size::kWide;
+      field.size = Size::kWide;
       ++p;
     } else if (*p == Char('L')) {
-      spec.size = Size::kLongDouble;
+      field.size = Size::kLongDouble;
       ++p;
     }
 
     Char c = *p;
-    spec.conversion = (c > 0 && c < 0x80) ? static_cast<char>(c) : '?';
+    field.conversion = (c > 0 && c < 0x80) ? static_cast<char>(c) : '?';
     if (c) ++p;
     // Which kind of text argument %s/%c (lower) and %S/%C (upper) take.
     bool lowerWide = kWideFormat;
-    if (spec.size == Size::kShort) lowerWide = false;
-    if (spec.size == Size::kLong32 || spec.size == Size::kWide) lowerWide = true;
-    bool upperWide = (spec.size == Size::kShort) ? false
-                     : (spec.size == Size::kLong32 || spec.size == Size::kWide) ? true
+    if (field.size == Size::kShort) lowerWide = false;
+    if (field.size == Size::kLong32 || field.size == Size::kWide) lowerWide = true;
+    bool upperWide = (field.size == Size::kShort) ? false
+                     : (field.size == Size::kLong32 || field.size == Size::kWide) ? true
                                                                                  : !kWideFormat;
-    switch (spec.conversion) {
+    switch (field.conversion) {
       case 'd': case 'i': case 'u': case 'o': case 'x': case 'X':
-        AppendInteger(out, spec, args);
+        AppendInteger(out, field, args);
         break;
       case 'f': case 'F': case 'e': case 'E': case 'g': case 'G': case 'a': case 'A':
-        AppendFloat(out, spec, args);
+        AppendFloat(out, field, args);
         break;
       case 'p':
-        AppendPointer(out, spec, args);
+        AppendPointer(out, field, args);
         break;
-      case 's': AppendText(out, spec, lowerWide, false, args); break;
-      case 'c': AppendText(out, spec, lowerWide, true, args); break;
-      case 'S': AppendText(out, spec, upperWide, false, args); break;
-      case 'C': AppendText(out, spec, upperWide, true, args); break;
+      case 's': AppendText(out, field, lowerWide, false, args); break;
+      case 'c': AppendText(out, field, lowerWide, true, args); break;
+      case 'S': AppendText(out, field, upperWide, false, args); break;
+      case 'C': AppendText(out, field, upperWide, true, args); break;
       case 'n':
         (void)va_arg(args, void*);  // counts are never written back
         break;
