@@ -14,6 +14,7 @@
 #include <limits>
 
 #include "support/attachments_reader.h"
+#include "support/run_command.h"
 #include "support/storage_support.h"
 
 using namespace quorra::refhost;
@@ -40,13 +41,7 @@ ComPtr<IStorage> Sub(IStorage* parent, const wchar_t* name) {
 // Element names of a storage, in the engine's order.
 std::vector<std::wstring> Names(IStorage* storage) {
   std::vector<std::wstring> names;
-  ComPtr<IEnumSTATSTG> elements;
-  if (!storage || FAILED(storage->EnumElements(0, nullptr, 0, elements.Put()))) return names;
-  STATSTG stat;
-  while (elements->Next(1, &stat, nullptr) == S_OK) {
-    names.push_back(stat.pwcsName);
-    CoTaskMemFree(stat.pwcsName);
-  }
+  for (const auto& element : quorra::test::ListElements(storage)) names.push_back(element.name);
   return names;
 }
 
@@ -293,13 +288,8 @@ TEST_F(Documents, FamiliesNameTheirSeedAndHandOutMembers) {
   ComPtr<IStorage> member;
   ASSERT_EQ(getMember(root.Get(), L"Long", STGM_PRIORITY, member.Put()), S_OK);
   quorra::test::ReadAttachments read;
-  std::vector<BYTE> bytes;
-  {
-    ComPtr<IStream> stream;
-    ASSERT_EQ(member->OpenStream(L"Attachments", nullptr, kRead, 0, stream.Put()), S_OK);
-    quorra::host::ReadStreamBytes(stream.Get(), &bytes);
-  }
-  ASSERT_EQ(quorra::test::ParseAttachments(bytes, &read), "");
+  const std::string bytes = quorra::test::GetStream(member.Get(), L"Attachments");
+  ASSERT_EQ(quorra::test::ParseAttachments(std::vector<BYTE>(bytes.begin(), bytes.end()), &read), "");
   EXPECT_EQ(read.components[0].placements[0].name, L"Long.par:1");
   EXPECT_EQ(getMember(root.Get(), L"Medium", STGM_PRIORITY, member.Put()), E_INVALIDARG);
   EXPECT_EQ(getMember(root.Get(), L"FamilyInfo", STGM_PRIORITY, member.Put()), E_INVALIDARG);
@@ -611,7 +601,7 @@ TEST(DisplayDataFormat, DamagedFieldsAreRejected) {
 // --- An independent reader ---------------------------------------------------------
 
 TEST_F(Documents, OlefileListsTheWrittenStreams) {
-  if (std::system("/usr/bin/python3 -c 'import olefile' 2>/dev/null") != 0)
+  if (quorra::test::RunCommand("/usr/bin/python3 -c 'import olefile' 2>/dev/null").exitCode != 0)
     GTEST_SKIP() << "python3-olefile is not installed";
   AssemblyDocument assembly;
   assembly.AddPlacement(L"p.par", tagG4x4());
@@ -624,11 +614,9 @@ TEST_F(Documents, OlefileListsTheWrittenStreams) {
       "for f in sys.argv[1:]:\n"
       "  o=olefile.OleFileIO(f)\n"
       "  print(';'.join(sorted('/'.join(e)+'='+str(o.get_size('/'.join(e))) for e in o.listdir())))\n";
-  const std::string command = "/usr/bin/python3 -c \"" + script + "\" " + dir_.File("a.asm") + " " +
-                              dir_.File("p.par") + " > " + dir_.File("list.txt");
-  ASSERT_EQ(std::system(command.c_str()), 0);
-  std::vector<BYTE> listing = quorra::test::ReadFileBytes(dir_.File("list.txt"));
-  std::string text(listing.begin(), listing.end());
+  const quorra::test::CommandResult listing = quorra::test::RunCommand(
+      "/usr/bin/python3 -c \"" + script + "\" " + dir_.File("a.asm") + " " + dir_.File("p.par"));
+  ASSERT_EQ(listing.exitCode, 0) << listing.output;
   std::vector<BYTE> attachments = quorra::test::ReadRootStream(Widen(dir_.File("a.asm")), L"Attachments");
   std::vector<BYTE> display;
   ASSERT_EQ(EncodeDisplayData(part.display, &display), S_OK);
@@ -637,7 +625,7 @@ TEST_F(Documents, OlefileListsTheWrittenStreams) {
       std::to_string(64 + 16 + part.display.levels.back().positions.size() * 4 +
                      part.display.levels.back().indices.size() * 4) +
       ";Display/DisplayData=" + std::to_string(display.size()) + ";Display/PreviewBody=4;TARVEX/BodyP01=52\n";
-  EXPECT_EQ(text, expected);
+  EXPECT_EQ(listing.output, expected);
 }
 
 }  // namespace

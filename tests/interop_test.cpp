@@ -5,10 +5,11 @@
 #include <gtest/gtest.h>
 #include <quorra/quorra.h>
 
-#include <cstdio>
 #include <map>
+#include <set>
 #include <sstream>
 
+#include "support/run_command.h"
 #include "support/storage_support.h"
 
 using quorra::host::ComPtr;
@@ -26,24 +27,13 @@ constexpr CLSID kSubClass = {0xA1B2C3D4, 0x1111, 0x2222, {0x33, 0x33, 0x44, 0x44
 
 // Runs a shell command; false when it cannot run or exits non-zero.
 bool RunCommand(const std::string& command, std::string* output) {
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return false;
-  output->clear();
-  char buffer[65536];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0) output->append(buffer, n);
-  return pclose(pipe) == 0;
+  quorra::test::CommandResult result = quorra::test::RunCommand(command);
+  *output = std::move(result.output);
+  return result.exitCode == 0;
 }
 
-bool HaveOlefile() {
-  std::string ignored;
-  return RunCommand("/usr/bin/python3 -c 'import olefile' 2>/dev/null", &ignored);
-}
-
-bool HaveGsfTool() {
-  std::string ignored;
-  return RunCommand("command -v gsf >/dev/null 2>&1", &ignored);
-}
+bool HaveOlefile() { return quorra::test::RunCommand("/usr/bin/python3 -c 'import olefile' 2>/dev/null").exitCode == 0; }
+bool HaveGsfTool() { return quorra::test::RunCommand("command -v gsf >/dev/null 2>&1").exitCode == 0; }
 
 uint32_t Crc32(const std::string& bytes) {
   static uint32_t table[256] = {};
@@ -60,26 +50,9 @@ uint32_t Crc32(const std::string& bytes) {
 }
 
 std::string Utf8Hex(const std::wstring& text) {
-  std::string utf8;
-  for (wchar_t w : text) {
-    auto c = static_cast<uint32_t>(w);
-    if (c < 0x80) {
-      utf8 += static_cast<char>(c);
-    } else if (c < 0x800) {
-      utf8 += static_cast<char>(0xC0 | (c >> 6));
-      utf8 += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      utf8 += static_cast<char>(0xE0 | (c >> 12));
-      utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      utf8 += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
   static const char kHex[] = "0123456789abcdef";
   std::string hex;
-  for (unsigned char b : utf8) {
-    hex += kHex[b >> 4];
-    hex += kHex[b & 15];
-  }
+  for (unsigned char b : quorra::host::ToUtf8(text)) hex += {kHex[b >> 4], kHex[b & 15]};
   return hex;
 }
 
@@ -90,20 +63,23 @@ std::string OlefileClass(const CLSID& clsid) {
   return std::string(text + 1, 36);
 }
 
-// What olefile should report for a snapshot, one line per element, in the
-// form the script below prints.
+// What olefile should report for a snapshot, one line per element, sorted by
+// the text of each line as the script below sorts them.
 std::string ExpectedOlefileListing(const quorra::test::StorageSnapshot& snapshot) {
-  std::ostringstream out;
+  std::set<std::string> lines;
   for (const auto& [path, element] : snapshot) {
     if (path.empty()) {
-      out << "root " << OlefileClass(element.clsid) << "\n";
+      lines.insert("root " + OlefileClass(element.clsid));
     } else if (element.type == STGTY_STREAM) {
-      out << "stream " << Utf8Hex(path) << " " << element.bytes.size() << " " << Crc32(element.bytes) << "\n";
+      lines.insert("stream " + Utf8Hex(path) + " " + std::to_string(element.bytes.size()) + " " +
+                   std::to_string(Crc32(element.bytes)));
     } else {
-      out << "storage " << Utf8Hex(path) << " " << OlefileClass(element.clsid) << "\n";
+      lines.insert("storage " + Utf8Hex(path) + " " + OlefileClass(element.clsid));
     }
   }
-  return out.str();
+  std::string out;
+  for (const std::string& line : lines) out += line + "\n";
+  return out;
 }
 
 constexpr const char* kOlefileScript = R"(
@@ -144,43 +120,32 @@ void FillDocument(IStorage* root, bool asciiNamesOnly) {
   }
 }
 
+// Writes the document to `path` and answers what was written.
+quorra::test::StorageSnapshot WriteDocument(const std::string& path, bool asciiNamesOnly) {
+  ComPtr<IStorage> root;
+  EXPECT_EQ(StgCreateDocfile(Widen(path).c_str(), kCreate, 0, root.Put()), S_OK);
+  if (!root) return {};
+  FillDocument(root.Get(), asciiNamesOnly);
+  return quorra::test::TakeSnapshot(root.Get());
+}
+
 TEST(Interop, FilesWeWriteReadBackWithOlefile) {
   if (!HaveOlefile()) GTEST_SKIP() << "python3-olefile is not installed";
   TempDir dir;
   std::string path = dir.File("ours.asm");
-  quorra::test::StorageSnapshot written;
-  {
-    ComPtr<IStorage> root;
-    ASSERT_EQ(StgCreateDocfile(Widen(path).c_str(), kCreate, 0, root.Put()), S_OK);
-    FillDocument(root.Get(), false);
-    written = quorra::test::TakeSnapshot(root.Get());
-  }
+  const quorra::test::StorageSnapshot written = WriteDocument(path, false);
   quorra::test::WriteFileBytes(dir.File("list.py"),
                                std::vector<BYTE>(kOlefileScript, kOlefileScript + strlen(kOlefileScript)));
   std::string listing;
   ASSERT_TRUE(RunCommand("/usr/bin/python3 " + dir.File("list.py") + " " + path, &listing)) << listing;
-  // Both sides sorted the same way: by the text of each line.
-  std::string expected = ExpectedOlefileListing(written);
-  std::vector<std::string> lines;
-  std::istringstream in(expected);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  std::sort(lines.begin(), lines.end());
-  std::string sortedExpected;
-  for (const auto& line : lines) sortedExpected += line + "\n";
-  EXPECT_EQ(listing, sortedExpected);
+  EXPECT_EQ(listing, ExpectedOlefileListing(written));
 }
 
 TEST(Interop, FilesWeWriteAreListedAndCatByGsf) {
   if (!HaveGsfTool()) GTEST_SKIP() << "libgsf-bin is not installed";
   TempDir dir;
   std::string path = dir.File("ours.par");
-  quorra::test::StorageSnapshot written;
-  {
-    ComPtr<IStorage> root;
-    ASSERT_EQ(StgCreateDocfile(Widen(path).c_str(), kCreate, 0, root.Put()), S_OK);
-    FillDocument(root.Get(), true);
-    written = quorra::test::TakeSnapshot(root.Get());
-  }
+  quorra::test::StorageSnapshot written = WriteDocument(path, true);
   std::string listing;
   ASSERT_TRUE(RunCommand("gsf list " + path, &listing));
   // "f <size> <path>" for streams, "d ... <path>" for storages.

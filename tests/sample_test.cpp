@@ -4,19 +4,19 @@
 #include <quorra/quorra.h>
 #include <quorra/refhost/documents.h>
 #include <quorra/refhost/sample.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <set>
 
 #include "support/attachments_reader.h"
+#include "support/run_command.h"
 #include "support/storage_support.h"
 
 using namespace quorra::refhost;
 using quorra::host::ComPtr;
+using quorra::test::RunTool;
 using quorra::test::TempDir;
 using quorra::test::Widen;
 
@@ -67,17 +67,12 @@ class Walker {
  private:
   uint64_t WeldmentMembers(const std::wstring& path) {
     ComPtr<IStorage> root, display;
-    ComPtr<IEnumSTATSTG> elements;
     constexpr DWORD kRead = STGM_READ | STGM_SHARE_EXCLUSIVE;
     EXPECT_EQ(StgOpenStorage(path.c_str(), nullptr, kRead, nullptr, 0, root.Put()), S_OK);
     EXPECT_EQ(root->OpenStorage(L"DISPLAY", nullptr, kRead, nullptr, 0, display.Put()), S_OK);
-    display->EnumElements(0, nullptr, 0, elements.Put());
     uint64_t members = 0;
-    STATSTG stat;
-    while (elements->Next(1, &stat, nullptr) == S_OK) {
-      members += stat.type == STGTY_STORAGE && DisplayMemberNumber(stat.pwcsName) != 0;
-      CoTaskMemFree(stat.pwcsName);
-    }
+    for (const auto& element : quorra::test::ListElements(display.Get()))
+      members += element.type == STGTY_STORAGE && DisplayMemberNumber(element.name) != 0;
     weldmentMembers_ += members;
     return members;
   }
@@ -225,31 +220,14 @@ TEST(Sample, RefusesBadOptionsAndUnwritableDirectories) {
 
 // --- The tool -------------------------------------------------------------------
 
-struct ToolResult {
-  int exitCode;
-  std::string output;
-};
-
-ToolResult Tool(const std::string& arguments) {
-  ToolResult result{-1, ""};
-  FILE* pipe = popen((std::string(std::getenv("QUORRA_TOOL")) + " " + arguments + " 2>&1").c_str(), "r");
-  if (!pipe) return result;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0) result.output.append(buffer, n);
-  int status = pclose(pipe);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
-
 TEST(SampleTool, WritesAndReportsOrFailsOnOneLine) {
   if (!std::getenv("QUORRA_TOOL")) GTEST_SKIP() << "QUORRA_TOOL is not set";
   TempDir dir;
-  ToolResult ok = Tool("sample " + dir.File("s") + " --depth 2 --fanout 3 --parts 2 --seed 5");
+  const auto ok = RunTool("sample " + dir.File("s") + " --depth 2 --fanout 3 --parts 2 --seed 5");
   EXPECT_EQ(ok.exitCode, 0) << ok.output;
   EXPECT_NE(ok.output.find("wrote 4 documents"), std::string::npos) << ok.output;
   EXPECT_NE(ok.output.find("expected sites: 4, occurrences: 10"), std::string::npos) << ok.output;
-  ToolResult gearbox = Tool("sample " + dir.File("g") + " --gearbox --names windows");
+  const auto gearbox = RunTool("sample " + dir.File("g") + " --gearbox --names windows");
   EXPECT_EQ(gearbox.exitCode, 0) << gearbox.output;
   EXPECT_TRUE(std::filesystem::exists(dir.File("g/gearbox.asm")));
 
@@ -268,7 +246,7 @@ TEST(SampleTool, WritesAndReportsOrFailsOnOneLine) {
       {"sample " + dir.File("file/inside"), 1},
   };
   for (const Case& c : cases) {
-    ToolResult result = Tool(c.arguments);
+    const auto result = RunTool(c.arguments);
     EXPECT_EQ(result.exitCode, c.exitCode) << c.arguments << ": " << result.output;
     EXPECT_EQ(result.output.rfind("quorra sample: ", 0), 0u) << result.output;
     EXPECT_EQ(std::count(result.output.begin(), result.output.end(), '\n'), 1) << result.output;

@@ -1,37 +1,18 @@
 // `quorra storage ls|cat|put` end to end through the built tool.
 #include <gtest/gtest.h>
 #include <quorra/quorra.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <cstdlib>
 
+#include "support/run_command.h"
 #include "support/storage_support.h"
 
 using quorra::host::ComPtr;
+using quorra::test::RunTool;
 using quorra::test::TempDir;
 using quorra::test::Widen;
 
 namespace {
-
-struct Result {
-  int exitCode;
-  std::string output;
-};
-
-// Runs the tool with a shell command line after its name; stderr is merged.
-Result Tool(const std::string& arguments) {
-  const char* tool = std::getenv("QUORRA_TOOL");
-  Result result{-1, ""};
-  FILE* pipe = popen((std::string(tool) + " " + arguments + " 2>&1").c_str(), "r");
-  if (!pipe) return result;
-  char buffer[65536];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0) result.output.append(buffer, n);
-  int status = pclose(pipe);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
 
 class StorageTool : public testing::Test {
  protected:
@@ -47,15 +28,15 @@ TEST_F(StorageTool, PutCreatesAndKeepsThenCatAndLsShowIt) {
   quorra::test::WriteFileBytes(dir_.File("payload"), std::vector<BYTE>(payload.begin(), payload.end()));
   quorra::test::WriteFileBytes(dir_.File("small"), std::vector<BYTE>{'i', 'o', 't'});
 
-  ASSERT_EQ(Tool("storage put " + file + " IOT/Default " + dir_.File("small")).exitCode, 0);
-  ASSERT_EQ(Tool("storage put " + file + " Attachments " + dir_.File("payload")).exitCode, 0);
+  ASSERT_EQ(RunTool("storage put " + file + " IOT/Default " + dir_.File("small")).exitCode, 0);
+  ASSERT_EQ(RunTool("storage put " + file + " Attachments " + dir_.File("payload")).exitCode, 0);
   // Replacing a stream through a backslash path keeps the other one.
-  ASSERT_EQ(Tool("storage put " + file + " 'IOT\\Default' " + dir_.File("small")).exitCode, 0);
+  ASSERT_EQ(RunTool("storage put " + file + " 'IOT\\Default' " + dir_.File("small")).exitCode, 0);
 
-  Result cat = Tool("storage cat " + file + " Attachments");
+  const auto cat = RunTool("storage cat " + file + " Attachments");
   EXPECT_EQ(cat.exitCode, 0);
   EXPECT_TRUE(cat.output == payload);
-  EXPECT_EQ(Tool("storage cat " + file + " IOT/Default").output, "iot");
+  EXPECT_EQ(RunTool("storage cat " + file + " IOT/Default").output, "iot");
 
   // A class id on a storage shows in the listing.
   {
@@ -70,7 +51,7 @@ TEST_F(StorageTool, PutCreatesAndKeepsThenCatAndLsShowIt) {
     ASSERT_EQ(iot->SetClass(clsid), S_OK);
     ASSERT_EQ(quorra::test::PutStream(root.Get(), L"\x05SummaryInformation", "s"), S_OK);
   }
-  Result ls = Tool("storage ls " + file);
+  const auto ls = RunTool("storage ls " + file);
   EXPECT_EQ(ls.exitCode, 0);
   EXPECT_EQ(ls.output,
             "/                         storage\n"
@@ -83,7 +64,7 @@ TEST_F(StorageTool, PutCreatesAndKeepsThenCatAndLsShowIt) {
 TEST_F(StorageTool, ErrorsAreReportedWithExitCodes) {
   std::string file = dir_.File("doc.par");
   quorra::test::WriteFileBytes(dir_.File("small"), std::vector<BYTE>{'x'});
-  ASSERT_EQ(Tool("storage put " + file + " Only " + dir_.File("small")).exitCode, 0);
+  ASSERT_EQ(RunTool("storage put " + file + " Only " + dir_.File("small")).exitCode, 0);
 
   struct Case {
     std::string arguments;
@@ -102,12 +83,12 @@ TEST_F(StorageTool, ErrorsAreReportedWithExitCodes) {
       {"storage ls " + dir_.File("small"), 1, "0x80030050"},
   };
   for (const Case& c : cases) {
-    Result result = Tool(c.arguments);
+    const auto result = RunTool(c.arguments);
     EXPECT_EQ(result.exitCode, c.exitCode) << c.arguments;
     EXPECT_NE(result.output.find(c.message), std::string::npos) << c.arguments << ": " << result.output;
   }
   // None of the failures touched the document.
-  EXPECT_EQ(Tool("storage cat " + file + " Only").output, "x");
+  EXPECT_EQ(RunTool("storage cat " + file + " Only").output, "x");
   EXPECT_EQ(dir_.Entries(), (std::vector<std::string>{"doc.par", "small"}));
 }
 

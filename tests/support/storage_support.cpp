@@ -101,4 +101,16 @@ std::string GetStream(IStorage* storage, const wchar_t* name) {
   return std::string(bytes.begin(), bytes.end());
 }
 
+std::vector<ElementInfo> ListElements(IStorage* storage) {
+  std::vector<ElementInfo> elements;
+  ComPtr<IEnumSTATSTG> enumerator;
+  if (!storage || FAILED(storage->EnumElements(0, nullptr, 0, enumerator.Put()))) return elements;
+  STATSTG stat;
+  while (enumerator->Next(1, &stat, nullptr) == S_OK) {
+    elements.push_back({stat.pwcsName, stat.type, stat.cbSize.QuadPart, stat.clsid});
+    CoTaskMemFree(stat.pwcsName);
+  }
+  return elements;
+}
+
 }  // namespace quorra::test

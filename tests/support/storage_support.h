@@ -54,4 +54,14 @@ StorageSnapshot TakeSnapshot(IStorage* storage);
 HRESULT PutStream(IStorage* storage, const wchar_t* name, const std::string& bytes);
 std::string GetStream(IStorage* storage, const wchar_t* name);  // "<missing>" if it cannot be read
 
+// The elements directly in a storage, in the engine's order; none when the
+// storage is null or cannot be listed.
+struct ElementInfo {
+  std::wstring name;
+  DWORD type = 0;
+  ULONGLONG size = 0;
+  CLSID clsid{};
+};
+std::vector<ElementInfo> ListElements(IStorage* storage);
+
 }  // namespace quorra::test
