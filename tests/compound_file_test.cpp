@@ -49,6 +49,15 @@ ComPtr<IStorage> Child(IStorage* parent, const wchar_t* name, DWORD mode = kWrit
   return child;
 }
 
+// Writes a compound file holding `streams` and closes it; answers its path.
+std::string WriteFile(const TempDir& dir, const char* name,
+                      std::initializer_list<std::pair<const wchar_t*, std::string>> streams) {
+  const std::string path = dir.File(name);
+  ComPtr<IStorage> root = Create(path);
+  for (const auto& [stream, bytes] : streams) EXPECT_EQ(PutStream(root.Get(), stream, bytes), S_OK);
+  return path;
+}
+
 // A document with streams on both sides of every size boundary, nested
 // storages, class ids, state bits and times.
 void FillSample(IStorage* root) {
@@ -97,28 +106,17 @@ TEST(CompoundFile, RoundTripKeepsTreeBytesAndMetadata) {
 TEST(CompoundFile, StreamsNeedingTheDifatRoundTrip) {
   // 8 MiB needs more FAT sectors than the header can list.
   TempDir dir;
-  std::string path = dir.File("big.cfb");
   std::string big = quorra::test::FixtureBytes(8u << 20, 9);
-  {
-    ComPtr<IStorage> root = Create(path);
-    ASSERT_EQ(PutStream(root.Get(), L"Big", big), S_OK);
-    ASSERT_EQ(PutStream(root.Get(), L"Small", "after the big one"), S_OK);
-  }
-  ComPtr<IStorage> root = Open(path);
+  ComPtr<IStorage> root = Open(WriteFile(dir, "big.cfb", {{L"Big", big}, {L"Small", "after the big one"}}));
   EXPECT_TRUE(GetStream(root.Get(), L"Big") == big);
   EXPECT_EQ(GetStream(root.Get(), L"Small"), "after the big one");
 }
 
 TEST(CompoundFile, StreamCrossingTheMiniCutoffKeepsItsBytes) {
   TempDir dir;
-  std::string path = dir.File("cutoff.cfb");
   std::string small = quorra::test::FixtureBytes(100, 1);
   std::string grown = small + quorra::test::FixtureBytes(5000, 2);
-  {
-    ComPtr<IStorage> root = Create(path);
-    ASSERT_EQ(PutStream(root.Get(), L"Neighbour", "n"), S_OK);
-    ASSERT_EQ(PutStream(root.Get(), L"S", small), S_OK);
-  }
+  const std::string path = WriteFile(dir, "cutoff.cfb", {{L"Neighbour", "n"}, {L"S", small}});
   // Grow across the cutoff in a later session, then shrink back.
   {
     ComPtr<IStorage> root = Open(path, kWriteExclusive);
@@ -167,11 +165,7 @@ TEST(CompoundFile, RewritingOneStreamKeepsEveryOtherElement) {
 
 TEST(CompoundFile, TransactedRootCommitsOnlyOnCommitAndRevertDrops) {
   TempDir dir;
-  std::string path = dir.File("t.cfb");
-  {
-    ComPtr<IStorage> root = Create(path);
-    ASSERT_EQ(PutStream(root.Get(), L"A", "original"), S_OK);
-  }
+  const std::string path = WriteFile(dir, "t.cfb", {{L"A", "original"}});
   ComPtr<IStorage> root = Open(path, kWriteExclusive | STGM_TRANSACTED);
   ComPtr<IStream> a;
   ASSERT_EQ(root->OpenStream(L"A", nullptr, kWriteExclusive, 0, a.Put()), S_OK);
@@ -195,11 +189,7 @@ TEST(CompoundFile, TransactedRootCommitsOnlyOnCommitAndRevertDrops) {
 
 TEST(CompoundFile, DirectRootCommitsOnReleaseAndReadOnlyNeverWrites) {
   TempDir dir;
-  std::string path = dir.File("d.cfb");
-  {
-    ComPtr<IStorage> root = Create(path);
-    ASSERT_EQ(PutStream(root.Get(), L"A", "one"), S_OK);
-  }  // released without Commit
+  const std::string path = WriteFile(dir, "d.cfb", {{L"A", "one"}});  // released without Commit
   EXPECT_EQ(GetStream(Open(path).Get(), L"A"), "one");
 
   std::vector<BYTE> bytes = ReadFileBytes(path);
@@ -216,11 +206,7 @@ TEST(CompoundFile, DirectRootCommitsOnReleaseAndReadOnlyNeverWrites) {
 
 TEST(CompoundFile, FailedCommitLeavesTheDocumentIntact) {
   TempDir dir;
-  std::string path = dir.File("safe.cfb");
-  {
-    ComPtr<IStorage> root = Create(path);
-    ASSERT_EQ(PutStream(root.Get(), L"A", "safe"), S_OK);
-  }
+  const std::string path = WriteFile(dir, "safe.cfb", {{L"A", "safe"}});
   ASSERT_EQ(chmod(path.c_str(), 0640), 0);
   std::vector<BYTE> original = ReadFileBytes(path);
 
@@ -283,11 +269,7 @@ TEST(CompoundFile, CreationRules) {
 
 TEST(CompoundFile, HostOpenModes) {
   TempDir dir;
-  std::string path = dir.File("part.par");
-  {
-    ComPtr<IStorage> root = Create(path);
-    ASSERT_EQ(PutStream(root.Get(), L"Attachments", "att"), S_OK);
-  }
+  const std::string path = WriteFile(dir, "part.par", {{L"Attachments", "att"}});
   std::wstring name = Widen(path);
   // The read-only modes the loaders use: every one reads and none writes.
   for (DWORD mode : {0x40u, 0x10000u, 0x10040u, 0x10u, 0x40000u}) {
@@ -315,12 +297,7 @@ TEST(CompoundFile, HostOpenModes) {
 
 TEST(CompoundFile, ExcludedElementsOpenEmpty) {
   TempDir dir;
-  std::string path = dir.File("x.cfb");
-  {
-    ComPtr<IStorage> root = Create(path);
-    ASSERT_EQ(PutStream(root.Get(), L"Hidden", "secret"), S_OK);
-    ASSERT_EQ(PutStream(root.Get(), L"Shown", "plain"), S_OK);
-  }
+  const std::string path = WriteFile(dir, "x.cfb", {{L"Hidden", "secret"}, {L"Shown", "plain"}});
   wchar_t hidden[] = L"hidden";
   wchar_t* exclude[] = {hidden, nullptr};
   ComPtr<IStorage> root;
@@ -383,19 +360,23 @@ struct Image {
     for (uint32_t k = 0; k < index / 4; ++k) sector = Next(sector);
     return SectorOffset(sector) + 128 * (index % 4);
   }
+  std::u16string Name(size_t entryAt) const {
+    std::u16string name;
+    for (size_t k = 0; k + 2 < static_cast<size_t>(bytes[entryAt + 64] | bytes[entryAt + 65] << 8); k += 2)
+      name.push_back(static_cast<char16_t>(bytes[entryAt + k] | bytes[entryAt + k + 1] << 8));
+    return name;
+  }
   uint32_t EntryIndex(const std::u16string& name) const {
-    for (uint32_t i = 0; i < 16; ++i) {
-      size_t at = DirEntry(i);
-      std::u16string found;
-      for (size_t k = 0; k + 2 < static_cast<size_t>(bytes[at + 64] | bytes[at + 65] << 8); k += 2)
-        found.push_back(static_cast<char16_t>(bytes[at + k] | bytes[at + k + 1] << 8));
-      if (found == name) return i;
-    }
+    for (uint32_t i = 0; i < 16; ++i)
+      if (Name(DirEntry(i)) == name) return i;
     ADD_FAILURE() << "no such entry";
     return 0;
   }
   size_t Entry(const std::u16string& name) const { return DirEntry(EntryIndex(name)); }
   uint32_t Start(const std::u16string& name) const { return U32(Entry(name) + 116); }
+  HRESULT Open(ComPtr<IStorage>* root) const {
+    return quorra::host::OpenStorageOnBytes(bytes.data(), bytes.size(), kReadExclusive, root->Put());
+  }
 };
 
 Image SampleImage() {
@@ -466,16 +447,14 @@ TEST(CompoundFile, DamagedFilesAreRejectedWithAStorageError) {
     Image image = SampleImage();
     c.damage(image);
     ComPtr<IStorage> root;
-    EXPECT_EQ(quorra::host::OpenStorageOnBytes(image.bytes.data(), image.bytes.size(), kReadExclusive, root.Put()),
-              c.expected)
-        << c.what;
+    EXPECT_EQ(image.Open(&root), c.expected) << c.what;
     EXPECT_EQ(root.Get(), nullptr) << c.what;
   }
   EXPECT_TRUE(traces.Saw("CompoundFile::Read", STG_E_DOCFILECORRUPT));
   // The untouched sample opens, so each case above failed for its damage.
   Image image = SampleImage();
   ComPtr<IStorage> root;
-  ASSERT_EQ(quorra::host::OpenStorageOnBytes(image.bytes.data(), image.bytes.size(), kReadExclusive, root.Put()), S_OK);
+  ASSERT_EQ(image.Open(&root), S_OK);
   EXPECT_EQ(GetStream(root.Get(), L"Big2"), std::string(5000, 'c'));
 
   // The same through the file open.
@@ -495,10 +474,7 @@ int CheckSiblingTree(const Image& image, uint32_t index, std::vector<std::u16str
   bool red = image.bytes[at + 67] == 0;
   if (red && parentRed) return -1;
   int left = CheckSiblingTree(image, image.U32(at + 68), names, red);
-  std::u16string name;
-  for (size_t k = 0; k + 2 < static_cast<size_t>(image.bytes[at + 64] | image.bytes[at + 65] << 8); k += 2)
-    name.push_back(static_cast<char16_t>(image.bytes[at + k] | image.bytes[at + k + 1] << 8));
-  names->push_back(name);
+  names->push_back(image.Name(at));
   int right = CheckSiblingTree(image, image.U32(at + 72), names, red);
   if (left < 0 || right < 0 || left != right) return -1;
   return left + (red ? 0 : 1);
@@ -539,7 +515,7 @@ TEST(CompoundFile, DamagedDifatIsRejected) {
   const uint32_t firstDifat = image.U32(68);
   ASSERT_EQ(image.U32(72), 1u);  // 128 FAT sectors: 109 in the header, 19 in one DIFAT sector
   ComPtr<IStorage> read;
-  ASSERT_EQ(quorra::host::OpenStorageOnBytes(image.bytes.data(), image.bytes.size(), kReadExclusive, read.Put()), S_OK);
+  ASSERT_EQ(image.Open(&read), S_OK);
   struct Case {
     const char* what;
     std::function<void(Image&)> damage;
@@ -553,10 +529,7 @@ TEST(CompoundFile, DamagedDifatIsRejected) {
   for (const Case& c : cases) {
     Image damaged = image;
     c.damage(damaged);
-    EXPECT_EQ(quorra::host::OpenStorageOnBytes(damaged.bytes.data(), damaged.bytes.size(), kReadExclusive,
-                                               read.Put()),
-              STG_E_DOCFILECORRUPT)
-        << c.what;
+    EXPECT_EQ(damaged.Open(&read), STG_E_DOCFILECORRUPT) << c.what;
   }
 }
 

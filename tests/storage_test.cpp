@@ -7,7 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "support/storage_support.h"
+
 using quorra::host::ComPtr;
+using quorra::test::ElementInfo;
+using quorra::test::GetStream;
+using quorra::test::ListElements;
 
 namespace {
 
@@ -37,12 +42,6 @@ std::string ReadAll(IStream* stream) {
   return std::string(bytes.begin(), bytes.end());
 }
 
-std::string StreamText(IStorage* storage, const wchar_t* name) {
-  ComPtr<IStream> stream;
-  if (storage->OpenStream(name, nullptr, kOpenRead, 0, stream.Put()) != S_OK) return "<missing>";
-  return ReadAll(stream.Get());
-}
-
 LARGE_INTEGER Offset(LONGLONG value) {
   LARGE_INTEGER li;
   li.QuadPart = value;
@@ -55,24 +54,6 @@ ULARGE_INTEGER Size(ULONGLONG value) {
   return ui;
 }
 
-struct Listed {
-  std::wstring name;
-  DWORD type;
-  ULONGLONG size;
-};
-
-std::vector<Listed> List(IStorage* storage) {
-  std::vector<Listed> out;
-  ComPtr<IEnumSTATSTG> elements;
-  EXPECT_EQ(storage->EnumElements(0, nullptr, 0, elements.Put()), S_OK);
-  STATSTG stat;
-  while (elements->Next(1, &stat, nullptr) == S_OK) {
-    out.push_back({stat.pwcsName, stat.type, stat.cbSize.QuadPart});
-    CoTaskMemFree(stat.pwcsName);
-  }
-  return out;
-}
-
 TEST(Storage, CreateAndOpenFollowExistenceTypeAndCase) {
   ComPtr<IStorage> root = NewStorage();
   AddStream(root.Get(), L"Attachments", "abc");
@@ -82,7 +63,7 @@ TEST(Storage, CreateAndOpenFollowExistenceTypeAndCase) {
   ComPtr<IStream> stream;
   ComPtr<IStorage> storage;
   // Names compare without regard to case.
-  EXPECT_EQ(StreamText(root.Get(), L"ATTACHMENTS"), "abc");
+  EXPECT_EQ(GetStream(root.Get(), L"ATTACHMENTS"), "abc");
   EXPECT_EQ(root->OpenStorage(L"iot", nullptr, kOpenRead, nullptr, 0, storage.Put()), S_OK);
   // A stream is not a storage and the other way round.
   EXPECT_EQ(root->OpenStream(L"IOT", nullptr, kOpenRead, 0, stream.Put()), STG_E_FILENOTFOUND);
@@ -94,14 +75,14 @@ TEST(Storage, CreateAndOpenFollowExistenceTypeAndCase) {
             STG_E_FILEALREADYEXISTS);
   EXPECT_EQ(root->CreateStorage(L"Attachments", STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, storage.Put()),
             STG_E_FILEALREADYEXISTS);
-  EXPECT_EQ(StreamText(root.Get(), L"Attachments"), "abc");
+  EXPECT_EQ(GetStream(root.Get(), L"Attachments"), "abc");
   // With it the old element is replaced, and objects still open on it are dead.
   ComPtr<IStream> old;
   ASSERT_EQ(root->OpenStream(L"Attachments", nullptr, kOpenWrite, 0, old.Put()), S_OK);
   ASSERT_EQ(root->CreateStorage(L"Attachments", kCreate, 0, 0, storage.Put()), S_OK);
   char byte;
   EXPECT_EQ(old->Read(&byte, 1, nullptr), STG_E_REVERTED);
-  EXPECT_EQ(List(root.Get()).size(), 2u);
+  EXPECT_EQ(ListElements(root.Get()).size(), 2u);
 }
 
 TEST(Storage, ElementNamesAreCheckedOnCreation) {
@@ -188,7 +169,7 @@ TEST(Storage, EnumerationIsInDirectoryOrderWithStatFields) {
   ASSERT_EQ(root->CreateStorage(L"Ab", kCreate, 0, 0, sub.Put()), S_OK);
   ASSERT_EQ(sub->SetClass(kSomeClass), S_OK);
   // Shorter names first, then by upper-cased units: "a" < "Ab" < "AC" < "bb".
-  std::vector<Listed> listed = List(root.Get());
+  std::vector<ElementInfo> listed = ListElements(root.Get());
   ASSERT_EQ(listed.size(), 4u);
   EXPECT_EQ(listed[0].name, L"a");
   EXPECT_EQ(listed[1].name, L"Ab");
@@ -270,7 +251,7 @@ TEST(Storage, ClonesShareBytesButNotPosition) {
   ASSERT_EQ(clone->Write("XY", 2, nullptr), S_OK);
   ASSERT_EQ(stream->Read(buffer, 2, nullptr), S_OK);
   EXPECT_EQ(std::string(buffer, 2), "cd");
-  EXPECT_EQ(StreamText(root.Get(), L"S"), "abcdXY");
+  EXPECT_EQ(GetStream(root.Get(), L"S"), "abcdXY");
 }
 
 TEST(Storage, StreamCopyToMovesTheRequestedCount) {
@@ -301,10 +282,10 @@ TEST(Storage, DestroyAndRenameKeepOtherObjectsConsistent) {
   EXPECT_EQ(root->RenameElement(L"Kept", L"a/b"), STG_E_INVALIDNAME);
   ASSERT_EQ(root->RenameElement(L"Kept", L"Renamed"), S_OK);
   ASSERT_EQ(root->RenameElement(L"renamed", L"RENAMED"), S_OK);  // a change of case only
-  EXPECT_EQ(StreamText(root.Get(), L"Renamed"), "k");
+  EXPECT_EQ(GetStream(root.Get(), L"Renamed"), "k");
   // The open stream follows its element through renames.
   ASSERT_EQ(kept->Write("2", 1, nullptr), S_OK);
-  EXPECT_EQ(StreamText(root.Get(), L"RENAMED"), "k2");
+  EXPECT_EQ(GetStream(root.Get(), L"RENAMED"), "k2");
   STATSTG stat;
   ASSERT_EQ(kept->Stat(&stat, STATFLAG_DEFAULT), S_OK);
   EXPECT_STREQ(stat.pwcsName, L"RENAMED");
@@ -317,7 +298,7 @@ TEST(Storage, DestroyAndRenameKeepOtherObjectsConsistent) {
   ComPtr<IEnumSTATSTG> elements;
   EXPECT_EQ(sub->EnumElements(0, nullptr, 0, elements.Put()), STG_E_REVERTED);
   EXPECT_EQ(kept->Write("x", 1, nullptr), S_OK);
-  EXPECT_EQ(List(root.Get()).size(), 2u);
+  EXPECT_EQ(ListElements(root.Get()).size(), 2u);
 }
 
 TEST(Storage, CopyToIsDeepMergesAndHonoursExclusions) {
@@ -340,10 +321,10 @@ TEST(Storage, CopyToIsDeepMergesAndHonoursExclusions) {
   wchar_t skip[] = L"skip";
   wchar_t* exclude[] = {skip, nullptr};
   ASSERT_EQ(source->CopyTo(0, nullptr, exclude, target.Get()), S_OK);
-  EXPECT_EQ(StreamText(target.Get(), L"One"), "1");
-  EXPECT_EQ(StreamText(target.Get(), L"Skip"), "<missing>");
-  EXPECT_EQ(StreamText(targetSub.Get(), L"Deep"), std::string(70000, 'd'));
-  EXPECT_EQ(StreamText(targetSub.Get(), L"Local"), "l");  // storages merge
+  EXPECT_EQ(GetStream(target.Get(), L"One"), "1");
+  EXPECT_EQ(GetStream(target.Get(), L"Skip"), "<missing>");
+  EXPECT_EQ(GetStream(targetSub.Get(), L"Deep"), std::string(70000, 'd'));
+  EXPECT_EQ(GetStream(targetSub.Get(), L"Local"), "l");  // storages merge
   STATSTG stat;
   ASSERT_EQ(targetSub->Stat(&stat, STATFLAG_NONAME), S_OK);
   EXPECT_EQ(stat.clsid, kSomeClass);
@@ -354,7 +335,7 @@ TEST(Storage, CopyToIsDeepMergesAndHonoursExclusions) {
   // Excluding by interface leaves out every storage.
   ComPtr<IStorage> streamsOnly = NewStorage();
   ASSERT_EQ(source->CopyTo(1, &IID_IStorage, nullptr, streamsOnly.Get()), S_OK);
-  EXPECT_EQ(List(streamsOnly.Get()).size(), 2u);
+  EXPECT_EQ(ListElements(streamsOnly.Get()).size(), 2u);
   // A storage cannot be copied into itself or below itself.
   EXPECT_EQ(source->CopyTo(0, nullptr, nullptr, sub.Get()), STG_E_ACCESSDENIED);
   EXPECT_EQ(source->CopyTo(0, nullptr, nullptr, source.Get()), STG_E_ACCESSDENIED);
@@ -369,20 +350,20 @@ TEST(Storage, MoveElementToCopiesOrMoves) {
   ComPtr<IStorage> other = NewStorage();
 
   ASSERT_EQ(root->MoveElementTo(L"Top", other.Get(), L"Copied", STGMOVE_COPY), S_OK);
-  EXPECT_EQ(StreamText(root.Get(), L"Top"), "top");
-  EXPECT_EQ(StreamText(other.Get(), L"Copied"), "top");
+  EXPECT_EQ(GetStream(root.Get(), L"Top"), "top");
+  EXPECT_EQ(GetStream(other.Get(), L"Copied"), "top");
   ASSERT_EQ(root->MoveElementTo(L"Sub", other.Get(), L"Moved", STGMOVE_MOVE), S_OK);
-  EXPECT_EQ(List(root.Get()).size(), 1u);
+  EXPECT_EQ(ListElements(root.Get()).size(), 1u);
   ComPtr<IStorage> moved;
   ASSERT_EQ(other->OpenStorage(L"Moved", nullptr, kOpenRead, nullptr, 0, moved.Put()), S_OK);
-  EXPECT_EQ(StreamText(moved.Get(), L"Inner"), "inner");
+  EXPECT_EQ(GetStream(moved.Get(), L"Inner"), "inner");
   EXPECT_EQ(root->MoveElementTo(L"Top", other.Get(), L"X", 7), STG_E_INVALIDFLAG);
   EXPECT_EQ(root->MoveElementTo(L"Gone", other.Get(), L"X", STGMOVE_COPY), STG_E_FILENOTFOUND);
   // Moving a storage below itself is refused before anything changes.
   ComPtr<IStorage> inner;
   ASSERT_EQ(other->CreateStorage(L"Outer", kCreate, 0, 0, inner.Put()), S_OK);
   EXPECT_EQ(other->MoveElementTo(L"Outer", inner.Get(), L"Loop", STGMOVE_MOVE), STG_E_ACCESSDENIED);
-  EXPECT_TRUE(List(inner.Get()).empty());
+  EXPECT_TRUE(ListElements(inner.Get()).empty());
 }
 
 TEST(Storage, StateBitsFollowTheMask) {

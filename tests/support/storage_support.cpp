@@ -104,7 +104,9 @@ std::string GetStream(IStorage* storage, const wchar_t* name) {
 std::vector<ElementInfo> ListElements(IStorage* storage) {
   std::vector<ElementInfo> elements;
   ComPtr<IEnumSTATSTG> enumerator;
-  if (!storage || FAILED(storage->EnumElements(0, nullptr, 0, enumerator.Put()))) return elements;
+  if (!storage) return elements;
+  EXPECT_EQ(storage->EnumElements(0, nullptr, 0, enumerator.Put()), S_OK);
+  if (!enumerator) return elements;
   STATSTG stat;
   while (enumerator->Next(1, &stat, nullptr) == S_OK) {
     elements.push_back({stat.pwcsName, stat.type, stat.cbSize.QuadPart, stat.clsid});

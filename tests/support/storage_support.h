@@ -54,8 +54,8 @@ StorageSnapshot TakeSnapshot(IStorage* storage);
 HRESULT PutStream(IStorage* storage, const wchar_t* name, const std::string& bytes);
 std::string GetStream(IStorage* storage, const wchar_t* name);  // "<missing>" if it cannot be read
 
-// The elements directly in a storage, in the engine's order; none when the
-// storage is null or cannot be listed.
+// The elements directly in a storage, in the engine's order; none for a null
+// storage. A storage that cannot be listed fails the test.
 struct ElementInfo {
   std::wstring name;
   DWORD type = 0;
