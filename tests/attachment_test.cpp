@@ -1,35 +1,21 @@
 #include <gtest/gtest.h>
 #include <quorra/quorra.h>
 
-#include <memory>
 #include <vector>
+
+#include "support/assembly_builder.h"
 
 namespace {
 
 using quorra::host::ComObject;
 using quorra::host::ComPtr;
+using quorra::test::AssemblyBuilder;
 
-struct TreeDeleter {
-  void operator()(AsmTree* tree) const { delete tree; }
-};
-using TreePtr = std::unique_ptr<AsmTree, TreeDeleter>;
-
-TreePtr NewTree() {
-  TreePtr tree(new AsmTree());
-  EXPECT_EQ(tree->Init(), S_OK);
-  return tree;
-}
-
-AssemblySite* NewAssembly(AsmTree* tree, const wchar_t* path) {
-  AssemblySite* site = nullptr;
-  EXPECT_EQ(tree->CreateAssemblySite(path, 0, &site), S_OK);
-  return site;
-}
-
-PartSite* NewPart(AsmTree* tree, const wchar_t* path) {
-  PartSite* site = nullptr;
-  EXPECT_EQ(tree->CreatePartSite(path, 0, &site), S_OK);
-  return site;
+// Placed without a matrix: the node's own identity placement.
+AttachmentNode* PlaceBare(AssemblySite* parent, SiteNode* child, DWORD id = 0) {
+  AttachmentNode* node = nullptr;
+  EXPECT_EQ(parent->AddSingleAttachment(child, nullptr, 0, id, &node), S_OK);
+  return node;
 }
 
 AttachmentBundle Bundle(SiteNode* site, DWORD id, DWORD symbology = 0, double shiftX = 0) {
@@ -75,10 +61,11 @@ TEST(AttachmentMatrix, BuildsFromMatricesAndTransforms) {
 }
 
 TEST(Attachments, AddAttachmentsMakesListsAndRegistersNodes) {
-  TreePtr tree = NewTree();
-  AssemblySite* top = NewAssembly(tree.get(), L"top.asm");
-  PartSite* part = NewPart(tree.get(), L"p.par");
-  AssemblySite* sub = NewAssembly(tree.get(), L"sub.asm");
+  AssemblyBuilder b;
+  AsmTree* tree = b.Tree();
+  AssemblySite* top = b.Assembly(L"top");
+  PartSite* part = b.Part(L"p");
+  AssemblySite* sub = b.Assembly(L"sub");
 
   EXPECT_EQ(top->AddAttachments(0, nullptr, nullptr), S_FALSE);
   EXPECT_EQ(tree->GetAttachmentManager()->GetCount(), 0u);
@@ -91,7 +78,7 @@ TEST(Attachments, AddAttachmentsMakesListsAndRegistersNodes) {
     EXPECT_EQ(top->GetAttachmentList()[i], out[i]);
     EXPECT_EQ(out[i]->GetParentSite(), top);
     EXPECT_EQ(out[i]->GetAttachmentSite(), bundles[i].site);
-    EXPECT_EQ(out[i]->GetAsmTree(), tree.get());
+    EXPECT_EQ(out[i]->GetAsmTree(), tree);
   }
   EXPECT_EQ(out[0]->GetSymbology(), 0x4000F00Fu);
   EXPECT_TRUE(out[0]->GetXFormFromParent()->GiveAsG4x4().IsEqual(tagG4x4::Translation(1, 0, 0), 0.0));
@@ -111,38 +98,32 @@ TEST(Attachments, AddAttachmentsMakesListsAndRegistersNodes) {
 }
 
 TEST(Attachments, IdsAreAllocatedAboveEveryIdSeen) {
-  TreePtr tree = NewTree();
-  AssemblySite* top = NewAssembly(tree.get(), L"top.asm");
-  PartSite* part = NewPart(tree.get(), L"p.par");
-  struct Step {
-    DWORD requested;
-    DWORD given;
-  };
-  const Step steps[] = {{0, 1}, {0, 2}, {0, 3}, {10, 10}, {0, 11}, {5, 5}, {0, 12}};
-  for (const Step& step : steps) {
-    AttachmentNode* node = nullptr;
-    ASSERT_EQ(top->AddSingleAttachment(part, nullptr, 0, step.requested, &node), S_OK);
-    EXPECT_EQ(node->GetAttachmentID(), step.given) << "requested " << step.requested;
+  AssemblyBuilder b;
+  AssemblySite* top = b.Assembly(L"top");
+  PartSite* part = b.Part(L"p");
+  const DWORD steps[][2] = {{0, 1}, {0, 2}, {0, 3}, {10, 10}, {0, 11}, {5, 5}, {0, 12}};  // requested, given
+  for (const auto& [requested, given] : steps) {
+    AttachmentNode* node = PlaceBare(top, part, requested);
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(node->GetAttachmentID(), given) << "requested " << requested;
     EXPECT_TRUE(node->GetXFormFromParent()->GiveAsG4x4().IsIdentity(0.0));
   }
   // Each assembly site counts on its own.
-  AssemblySite* other = NewAssembly(tree.get(), L"other.asm");
+  AssemblySite* other = b.Assembly(L"other");
   DWORD id = 0;
   other->CheckAttachmentID(id);
   EXPECT_EQ(id, 1u);
 }
 
 TEST(Attachments, RemovalDestroysNodesAndRefusesStrangers) {
-  TreePtr tree = NewTree();
-  AssemblySite* top = NewAssembly(tree.get(), L"top.asm");
-  AssemblySite* other = NewAssembly(tree.get(), L"other.asm");
-  PartSite* part = NewPart(tree.get(), L"p.par");
-  AttachmentNode* a = nullptr;
-  AttachmentNode* b = nullptr;
-  AttachmentNode* c = nullptr;
-  top->AddSingleAttachment(part, nullptr, 0, 0, &a);
-  top->AddSingleAttachment(part, nullptr, 0, 0, &b);
-  other->AddSingleAttachment(part, nullptr, 0, 0, &c);
+  AssemblyBuilder builder;
+  AsmTree* tree = builder.Tree();
+  AssemblySite* top = builder.Assembly(L"top");
+  AssemblySite* other = builder.Assembly(L"other");
+  PartSite* part = builder.Part(L"p");
+  AttachmentNode* a = PlaceBare(top, part);
+  AttachmentNode* b = PlaceBare(top, part);
+  AttachmentNode* c = PlaceBare(other, part);
 
   EXPECT_EQ(top->RemoveAndDestroyAttachment(c), E_INVALIDARG);
   EXPECT_EQ(top->RemoveAndDestroyAttachment(nullptr), E_INVALIDARG);
@@ -165,13 +146,13 @@ TEST(Attachments, RemovalDestroysNodesAndRefusesStrangers) {
 }
 
 TEST(Attachments, ReplaceBranchRebuildsChildrenAndDropsUnusedSites) {
-  TreePtr tree = NewTree();
-  AssemblySite* top = NewAssembly(tree.get(), L"top.asm");
-  AssemblySite* sub = NewAssembly(tree.get(), L"sub.asm");
-  PartSite* kept = NewPart(tree.get(), L"kept.par");
-  PartSite* dropped = NewPart(tree.get(), L"dropped.par");
-  PartSite* belowSub = NewPart(tree.get(), L"belowsub.par");
-  ASSERT_EQ(sub->AddSingleAttachment(belowSub, nullptr, 0, 0, nullptr), S_OK);
+  AssemblyBuilder b;
+  AsmTree* tree = b.Tree();
+  AssemblySite* top = b.Assembly(L"top");
+  AssemblySite* sub = b.Assembly(L"sub");
+  PartSite* kept = b.Part(L"kept");
+  PartSite* dropped = b.Part(L"dropped");
+  b.Place(sub, b.Part(L"belowsub"));
   AttachmentBundle first[] = {Bundle(kept, 1), Bundle(dropped, 2), Bundle(sub, 3)};
   ASSERT_EQ(top->AddAttachments(3, first, nullptr), S_OK);
 
@@ -207,13 +188,12 @@ TEST(Attachments, ReplaceBranchRebuildsChildrenAndDropsUnusedSites) {
 }
 
 TEST(Attachments, DestroyedParentLeavesNoDanglingNodes) {
-  TreePtr tree = NewTree();
-  AssemblySite* sub = NewAssembly(tree.get(), L"sub.asm");
-  PartSite* part = NewPart(tree.get(), L"p.par");
-  AttachmentNode* listed = nullptr;
-  AttachmentNode* unlisted = nullptr;
-  sub->AddSingleAttachment(part, nullptr, 0, 0, &listed);
-  sub->AddSingleAttachment(part, nullptr, 0, 0, &unlisted);
+  AssemblyBuilder b;
+  AsmTree* tree = b.Tree();
+  AssemblySite* sub = b.Assembly(L"sub");
+  PartSite* part = b.Part(L"p");
+  b.Place(sub, part);  // listed
+  AttachmentNode* unlisted = b.Place(sub, part);
   ASSERT_EQ(sub->RemoveAttachment(unlisted), S_OK);
 
   // The listed node goes with the site; the unlisted one forgets its parent.
@@ -225,10 +205,8 @@ TEST(Attachments, DestroyedParentLeavesNoDanglingNodes) {
 }
 
 TEST(Attachments, GetOccurrencesOfAParentWithoutOccurrencesIsEmpty) {
-  TreePtr tree = NewTree();
-  AssemblySite* top = NewAssembly(tree.get(), L"top.asm");
-  AttachmentNode* node = nullptr;
-  top->AddSingleAttachment(NewPart(tree.get(), L"p.par"), nullptr, 0, 0, &node);
+  AssemblyBuilder b;
+  AttachmentNode* node = b.Place(b.Assembly(L"top"), b.Part(L"p"));
   NodeList<OccurrenceNode> list;
   EXPECT_EQ(node->GetOccurrences(nullptr), E_INVALIDARG);
   EXPECT_EQ(node->GetOccurrences(&list), S_FALSE);
@@ -236,11 +214,9 @@ TEST(Attachments, GetOccurrencesOfAParentWithoutOccurrencesIsEmpty) {
 }
 
 TEST(Attachments, HelixReferenceAsksTheParentsDocumentByAttachmentId) {
-  TreePtr tree = NewTree();
-  AssemblySite* top = NewAssembly(tree.get(), L"top.asm");
-  PartSite* part = NewPart(tree.get(), L"p.par");
-  AttachmentNode* node = nullptr;
-  top->AddSingleAttachment(part, nullptr, 0, 17, &node);
+  AssemblyBuilder b;
+  AssemblySite* top = b.Assembly(L"top");
+  AttachmentNode* node = b.Place(top, b.Part(L"p"), tagG4x4(), 17);
 
   IUnknown* reference = nullptr;
   EXPECT_EQ(node->GetHelixReference(IID_IUnknown, reinterpret_cast<void**>(&reference)), E_FAIL);

@@ -2,25 +2,18 @@
 #include <quorra/quorra.h>
 
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
+
+#include "support/assembly_builder.h"
 
 namespace {
 
 using quorra::host::ComObject;
 using quorra::host::ComPtr;
 
-struct TreeDeleter {
-  void operator()(AsmTree* tree) const { delete tree; }
-};
-using TreePtr = std::unique_ptr<AsmTree, TreeDeleter>;
-
-TreePtr NewTree() {
-  TreePtr tree(new AsmTree());
-  EXPECT_EQ(tree->Init(), S_OK);
-  return tree;
-}
+using quorra::test::NewTree;
+using quorra::test::TreePtr;
 
 // Sets the process's site mapping mode for managers made in its lifetime.
 class ScopedMappingMode {

@@ -1,18 +1,14 @@
 #include <gtest/gtest.h>
 #include <quorra/quorra.h>
 
-#include <memory>
 #include <string>
+
+#include "support/assembly_builder.h"
 
 namespace {
 
 using quorra::host::ComPtr;
 using quorra::host::ReferenceStyleLibrary;
-
-struct TreeDeleter {
-  void operator()(AsmTree* tree) const { delete tree; }
-};
-using TreePtr = std::unique_ptr<AsmTree, TreeDeleter>;
 
 ComPtr<ReferenceStyleLibrary> NewLibrary() { return ComPtr<ReferenceStyleLibrary>(new ReferenceStyleLibrary()); }
 
@@ -130,14 +126,9 @@ TEST(Symbology, MissingLibraryIsReplacedByTheReferenceLibrary) {
 }
 
 TEST(Symbology, AttachmentCachesTheStyleOfItsOwnSymbology) {
-  TreePtr tree(new AsmTree());
-  ASSERT_EQ(tree->Init(), S_OK);
-  AssemblySite* top = nullptr;
-  PartSite* part = nullptr;
-  tree->CreateAssemblySite(L"top.asm", 0, &top);
-  tree->CreatePartSite(L"p.par", 0, &part);
+  quorra::test::AssemblyBuilder b;
   AttachmentNode* node = nullptr;
-  ASSERT_EQ(top->AddSingleAttachment(part, nullptr, 0x4000F00F, 0, &node), S_OK);
+  ASSERT_EQ(b.Assembly(L"top")->AddSingleAttachment(b.Part(L"p"), nullptr, 0x4000F00F, 0, &node), S_OK);
   ComPtr<ReferenceStyleLibrary> library = NewLibrary();
   node->SetStyleLibrary(library.Get());
   EXPECT_EQ(node->GetStyleLibrary(), library.Get());

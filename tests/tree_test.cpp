@@ -1,22 +1,15 @@
 #include <gtest/gtest.h>
 #include <quorra/quorra.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "support/assembly_builder.h"
+
 namespace {
 
-struct TreeDeleter {
-  void operator()(AsmTree* tree) const { delete tree; }
-};
-using TreePtr = std::unique_ptr<AsmTree, TreeDeleter>;
-
-TreePtr NewTree() {
-  TreePtr tree(new AsmTree());
-  EXPECT_EQ(tree->Init(), S_OK);
-  return tree;
-}
+using quorra::test::NewTree;
+using quorra::test::TreePtr;
 
 // Records the order in which callbacks see occurrences; can be told to fail.
 struct RecordingCallback : TreeModificationCallback {
