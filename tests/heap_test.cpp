@@ -8,6 +8,8 @@
 #include <map>
 #include <vector>
 
+#include "support/threads.h"
+
 using quorra::host::ScopedTraceCapture;
 
 namespace {
@@ -197,21 +199,15 @@ TEST(Heap, LockKeepsOtherThreadsOutButNotTheHolder) {
   ASSERT_TRUE(HeapLock(heap));
   ASSERT_TRUE(HeapLock(heap));         // recursive
   void* mine = HeapAlloc(heap, 0, 8);  // the holder keeps using the heap
-  struct Shared {
-    HANDLE heap;
-    std::atomic<bool> allocated{false};
-  } shared{heap};
-  HANDLE other = CreateThread(
-      nullptr, 0,
-      [](void* p) -> DWORD {
-        auto* s = static_cast<Shared*>(p);
-        HeapAlloc(s->heap, 0, 8);
-        s->allocated = true;
-        return HeapUnlock(s->heap);  // not the holder: refused
-      },
-      &shared, 0, nullptr);
+  std::atomic<bool> allocated{false};
+  auto body = [&]() -> DWORD {
+    HeapAlloc(heap, 0, 8);
+    allocated = true;
+    return HeapUnlock(heap);  // not the holder: refused
+  };
+  HANDLE other = quorra::test::StartThread(body);
   EXPECT_EQ(WaitForSingleObject(other, 50), WAIT_TIMEOUT);
-  EXPECT_FALSE(shared.allocated);
+  EXPECT_FALSE(allocated);
   EXPECT_TRUE(HeapUnlock(heap));
   EXPECT_EQ(WaitForSingleObject(other, 50), WAIT_TIMEOUT);  // still locked once
   EXPECT_TRUE(HeapUnlock(heap));
@@ -219,7 +215,7 @@ TEST(Heap, LockKeepsOtherThreadsOutButNotTheHolder) {
   DWORD unlockResult = TRUE;
   GetExitCodeThread(other, &unlockResult);
   EXPECT_EQ(unlockResult, static_cast<DWORD>(FALSE));
-  EXPECT_TRUE(shared.allocated);
+  EXPECT_TRUE(allocated);
   EXPECT_EQ(WalkAll(heap).size(), 2u);
   EXPECT_TRUE(HeapValidate(heap, 0, mine));
   CloseHandle(other);

@@ -2,19 +2,20 @@
 #include <pthread.h>
 #include <quorra/quorra.h>
 
-#include <atomic>
 #include <stdexcept>
+
+#include "support/threads.h"
 
 using quorra::host::CriticalSectionLock;
 using quorra::host::ScopedTraceCapture;
+using quorra::test::StartThread;
 
 namespace {
 
 // Runs `body` on a thread made by CreateThread and waits for it.
 template <class Body>
 DWORD RunOnThread(Body body) {
-  auto trampoline = [](void* p) -> DWORD { return (*static_cast<Body*>(p))(); };
-  HANDLE thread = CreateThread(nullptr, 0, trampoline, &body, 0, nullptr);
+  HANDLE thread = StartThread(body);
   EXPECT_NE(thread, nullptr);
   EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
   DWORD code = 0;
@@ -83,21 +84,14 @@ TEST(CriticalSection, MisuseIsTracedAndDoesNotReleaseTheOwner) {
   InitializeCriticalSection(&section);
   HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  struct Shared {
-    CRITICAL_SECTION* section;
-    HANDLE entered, release;
-  } shared{&section, entered, release};
-  HANDLE owner = CreateThread(
-      nullptr, 0,
-      [](void* p) -> DWORD {
-        auto* s = static_cast<Shared*>(p);
-        EnterCriticalSection(s->section);
-        SetEvent(s->entered);
-        WaitForSingleObject(s->release, INFINITE);
-        LeaveCriticalSection(s->section);
-        return 0;
-      },
-      &shared, 0, nullptr);
+  auto holdTheSection = [&]() -> DWORD {
+    EnterCriticalSection(&section);
+    SetEvent(entered);
+    WaitForSingleObject(release, INFINITE);
+    LeaveCriticalSection(&section);
+    return 0;
+  };
+  HANDLE owner = StartThread(holdTheSection);
   ASSERT_EQ(WaitForSingleObject(entered, INFINITE), WAIT_OBJECT_0);
   {
     ScopedTraceCapture traces;
@@ -123,20 +117,14 @@ TEST(CriticalSection, MisuseIsTracedAndDoesNotReleaseTheOwner) {
 }
 
 TEST(Thread, WaitHonoursTimeoutAndReportsExitCodeAndId) {
-  struct Shared {
-    HANDLE go;
-    DWORD idInside = 0;
-  } shared{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-  DWORD id = 0;
-  HANDLE thread = CreateThread(
-      nullptr, 0,
-      [](void* p) -> DWORD {
-        auto* s = static_cast<Shared*>(p);
-        WaitForSingleObject(s->go, INFINITE);
-        s->idInside = GetCurrentThreadId();
-        return 42;
-      },
-      &shared, 0, &id);
+  HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  DWORD id = 0, idInside = 0;
+  auto body = [&]() -> DWORD {
+    WaitForSingleObject(go, INFINITE);
+    idInside = GetCurrentThreadId();
+    return 42;
+  };
+  HANDLE thread = StartThread(body, 0, &id);
   ASSERT_NE(thread, nullptr);
   EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_TIMEOUT);
   EXPECT_EQ(WaitForSingleObject(thread, 20), WAIT_TIMEOUT);
@@ -144,39 +132,34 @@ TEST(Thread, WaitHonoursTimeoutAndReportsExitCodeAndId) {
   EXPECT_TRUE(GetExitCodeThread(thread, &code));
   EXPECT_EQ(code, STILL_ACTIVE);
 
-  SetEvent(shared.go);
+  SetEvent(go);
   EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
   EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);  // stays signalled
   EXPECT_TRUE(GetExitCodeThread(thread, &code));
   EXPECT_EQ(code, 42u);
   EXPECT_NE(id, 0u);
-  EXPECT_EQ(shared.idInside, id);
+  EXPECT_EQ(idInside, id);
   EXPECT_NE(id, GetCurrentThreadId());
   EXPECT_TRUE(CloseHandle(thread));
-  CloseHandle(shared.go);
+  CloseHandle(go);
 }
 
 TEST(Thread, ClosingARunningThreadsHandleLetsItFinish) {
-  struct Shared {
-    HANDLE go, done;
-  } shared{CreateEventW(nullptr, TRUE, FALSE, nullptr), CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-  HANDLE thread = CreateThread(
-      nullptr, 0,
-      [](void* p) -> DWORD {
-        auto* s = static_cast<Shared*>(p);
-        WaitForSingleObject(s->go, INFINITE);
-        SetEvent(s->done);
-        return 0;
-      },
-      &shared, 0, nullptr);
+  HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr), done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  auto body = [&]() -> DWORD {
+    WaitForSingleObject(go, INFINITE);
+    SetEvent(done);
+    return 0;
+  };
+  HANDLE thread = StartThread(body);
   ASSERT_NE(thread, nullptr);
   EXPECT_TRUE(CloseHandle(thread));
-  SetEvent(shared.go);
-  EXPECT_EQ(WaitForSingleObject(shared.done, INFINITE), WAIT_OBJECT_0);
+  SetEvent(go);
+  EXPECT_EQ(WaitForSingleObject(done, INFINITE), WAIT_OBJECT_0);
   // The closed handle is gone for good.
   EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_FAILED);
-  CloseHandle(shared.go);
-  CloseHandle(shared.done);
+  CloseHandle(go);
+  CloseHandle(done);
 }
 
 TEST(Thread, EscapingExceptionBecomesAnExitCode) {
@@ -189,16 +172,14 @@ TEST(Thread, EscapingExceptionBecomesAnExitCode) {
 TEST(Thread, HonoursARequestedStackSize) {
   constexpr size_t kRequested = 16u << 20;  // above the usual 8 MiB default
   size_t actual = 0;
-  HANDLE thread = CreateThread(
-      nullptr, kRequested,
-      [](void* p) -> DWORD {
-        pthread_attr_t attributes;
-        pthread_getattr_np(pthread_self(), &attributes);
-        pthread_attr_getstacksize(&attributes, static_cast<size_t*>(p));
-        pthread_attr_destroy(&attributes);
-        return 0;
-      },
-      &actual, 0, nullptr);
+  auto body = [&]() -> DWORD {
+    pthread_attr_t attributes;
+    pthread_getattr_np(pthread_self(), &attributes);
+    pthread_attr_getstacksize(&attributes, &actual);
+    pthread_attr_destroy(&attributes);
+    return 0;
+  };
+  HANDLE thread = StartThread(body, kRequested);
   ASSERT_NE(thread, nullptr);
   WaitForSingleObject(thread, INFINITE);
   CloseHandle(thread);
@@ -233,18 +214,11 @@ TEST(Handles, BadHandlesAndArgumentsAreRefused) {
   // A thread waiting forever for itself is refused instead of hanging.
   HANDLE self = nullptr;
   HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  struct Shared {
-    HANDLE* self;
-    HANDLE ready;
-  } shared{&self, ready};
-  HANDLE waiter = CreateThread(
-      nullptr, 0,
-      [](void* p) -> DWORD {
-        auto* s = static_cast<Shared*>(p);
-        WaitForSingleObject(s->ready, INFINITE);
-        return WaitForSingleObject(*s->self, INFINITE);
-      },
-      &shared, 0, nullptr);
+  auto waitForItself = [&]() -> DWORD {
+    WaitForSingleObject(ready, INFINITE);
+    return WaitForSingleObject(self, INFINITE);
+  };
+  HANDLE waiter = StartThread(waitForItself);
   self = waiter;
   SetEvent(ready);
   ASSERT_EQ(WaitForSingleObject(waiter, INFINITE), WAIT_OBJECT_0);

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support/threads.h"
+
 using quorra::host::AddExport;
 using quorra::host::LateBinding;
 using quorra::host::LateBoundFunction;
@@ -202,17 +204,14 @@ TEST_F(Modules, FailedLoadsAnswerNull) {
 
 TEST_F(Modules, LookupsRunSafelyAlongsideRegistryChanges) {
   static LateBoundFunction<int()> value(L"cordale.dll", "Value");
-  struct Shared {
-    std::atomic<bool> stop{false};
-    std::atomic<int> calls{0};
-  } shared;
-  auto reader = [](void* p) -> DWORD {
-    auto* s = static_cast<Shared*>(p);
-    while (!s->stop)
-      if (auto* f = value.Get()) s->calls += f();
+  std::atomic<bool> stop{false};
+  std::atomic<int> calls{0};
+  auto reader = [&]() -> DWORD {
+    while (!stop)
+      if (auto* f = value.Get()) calls += f();
     return 0;
   };
-  HANDLE a = CreateThread(nullptr, 0, reader, &shared, 0, nullptr);
+  HANDLE a = quorra::test::StartThread(reader);
   for (int i = 0; i < 2000; ++i) {
     RegisterModule(L"cordale.dll", {{"Value", Address(i % 2 ? ReturnOne : ReturnTwo)}});
     if (i % 3 == 0) UnregisterModule(L"cordale.dll");
@@ -220,7 +219,7 @@ TEST_F(Modules, LookupsRunSafelyAlongsideRegistryChanges) {
   // Once the last table is in place, every call answers from it.
   RegisterModule(L"cordale.dll", {{"Value", Address(ReturnTwo)}});
   EXPECT_EQ(value.Get()(), 2);
-  shared.stop = true;
+  stop = true;
   WaitForSingleObject(a, INFINITE);
   CloseHandle(a);
 }
