@@ -614,8 +614,8 @@ TEST_F(Documents, OlefileListsTheWrittenStreams) {
       "for f in sys.argv[1:]:\n"
       "  o=olefile.OleFileIO(f)\n"
       "  print(';'.join(sorted('/'.join(e)+'='+str(o.get_size('/'.join(e))) for e in o.listdir())))\n";
-  const quorra::test::CommandResult listing = quorra::test::RunCommand(
-      "/usr/bin/python3 -c \"" + script + "\" " + dir_.File("a.asm") + " " + dir_.File("p.par"));
+  const quorra::test::CommandResult listing = quorra::test::RunCommand("/usr/bin/python3 -c \"" + script + "\" " +
+                                                                       dir_.File("a.asm") + " " + dir_.File("p.par"));
   ASSERT_EQ(listing.exitCode, 0) << listing.output;
   std::vector<BYTE> attachments = quorra::test::ReadRootStream(Widen(dir_.File("a.asm")), L"Attachments");
   std::vector<BYTE> display;

@@ -32,7 +32,9 @@ bool RunCommand(const std::string& command, std::string* output) {
   return result.exitCode == 0;
 }
 
-bool HaveOlefile() { return quorra::test::RunCommand("/usr/bin/python3 -c 'import olefile' 2>/dev/null").exitCode == 0; }
+bool HaveOlefile() {
+  return quorra::test::RunCommand("/usr/bin/python3 -c 'import olefile' 2>/dev/null").exitCode == 0;
+}
 bool HaveGsfTool() { return quorra::test::RunCommand("command -v gsf >/dev/null 2>&1").exitCode == 0; }
 
 uint32_t Crc32(const std::string& bytes) {
