@@ -459,11 +459,20 @@ TEST(SiteObjects, VirtualComponentLocalComponentAndDocument) {
 }
 
 TEST(SiteObjects, OccurrencesIteratorWalksTheList) {
-  TreePtr tree = NewTree();
-  PartSite* site = NewPart(tree.get(), L"p.par");
+  quorra::test::AssemblyBuilder b;
+  AssemblySite* top = b.Assembly(L"top");
+  PartSite* site = b.Part(L"p");
+  b.Place(top, site);
+  b.Place(top, site);
+  b.Build(top);
   ListIterator* iterator = nullptr;
   ASSERT_EQ(site->GetOccurrencesIterator(&iterator), S_OK);
+  const NodeList<OccurrenceNode>& list = *site->GetOccurrencesList();
+  EXPECT_EQ(iterator->GetNextNode(), list[0]);
+  EXPECT_EQ(iterator->GetNextNode(), list[1]);
   EXPECT_EQ(iterator->GetNextNode(), nullptr);
+  iterator->Rewind();
+  EXPECT_EQ(iterator->GetNextNode(), list[0]);
   EXPECT_TRUE(iterator->Release());
   EXPECT_EQ(site->RemoveOccurrence(nullptr), S_FALSE);
 }

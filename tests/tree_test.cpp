@@ -144,12 +144,22 @@ TEST(AsmTree, CallbacksRunNewestFirstAndStopAtTheFirstFailure) {
 }
 
 TEST(AsmTree, RangeIsTheZeroBoxWithoutRootOrWhileBusy) {
-  TreePtr tree = NewTree();
-  tagGBox box = tree->GetRange(1);
-  EXPECT_TRUE(box.IsNull());
+  quorra::test::AssemblyBuilder b;
+  AsmTree* tree = b.Tree();
+  EXPECT_TRUE(tree->GetRange(1).IsNull());
   tagGBox out;
   EXPECT_EQ(tree->GetRange(&out, 1), E_FAIL);
   EXPECT_EQ(tree->Walk(nullptr, nullptr, 0), E_FAIL);
+
+  const tagGBox unit(0, 0, 0, 1, 1, 1);
+  AssemblySite* top = b.Assembly(L"top");
+  b.Place(top, b.Part(L"p", &unit));
+  b.Build(top);
+  EXPECT_TRUE(tree->GetRange(1).IsEqual(unit));
+  tree->SetBusy();
+  EXPECT_TRUE(tree->GetRange(1).IsNull());
+  tree->ClearBusy();
+  EXPECT_TRUE(tree->GetRange(1).IsEqual(unit));
 }
 
 TEST(AsmTree, RenderAdviseHolderKeepsOneReferencePerSinkPosition) {
