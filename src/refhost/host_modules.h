@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "quorra/host/display.h"
 #include "quorra/host/documents.h"
 #include "quorra/host/modules.h"
 
@@ -16,4 +17,12 @@ std::vector<host::ModuleExport> ModuleExports(const std::wstring& module);
 GetFamilyMemberStorageSignature GetFamilyMemberStorage;
 // "JMGetPreviewBodyCacheId" of "gimbal.dll".
 JMGetPreviewBodyCacheIdSignature GetPreviewBodyCacheId;
+
+// Geometry caches (geometry_cache.cpp).
+// "GetIJGeometryCacheManager" of "dulcet.dll": the manager that takes back
+// the caches sites let go of.
+HRESULT GetGeometryCacheManager(IJGeometryCacheManager** out);
+// Installs (removes) refhost's geometry cache factory.
+void InstallGeometryCaches();
+void UninstallGeometryCaches();
 }  // namespace quorra::refhost
