@@ -164,8 +164,10 @@ HRESULT LoadFile(const wchar_t* path, AsmTree* tree, AssemblySite* parent, tagG4
   if (!tree) return QUORRA_TRACE_FAIL(E_INVALIDARG, "LoadFile");
   if (!path || !*path) return QUORRA_TRACE_FAIL(E_INVALIDARG, "LoadFile");
   if (JProgress* progress = tree->GetUserProgress()) {
+    // Any other answer stops the load and is handed back as it is.
     const HRESULT answer = progress->ReportProgress(path);
-    if (answer != static_cast<HRESULT>(LOAD_CONTINUE)) return answer;
+    if (answer != static_cast<HRESULT>(LOAD_CONTINUE))
+      return FAILED(answer) ? QUORRA_TRACE_FAIL_MSG(answer, L"stopped by the progress sink", "LoadFile") : answer;
   }
 
   const DocumentKind kind = quorra::load::ClassifyDocument(path);
