@@ -316,17 +316,6 @@ TEST_F(LoadE2E, WindowsStyleNamesAreFoundByBaseName) {
   Tree tree = Load(Path("top.asm"), &hr);
   ASSERT_EQ(hr, S_OK);
   EXPECT_EQ(tree->GetRootAssembly()->GetChildByID(1)->GetSite()->GetFilePath().Str(), Path("a.par"));
-
-  TempDir samples;
-  SampleSummary summary;
-  ASSERT_EQ(
-      WriteSample(Widen(samples.Path()).c_str(), {.depth = 3, .fanout = 5, .names = SampleNames::kWindows}, &summary),
-      S_OK);
-  Tree sample = Load(summary.topDocument, &hr);
-  ASSERT_EQ(hr, S_OK);
-  const Counts c = Count(sample.get());
-  EXPECT_EQ(c.assemblySites + c.partSites, summary.expectedSites);
-  EXPECT_EQ(c.assemblies + c.parts, summary.expectedOccurrences);
 }
 
 TEST_F(LoadE2E, WeldmentMembersAreReadOnceWithTheirRanges) {
