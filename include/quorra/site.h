@@ -266,6 +266,11 @@ class AssemblySite : public SiteNode {
   HRESULT BeginAccess(JGraphicContext* context, int* count, GraphicInfo** records);
   HRESULT EndAccess(JGraphicContext* context, int count, GraphicInfo* records);
 
+  // Site reader: reads the "Attachments" stream of this site's document and
+  // places its children, reading each new child document in turn. S_FALSE
+  // when the document or its stream cannot be opened.
+  HRESULT CreateChildSitesFromFile();
+
  protected:
   HRESULT InternalAddAttachments(DWORD n, AttachmentNode** attachments);
   HRESULT UpdateOccurrencesWithNewAttachments(DWORD n, AttachmentNode** attachments);
@@ -303,6 +308,11 @@ class PartSite : public SiteNode {
 
   HRESULT BeginAccess(JGraphicContext* context, int* count, GraphicInfo** records);
   HRESULT EndAccess(JGraphicContext* context, int count, GraphicInfo* records);
+
+  // Site reader: marks a part whose document holds kernel geometry (no
+  // common cache, the range -1..1). S_FALSE when the document or its kernel
+  // storage cannot be opened, else the enumeration's final result.
+  HRESULT InitPartSiteFromFile();
 
  private:
   tagGBox range_;

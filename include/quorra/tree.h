@@ -241,6 +241,9 @@ class AsmTree {
   HRESULT CreateOccurrenceTree(AssemblySite* rootSite);
   // Reserves the sites' occurrence lists; S_FALSE when occurrences exist.
   HRESULT PreAllocOccurrenceLists(AssemblySite* rootSite);
+  // Site reader entry: the assembly site of `path`, its whole site graph
+  // read from the documents, then the occurrence tree.
+  HRESULT PopulateFullTree(const wchar_t* path, DWORD word);
 
   HRESULT AddTreeModificationCallback(TreeModificationCallback* callback);
   HRESULT RemoveTreeModificationCallback(TreeModificationCallback* callback);

@@ -4,9 +4,17 @@
 
 namespace quorra::refhost {
 
+// refhost keeps no ranges of its own for occurrences: the library falls back
+// on the part sites' ranges. Answering is cheaper than a miss, which the
+// library looks up again on every range refresh.
+HRESULT GetOccurrenceRange(OccurrenceNode*, tagGBox*) { return E_FAIL; }
+
 std::vector<host::ModuleExport> ModuleExports(const std::wstring& module) {
   if (module == L"hawser.dll") return {{"GetFamilyMemberStorage", reinterpret_cast<void*>(&GetFamilyMemberStorage)}};
   if (module == L"gimbal.dll") return {{"JMGetPreviewBodyCacheId", reinterpret_cast<void*>(&GetPreviewBodyCacheId)}};
+  if (module == L"brenik.dex") return {{"JGetOccurrenceRange", reinterpret_cast<void*>(&GetOccurrenceRange)}};
+  if (module == L"dulcet.dll")
+    return {{"GetIJGeometryCacheManager", reinterpret_cast<void*>(&GetGeometryCacheManager)}};
   return {};
 }
 

@@ -4,8 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "quorra/host/display.h"
 #include "quorra/host/documents.h"
+#include "quorra/host/geometry.h"
 #include "quorra/host/modules.h"
+
+class OccurrenceNode;
 
 namespace quorra::refhost {
 // The functions refhost exports from `module`, by export name.
@@ -16,4 +20,16 @@ std::vector<host::ModuleExport> ModuleExports(const std::wstring& module);
 GetFamilyMemberStorageSignature GetFamilyMemberStorage;
 // "JMGetPreviewBodyCacheId" of "gimbal.dll".
 JMGetPreviewBodyCacheIdSignature GetPreviewBodyCacheId;
+
+// "JGetOccurrenceRange" of "brenik.dex": the host's stored range of an
+// occurrence; refhost stores none (E_FAIL).
+HRESULT GetOccurrenceRange(OccurrenceNode* occurrence, tagGBox* box);
+
+// Geometry caches (geometry_cache.cpp).
+// "GetIJGeometryCacheManager" of "dulcet.dll": the manager that takes back
+// the caches sites let go of.
+HRESULT GetGeometryCacheManager(IJGeometryCacheManager** out);
+// Installs (removes) refhost's geometry cache factory.
+void InstallGeometryCaches();
+void UninstallGeometryCaches();
 }  // namespace quorra::refhost

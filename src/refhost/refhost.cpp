@@ -72,6 +72,7 @@ void Install(const Options& options) {
   for (const std::wstring& module : ModuleNames())
     if (module != L"hawser.dll") host::RegisterModule(module.c_str(), ModuleExports(module));
   host::SetModuleLoader(LoadOnDemand);
+  InstallGeometryCaches();
   for (const auto& [name, value] : options.settings) {
     host::SetSetting(name.c_str(), value.c_str());
     s.settingNames.push_back(name);
@@ -85,6 +86,7 @@ void Uninstall() {
   if (!s.installed) return;
   JSetHRerrSink(nullptr, nullptr);
   host::SetModuleLoader(nullptr);
+  UninstallGeometryCaches();
   for (const std::wstring& module : ModuleNames()) host::UnregisterModule(module.c_str());
   for (const std::wstring& name : s.settingNames) host::RemoveSetting(name.c_str());
   s.settingNames.clear();

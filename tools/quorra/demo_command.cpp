@@ -1,23 +1,90 @@
-// `quorra demo`: the main job, run by `./quorra.sh demo`.
-#include <cstdio>
-
+// `quorra demo`: the main job, run by `./quorra.sh demo`. Writes the built-in
+// gearbox as real documents into a temporary directory, loads it as the
+// hosting CAD system would, prints what was built and an outline of the
+// occurrence tree, and removes the directory.
 #include <quorra/quorra.h>
 #include <quorra/refhost.h>
+#include <quorra/refhost/sample.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
 
 #include "command.h"
+#include "load_report.h"
 
 namespace quorra::tool {
 namespace {
 
+constexpr const char* kName = "demo";
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes away.
+class TemporaryDirectory {
+ public:
+  TemporaryDirectory() {
+    std::error_code error;
+    std::string pattern = (std::filesystem::temp_directory_path(error) / "quorra-demo-XXXXXX").string();
+    if (!error && ::mkdtemp(pattern.data())) path_ = pattern;
+  }
+  ~TemporaryDirectory() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  TemporaryDirectory(const TemporaryDirectory&) = delete;
+  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 int RunDemo(const std::vector<std::string>& args) {
-  if (!args.empty()) return Fail("demo", kExitUsage, "takes no arguments");
-  quorra::refhost::Install();
-  std::puts("quorra demo: host layer ready");
+  if (!args.empty()) return Fail(kName, kExitUsage, "takes no arguments");
+  refhost::Install();
+  TemporaryDirectory directory;
+  if (directory.Path().empty()) return Fail(kName, kExitFailure, "cannot create a temporary directory");
+
+  refhost::SampleSummary summary;
+  HRESULT hr = refhost::WriteGearboxSample(host::FromUtf8(directory.Path()).c_str(), &summary);
+  if (FAILED(hr))
+    return Fail(kName, kExitFailure, "cannot write the gearbox (0x%08X): %s", static_cast<unsigned>(hr),
+                refhost::DescribeLastTrace().c_str());
+  std::printf("wrote the gearbox: %zu documents (%zu assemblies, %zu parts, %zu weldment), %zu placements\n",
+              summary.documents, summary.assemblies, summary.parts, summary.weldments, summary.placements);
+
+  AsmTree* tree = nullptr;
+  const auto start = std::chrono::steady_clock::now();
+  hr = AsmTreeCreateAndLoad(summary.topDocument.c_str(), &tree, nullptr);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (FAILED(hr)) {
+    if (tree) AsmTreeUnloadAndDelete(tree);
+    return Fail(kName, kExitFailure, "cannot load the gearbox (0x%08X): %s", static_cast<unsigned>(hr),
+                refhost::DescribeLastTrace().c_str());
+  }
+  std::printf("loaded %s in %.3f s\n", host::ToUtf8(host::PathBaseName(summary.topDocument, true)).c_str(), seconds);
+  PrintTreeSummary(stdout, tree);
+  const TreeCounts counts = CountTree(tree);
+  const bool expected = counts.assemblySites + counts.partSites == summary.expectedSites &&
+                        counts.assemblies + counts.parts == summary.expectedOccurrences;
+  std::printf("\noccurrence tree (document, then the attachment ids that place it):\n");
+  PrintOutline(stdout, tree, 2);
+  AsmTreeUnloadAndDelete(tree);
+  if (!expected)
+    return Fail(kName, kExitFailure, "the load built %u sites and %u occurrences, expected %llu and %llu",
+                counts.assemblySites + counts.partSites, counts.assemblies + counts.parts,
+                static_cast<unsigned long long>(summary.expectedSites),
+                static_cast<unsigned long long>(summary.expectedOccurrences));
   return kExitOk;
 }
 
-const CommandRegistrar kRegistrar({"demo", "run the built-in demonstration",
-                                   "usage: quorra demo\n\nRuns the built-in demonstration job.\n", RunDemo});
+const CommandRegistrar kRegistrar({"demo", "load the built-in gearbox and show its occurrence tree",
+                                   "usage: quorra demo\n\n"
+                                   "Writes the built-in gearbox as real documents into a temporary directory,\n"
+                                   "loads it, prints the counts, the range and an outline of the occurrence\n"
+                                   "tree, and removes the directory.\n",
+                                   RunDemo});
 
 }  // namespace
 }  // namespace quorra::tool

@@ -15,6 +15,7 @@
 
 class DisplayRoadmap;
 class JGraphicContext;
+struct IStorage;
 class OccurrenceNode;
 
 // Record types the library hands out itself.
@@ -98,11 +99,22 @@ struct IJTypedGraphic : IUnknown {
   ~IJTypedGraphic() = default;
 };
 
-// The display geometry shared by the occurrences of a site.
+// The display geometry shared by the occurrences of a site. Slots 5 to 7
+// fill the cache from a document's display storage (geometry_cache.h names
+// the load kinds and queries); a cache that cannot load answers E_NOTIMPL.
 struct IJGeometryCache : IUnknown {
   // The graphic stored under `key` and its type; E_FAIL when none.
   virtual HRESULT GetTypedGraphic(DWORD* type, void** graphic, DWORD key) = 0;  // slot 3
   virtual HRESULT SetTypedGraphic(DWORD type, void* graphic, DWORD key) = 0;    // slot 4
+  // Prepares an empty cache for loading.
+  virtual HRESULT Initialize() { return E_NOTIMPL; }  // slot 5
+  // Loads body `cacheId` (0: the storage's own display data) from a display
+  // storage; `kind` says how much, `parameter` is handed on by the loader.
+  virtual HRESULT LoadFromStorage(IStorage* /*storage*/, DWORD /*cacheId*/, DWORD /*kind*/, DWORD /*parameter*/) {
+    return E_NOTIMPL;
+  }  // slot 6
+  // Answers query number `query` into `result` (its type depends on the query).
+  virtual HRESULT Query(DWORD /*query*/, void* /*result*/) { return E_NOTIMPL; }  // slot 7
 
  protected:
   ~IJGeometryCache() = default;
