@@ -107,7 +107,7 @@ TEST_F(Modules, BadRegistrationsAreRefusedAndTraced) {
 TEST_F(Modules, LateBoundFunctionRetriesAfterAMissAndForgetsUnregisteredModules) {
   static LateBoundFunction<int(int, int)> add(L"inkle.dll", "AddInts");
   EXPECT_EQ(add.Get(), nullptr);  // not registered
-  EXPECT_EQ(add.Get(), nullptr);  // still not: the miss was not cached
+  EXPECT_EQ(add.Get(), nullptr);  // still not: nothing was registered since the miss
 
   RegisterModule(L"inkle.dll", {{"Other", Address(ReturnOne)}});
   EXPECT_EQ(add.Get(), nullptr);  // registered, but without the export

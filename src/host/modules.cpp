@@ -16,6 +16,7 @@
 namespace quorra::host::detail {
 
 std::atomic<uint64_t> g_moduleRegistryGeneration{1};
+std::atomic<uint64_t> g_moduleAdditionGeneration{1};
 
 }  // namespace quorra::host::detail
 
@@ -23,6 +24,7 @@ namespace {
 
 constexpr const char* kTraceSource = "quorra/host/modules";
 
+using quorra::host::detail::g_moduleAdditionGeneration;
 using quorra::host::detail::g_moduleRegistryGeneration;
 
 struct Module {
@@ -99,6 +101,7 @@ HMODULE Register(LPCWSTR moduleName, const Exports& exports) {
     Registry& registry = TheRegistry();
     std::lock_guard<std::mutex> lock(registry.mutex);
     auto existing = registry.modules.find(key);
+    g_moduleAdditionGeneration.fetch_add(1, std::memory_order_release);
     if (existing != registry.modules.end()) {
       existing->second.exports = std::move(table);
       g_moduleRegistryGeneration.fetch_add(1, std::memory_order_release);
@@ -274,6 +277,7 @@ HRESULT AddExport(LPCWSTR moduleName, const char* exportName, void* address) {
     auto module = registry.modules.find(key);
     if (module == registry.modules.end()) return QUORRA_TRACE_FAIL(E_FAIL, "AddExport");
     auto [entry, added] = module->second.exports.try_emplace(exportName, address);
+    if (added) g_moduleAdditionGeneration.fetch_add(1, std::memory_order_release);
     if (!added && entry->second != address) {
       entry->second = address;
       g_moduleRegistryGeneration.fetch_add(1, std::memory_order_release);
@@ -310,12 +314,14 @@ void ResetLateBoundCaches() {
   Registry& registry = TheRegistry();
   std::lock_guard<std::mutex> lock(registry.mutex);
   g_moduleRegistryGeneration.fetch_add(1, std::memory_order_release);
+  g_moduleAdditionGeneration.fetch_add(1, std::memory_order_release);
 }
 
 namespace detail {
 
 void* ResolveLateBound(const wchar_t* moduleName, const char* exportName, bool loadWhenMissing,
-                       std::atomic<void*>& address, std::atomic<uint64_t>& generation) {
+                       std::atomic<void*>& address, std::atomic<uint64_t>& generation,
+                       std::atomic<uint64_t>& missGeneration) {
   if (!IsValidName(moduleName) || IsOrdinal(exportName)) {
     QUORRA_TRACE_FAIL(E_INVALIDARG, "LateBoundFunction::Get");
     return nullptr;
@@ -329,13 +335,20 @@ void* ResolveLateBound(const wchar_t* moduleName, const char* exportName, bool l
     // Read under the lock that every bump of it is made under, so the
     // address found below belongs to exactly this generation.
     const uint64_t current = g_moduleRegistryGeneration.load(std::memory_order_relaxed);
+    const uint64_t additions = g_moduleAdditionGeneration.load(std::memory_order_relaxed);
     auto module = registry.modules.find(key);
-    if (module == registry.modules.end()) return nullptr;
-    auto found = module->second.exports.find(std::string_view(exportName));
-    if (found == module->second.exports.end()) return nullptr;
-    address.store(found->second, std::memory_order_relaxed);
+    void* found = nullptr;
+    if (module != registry.modules.end()) {
+      auto entry = module->second.exports.find(std::string_view(exportName));
+      if (entry != module->second.exports.end()) found = entry->second;
+    }
+    if (!found) {
+      missGeneration.store(additions, std::memory_order_release);
+      return nullptr;
+    }
+    address.store(found, std::memory_order_relaxed);
     generation.store(current, std::memory_order_release);
-    return found->second;
+    return found;
   } catch (const std::bad_alloc&) {
     QUORRA_TRACE_FAIL(E_OUTOFMEMORY, "LateBoundFunction::Get");
     return nullptr;

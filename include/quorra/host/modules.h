@@ -97,11 +97,16 @@ namespace detail {
 // reset. A cached address is used only while the generation it was resolved
 // in is current.
 extern std::atomic<uint64_t> g_moduleRegistryGeneration;
+// Bumped whenever a look-up that failed could now succeed (a module
+// registered, an export added or its table replaced) or caches are reset. A
+// remembered miss is answered at once while this is unchanged.
+extern std::atomic<uint64_t> g_moduleAdditionGeneration;
 
 // The slow path of LateBoundAddress::Get: looks the export up (loading the
 // module first when asked to and it is not registered) and fills the cache.
 void* ResolveLateBound(const wchar_t* moduleName, const char* exportName, bool loadWhenMissing,
-                       std::atomic<void*>& address, std::atomic<uint64_t>& generation);
+                       std::atomic<void*>& address, std::atomic<uint64_t>& generation,
+                       std::atomic<uint64_t>& missGeneration);
 
 }  // namespace detail
 
@@ -113,8 +118,10 @@ enum class LateBinding {
 
 // The process-wide cache of one late-bound function: resolved through
 // GetModuleHandleW and GetProcAddress the first time it is asked for, then
-// answered from the cache with two atomic loads. A miss is not cached: the
-// next call looks again, so a module registered later is found. When a
+// answered from the cache with two atomic loads. A miss is looked up again
+// on the next call once anything was registered since, so a module or export
+// registered later is found; until then the miss is answered at once (a host
+// that never exports a function costs nothing per call). When a
 // module is unregistered (or its table replaced) every cached address is
 // dropped at once through the registry generation, so a call after that
 // never answers an address of the old table.
@@ -135,8 +142,14 @@ class LateBoundAddress {
     if (generation_.load(std::memory_order_acquire) == current) {
       if (void* address = address_.load(std::memory_order_relaxed)) return address;
     }
+    // A module loaded on demand may appear without any registration first,
+    // so only misses of already-loaded modules are remembered.
+    if (binding_ == LateBinding::kLoadedModuleOnly &&
+        missGeneration_.load(std::memory_order_acquire) ==
+            detail::g_moduleAdditionGeneration.load(std::memory_order_acquire))
+      return nullptr;
     return detail::ResolveLateBound(moduleName_, exportName_, binding_ == LateBinding::kLoadWhenMissing, address_,
-                                    generation_);
+                                    generation_, missGeneration_);
   }
 
   const wchar_t* ModuleName() const { return moduleName_; }
@@ -147,7 +160,8 @@ class LateBoundAddress {
   const char* exportName_;
   LateBinding binding_;
   std::atomic<void*> address_{nullptr};
-  std::atomic<uint64_t> generation_{0};  // 0 is never current
+  std::atomic<uint64_t> generation_{0};      // 0 is never current
+  std::atomic<uint64_t> missGeneration_{0};  // addition generation of the last miss
 };
 
 template <class Signature>
