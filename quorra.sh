@@ -64,11 +64,12 @@ run_fuzz_smoke() {
   for target in build-fuzz/fuzz/fuzz_*; do
     [ -x "$target" ] || continue
     name=${target##*/fuzz_}
-    corpus=build-fuzz/corpus/$name
-    mkdir -p "$corpus"
+    # Absolute paths: a target may change its working directory.
+    corpus=$ROOT/build-fuzz/corpus/$name
+    mkdir -p "$corpus" "$ROOT/build-fuzz/artifacts"
     [ -d "fuzz/corpus/$name" ] && cp -r "fuzz/corpus/$name/." "$corpus/"
     if "$target" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 -timeout=10 -print_final_stats=0 \
-      "$corpus" >"build-fuzz/$name.log" 2>&1; then
+      -artifact_prefix="$ROOT/build-fuzz/artifacts/$name-" "$corpus" >"build-fuzz/$name.log" 2>&1; then
       echo "fuzz $name: ok ($(grep -c . "build-fuzz/$name.log") log lines)"
     else
       echo "fuzz $name: FAILED"; tail -n 40 "build-fuzz/$name.log"; failed=1
