@@ -3,6 +3,8 @@
 #include <benchmark/benchmark.h>
 #include <quorra/quorra.h>
 
+#include "multithreaded_process.h"
+
 #include <cstdlib>
 #include <vector>
 
@@ -10,16 +12,6 @@ namespace {
 
 constexpr size_t kBlockSize = 64;
 
-// A host process always runs several threads. In a process with only one,
-// the C library takes lock-free shortcuts in its own mutexes, which would
-// make locking look cheaper than it is where the library runs.
-const bool kProcessIsMultiThreaded = [] {
-  HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  HANDLE idle = CreateThread(
-      nullptr, 0, [](void* event) -> DWORD { return WaitForSingleObject(event, INFINITE); }, never, 0, nullptr);
-  CloseHandle(idle);  // detached: it ends with the process
-  return idle != nullptr;
-}();
 
 void BM_PrivateHeapAllocFree64(benchmark::State& state) {
   HANDLE heap = HeapCreate(0, 4096, 0);

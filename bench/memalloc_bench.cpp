@@ -6,6 +6,8 @@
 #include <benchmark/benchmark.h>
 #include <quorra/quorra.h>
 
+#include "multithreaded_process.h"
+
 #include <cstdlib>
 #include <vector>
 
@@ -14,15 +16,6 @@ namespace {
 constexpr size_t kStaticRequest = 24;  // a typical small variable-size record
 constexpr int kBatch = 10000;
 
-// A host process always runs several threads; in a process with only one,
-// the C library's malloc takes lock-free shortcuts it would not take there.
-const bool kProcessIsMultiThreaded = [] {
-  HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  HANDLE idle = CreateThread(
-      nullptr, 0, [](void* event) -> DWORD { return WaitForSingleObject(event, INFINITE); }, never, 0, nullptr);
-  CloseHandle(idle);  // detached: it ends with the process
-  return idle != nullptr;
-}();
 
 void SetPerOp(benchmark::State& state, int64_t opsPerIteration) {
   state.counters["per_op"] =
