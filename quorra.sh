@@ -54,6 +54,11 @@ run_install_check() {
   cmake -S tests/consumer -B build/consumer -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
   cmake --build build/consumer >/dev/null
   LD_LIBRARY_PATH="$prefix/lib:${LD_LIBRARY_PATH:-}" build/consumer/consumer
+  echo "== add_subdirectory(quorra)"
+  cmake -S tests/consumer_subdir -B build/consumer-subdir -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DQUORRA_SOURCE_DIR="$ROOT" >/dev/null
+  cmake --build build/consumer-subdir -j "$JOBS" --target consumer >/dev/null
+  build/consumer-subdir/consumer
 }
 
 run_fuzz_smoke() {
