@@ -97,6 +97,8 @@ case "${1:-}" in
     run_install_check
     run_sanitizer_tests
     run_fuzz_smoke
+    # Reached only when every step passed (the script stops at the first failure).
+    echo "test: $(ctest --test-dir build -N | awk '/Total Tests:/ {print $3}') passed, 0 failed"
     ;;
   build)
     install_missing
