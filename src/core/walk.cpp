@@ -12,7 +12,9 @@ constexpr const char* kTraceSource = "SERVICES/quorra/dev/walk";
 enum class Stop { kNone, kLevel, kAbort };
 
 constexpr DWORD kPrefetchDistance = 8;
-constexpr size_t kAheadBytes = 8 * quorra::OccurrenceArena::kSlotSize;
+// Measured on 10^6 occurrences: 4 slots ahead 20.9 ns a node, 8: 20.9,
+// 16: 18.5-19.5, 24-32: about 20.
+constexpr size_t kAheadBytes = 16 * quorra::OccurrenceArena::kSlotSize;
 
 // Fetches the first two lines of a node: its flags, range and the start of
 // its world matrix.
