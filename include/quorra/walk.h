@@ -94,44 +94,34 @@ class UpdateRanges : public TreeWalkCallback {
   HRESULT EndAssembly(AssemblyOccurrence* assembly, TreeWalkContext* context) override;
 };
 
+namespace quorra {
+// Counts the parts and assemblies a walk visits.
+class PartAndAssemblyCounter : public TreeWalkCallback {
+ public:
+  HRESULT VisitPart(PartOccurrence* part, TreeWalkContext* context) override;
+  HRESULT VisitAssembly(AssemblyOccurrence* assembly, TreeWalkContext* context) override;
+  DWORD GetPartCount() const { return parts_; }
+  DWORD GetAssemblyCount() const { return assemblies_; }
+
+ private:
+  DWORD parts_ = 0;
+  DWORD assemblies_ = 0;
+};
+}  // namespace quorra
+
 // Counts parts and assemblies; with an output file it also prints each
 // part's file path on a line of its own.
-class TreeCounter : public TreeWalkCallback {
+class TreeCounter : public quorra::PartAndAssemblyCounter {
  public:
   explicit TreeCounter(FILE* output = nullptr) : output_(output) {}
   HRESULT VisitPart(PartOccurrence* part, TreeWalkContext* context) override;
-  HRESULT VisitAssembly(AssemblyOccurrence* assembly, TreeWalkContext* context) override;
-  DWORD GetPartCount() const { return parts_; }
-  DWORD GetAssemblyCount() const { return assemblies_; }
 
  private:
   FILE* output_;
-  DWORD parts_ = 0;
-  DWORD assemblies_ = 0;
 };
 
-// Counts parts and assemblies (parts first).
-class IDSCounter : public TreeWalkCallback {
- public:
-  HRESULT VisitPart(PartOccurrence* part, TreeWalkContext* context) override;
-  HRESULT VisitAssembly(AssemblyOccurrence* assembly, TreeWalkContext* context) override;
-  DWORD GetPartCount() const { return parts_; }
-  DWORD GetAssemblyCount() const { return assemblies_; }
+// Counts parts and assemblies.
+class IDSCounter : public quorra::PartAndAssemblyCounter {};
 
- private:
-  DWORD parts_ = 0;
-  DWORD assemblies_ = 0;
-};
-
-// The same two counts, kept assemblies first.
-class IDSOccurrenceCounter : public TreeWalkCallback {
- public:
-  HRESULT VisitPart(PartOccurrence* part, TreeWalkContext* context) override;
-  HRESULT VisitAssembly(AssemblyOccurrence* assembly, TreeWalkContext* context) override;
-  DWORD GetPartCount() const { return parts_; }
-  DWORD GetAssemblyCount() const { return assemblies_; }
-
- private:
-  DWORD assemblies_ = 0;
-  DWORD parts_ = 0;
-};
+// The same two counts, for the occurrence dump.
+class IDSOccurrenceCounter : public quorra::PartAndAssemblyCounter {};

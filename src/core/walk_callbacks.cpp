@@ -89,37 +89,21 @@ HRESULT UpdateRanges::EndAssembly(AssemblyOccurrence* assembly, TreeWalkContext*
 
 // ---- Counters ----
 
-HRESULT TreeCounter::VisitPart(PartOccurrence* part, TreeWalkContext*) {
+HRESULT quorra::PartAndAssemblyCounter::VisitPart(PartOccurrence*, TreeWalkContext*) {
   ++parts_;
+  return WALK_CONTINUE;
+}
+
+HRESULT quorra::PartAndAssemblyCounter::VisitAssembly(AssemblyOccurrence*, TreeWalkContext*) {
+  ++assemblies_;
+  return WALK_CONTINUE;
+}
+
+HRESULT TreeCounter::VisitPart(PartOccurrence* part, TreeWalkContext* context) {
   if (output_) {
     const wchar_t* path = nullptr;
     if (SiteNode* site = part->GetSite()) path = site->GetFilePath(true).GetText();
     std::fprintf(output_, "%s\n", quorra::host::ToUtf8(path ? path : L"").c_str());
   }
-  return WALK_CONTINUE;
-}
-
-HRESULT TreeCounter::VisitAssembly(AssemblyOccurrence*, TreeWalkContext*) {
-  ++assemblies_;
-  return WALK_CONTINUE;
-}
-
-HRESULT IDSCounter::VisitPart(PartOccurrence*, TreeWalkContext*) {
-  ++parts_;
-  return WALK_CONTINUE;
-}
-
-HRESULT IDSCounter::VisitAssembly(AssemblyOccurrence*, TreeWalkContext*) {
-  ++assemblies_;
-  return WALK_CONTINUE;
-}
-
-HRESULT IDSOccurrenceCounter::VisitPart(PartOccurrence*, TreeWalkContext*) {
-  ++parts_;
-  return WALK_CONTINUE;
-}
-
-HRESULT IDSOccurrenceCounter::VisitAssembly(AssemblyOccurrence*, TreeWalkContext*) {
-  ++assemblies_;
-  return WALK_CONTINUE;
+  return PartAndAssemblyCounter::VisitPart(part, context);
 }
