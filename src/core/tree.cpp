@@ -3,13 +3,14 @@
 #include "quorra/tree.h"
 
 #include <array>
-#include <cwctype>
+#include <string_view>
 #include <new>
 
 #include "core/tree_registry.h"
 #include "core/tree_walks.h"
 #include "quorra/attachment.h"
 #include "quorra/host/modules.h"
+#include "quorra/host/text.h"
 #include "quorra/host/trace.h"
 #include "quorra/occurrence.h"
 #include "quorra/site.h"
@@ -39,20 +40,11 @@ bool IsEmptyBox(const tagGBox& b) {
          b.high[2] == -1e30;
 }
 
-// Lower-case ASCII comparison of `text` against a lower-case literal.
-bool EqualsAsciiNoCase(const wchar_t* text, const wchar_t* lower, size_t length) {
-  for (size_t i = 0; i < length; ++i) {
-    if (text[i] == 0) return false;
-    if (std::towlower(static_cast<wint_t>(text[i])) != static_cast<wint_t>(lower[i])) return false;
-  }
-  return true;
-}
-
-const wchar_t* LastDot(const wchar_t* name) {
-  const wchar_t* dot = nullptr;
-  for (const wchar_t* p = name; *p; ++p)
-    if (*p == L'.') dot = p;
-  return dot;
+// The text from the last '.' of a name, or an empty view when it has none.
+std::wstring_view FromLastDot(const wchar_t* name) {
+  std::wstring_view text(name);
+  size_t dot = text.rfind(L'.');
+  return dot == std::wstring_view::npos ? std::wstring_view() : text.substr(dot);
 }
 
 }  // namespace
@@ -328,17 +320,16 @@ std::set<AsmTree*>& DeferredTreeDeletions() { return Registry().deferred; }
 
 extern "C" BOOL IsAssemblyFileName(const wchar_t* name) {
   if (!name) return 0;
-  const wchar_t* dot = LastDot(name);
-  if (!dot) return 0;
-  return EqualsAsciiNoCase(dot + 1, L"asm", 3) ? 1 : 0;
+  std::wstring_view extension = FromLastDot(name);
+  // Only the three characters after the dot count: ".asmx" is an assembly too.
+  return extension.size() >= 4 && quorra::host::EqualsNoCase(extension.substr(1, 3), L"asm") ? 1 : 0;
 }
 
 extern "C" BOOL IsPartFileName(const wchar_t* name) {
   if (!name) return 0;
-  const wchar_t* dot = LastDot(name);
-  if (!dot) return 0;
-  for (const wchar_t* ext : {L".par", L".psm", L".pwd"})
-    if (EqualsAsciiNoCase(dot, ext, 4) && dot[4] == 0) return 1;
+  std::wstring_view extension = FromLastDot(name);
+  for (const wchar_t* part : {L".par", L".psm", L".pwd"})
+    if (quorra::host::EqualsNoCase(extension, part)) return 1;
   return 0;
 }
 
