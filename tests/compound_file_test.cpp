@@ -307,9 +307,7 @@ TEST(CompoundFile, ExcludedElementsOpenEmpty) {
 }
 
 TEST(CompoundFile, ReadsVersion4FilesWith4096ByteSectors) {
-  const char* source = std::getenv("QUORRA_SOURCE_DIR");
-  std::string base = source ? source : std::filesystem::path(__FILE__).parent_path().parent_path().string();
-  ComPtr<IStorage> root = Open(base + "/tests/data/compound_file/gsf-v4-small.cfb");
+  ComPtr<IStorage> root = Open(std::string(QUORRA_SOURCE_DIR) + "/tests/data/compound_file/gsf-v4-small.cfb");
   ASSERT_TRUE(root);
   EXPECT_EQ(GetStream(root.Get(), L"Small"), quorra::test::FixtureBytes(10, 1));
   EXPECT_EQ(GetStream(root.Get(), L"Edge4095"), quorra::test::FixtureBytes(4095, 2));
