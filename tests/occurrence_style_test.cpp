@@ -420,6 +420,20 @@ TEST(OccurrenceStyle, OverrideBodyKeepsThePreviousBodyAndTheBodyMatrix) {
   EXPECT_EQ(n->SetOverrideBodyData(nullptr), S_FALSE);  // nothing to remove
 }
 
+TEST(OccurrenceStyle, OverrideBodyRefusedByAStrayBodyEntryIsTraced) {
+  // A body stored without the flag (by a host writing user data directly)
+  // blocks the new one: refused, traced, nothing changed.
+  SmallAssembly a;
+  auto* stray = new JOverrideBodyData(Body(L"stray.asm", tagG4x4()));
+  ASSERT_EQ(a.q->AddUserData(UD_OVERRIDE_BODY, stray), S_OK);
+  JOverrideBodyData body = Body(L"top.asm", tagG4x4::Translation(1, 0, 0));
+  ScopedTraceCapture traces;
+  EXPECT_EQ(a.q->SetOverrideBodyData(&body), E_FAIL);
+  EXPECT_TRUE(traces.Saw("OccurrenceNode::SetOverrideBodyData", E_FAIL));
+  EXPECT_FALSE(a.q->IsBodyOverridden());
+  EXPECT_EQ(a.q->GetUserData(UD_OVERRIDE_BODY, nullptr), stray);
+}
+
 TEST(OccurrenceStyle, OverrideBodyEmbedsTheOccurrenceMatrices) {
   SmallAssembly a;
   OccurrenceNode* n = a.p;  // world: translation (0, 5, 0)

@@ -348,6 +348,7 @@ class OccurrenceNode : public IJProbeIt {
     return currentToWorld_;
   }
   // Parent's world x (explode) x local placement; identity for the root.
+  // With an override body, the body matrix (user data 70) follows.
   void RefreshXform();
   // The override matrix when one is set, else the attachment's matrix.
   HRESULT GetConstraintMatrix(tagG4x4* matrix) const;
