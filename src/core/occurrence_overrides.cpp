@@ -105,7 +105,8 @@ quorra::OverrideVariableRange OccurrenceNode::GetOverrideVariable(DWORD oid) con
 }
 
 HRESULT OccurrenceNode::ClearOverrideVariable(DWORD oid, DWORD type) {
-  if (!(flags_ & OCC_OVERRIDDEN_VARIABLES)) return QUORRA_TRACE_FAIL(E_UNEXPECTED, "OccurrenceNode::ClearOverrideVariable");
+  if (!(flags_ & OCC_OVERRIDDEN_VARIABLES))
+    return QUORRA_TRACE_FAIL(E_UNEXPECTED, "OccurrenceNode::ClearOverrideVariable");
   auto* vars = static_cast<OverrideVariableMap*>(GetUserData(UD_OVERRIDE_VARIABLES, nullptr));
   if (!vars) return QUORRA_TRACE_FAIL(E_POINTER, "OccurrenceNode::ClearOverrideVariable");
   auto it = FindVariable(*vars, oid, type);
@@ -347,7 +348,8 @@ HRESULT OccurrenceNode::RemoveAllOverrideExtensions(const JDocIdentity& document
 HRESULT OccurrenceNode::GetOverriddenCustomOccProperties(
     std::vector<std::pair<GUserText, std::vector<std::pair<GUserText, GUserText>>>>& out) const {
   out.clear();
-  auto* stored = static_cast<const quorra::CustomOccPropertyOverrides*>(GetUserData(UD_CUSTOMOCCPROP_OVERRIDE, nullptr));
+  auto* stored =
+      static_cast<const quorra::CustomOccPropertyOverrides*>(GetUserData(UD_CUSTOMOCCPROP_OVERRIDE, nullptr));
   if (!stored) return S_OK;
   try {
     out = *stored;

@@ -9,7 +9,8 @@
 
 namespace {
 
-constexpr DWORD kSimplifiedDisplayModes = ASMTREE_SIMPLIFYASM_EXCLUDEOCC_DISPLAY | ASMTREE_SIMPLIFYASM_VISIBLEFACE_DISPLAY;
+constexpr DWORD kSimplifiedDisplayModes =
+    ASMTREE_SIMPLIFYASM_EXCLUDEOCC_DISPLAY | ASMTREE_SIMPLIFYASM_VISIBLEFACE_DISPLAY;
 
 // The symbologies of the four simplified-display colours, read from the
 // view whenever a tree's default-symbology dirty bit is set. Process-wide,
@@ -56,7 +57,7 @@ DWORD OccurrenceNode::GetSymbology() const {
   // The third colour is read with the others but has no use here.
   if (tree->GetSimplifyAsmExcludeOccs()->count(const_cast<OccurrenceNode*>(this))) return gSimplifiedSymbologies[0];
   return (tree->GetProperties() & ASMTREE_SIMPLIFYASM_EXCLUDEOCC_DISPLAY) ? gSimplifiedSymbologies[3]
-                                                                           : gSimplifiedSymbologies[1];
+                                                                          : gSimplifiedSymbologies[1];
 }
 
 HRESULT OccurrenceNode::SetSymbology(DWORD symbology) {
@@ -66,7 +67,8 @@ HRESULT OccurrenceNode::SetSymbology(DWORD symbology) {
 
 GGlobalStyle3D* OccurrenceNode::GetStyle(DWORD fallback) {
   // The simplified display modes recolour by tree state: never cached.
-  if (InSimplifiedDisplayMode(GetAsmTree())) return quorra::FindOrCreateSymbologyStyle(GetStyleLibrary(), GetSymbology());
+  if (InSimplifiedDisplayMode(GetAsmTree()))
+    return quorra::FindOrCreateSymbologyStyle(GetStyleLibrary(), GetSymbology());
 
   const DWORD key = symbology_ ? symbology_ : fallback;
   if (cold_ && cold_->cachedStyle && cold_->cachedStyleKey == key) return cold_->cachedStyle;
