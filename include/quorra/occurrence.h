@@ -10,7 +10,10 @@
 #pragma once
 
 #include <iosfwd>
+#include <map>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include "quorra/attachment.h"
 #include "quorra/host/geometry.h"
@@ -31,6 +34,8 @@ class DisplayRoadmap;
 class GGlobalStyle3D;
 class GraphicInfo;
 class JGraphicContext;
+class JOverrideBodyData;
+class JOverrideExtensions;
 class PartOccurrence;
 class SiteNode;
 class TreeWalkCallback;
@@ -97,6 +102,18 @@ constexpr DWORD OCCX_POINTCLOUDS_OFF = 0x80000;
 
 // The override colour that means "none".
 constexpr DWORD OCC_NO_OVERRIDE_COLOR = 0xFFFFFFFEu;
+
+// Setting ids of the four colours of simplified-assembly display, read from
+// the graphic context's display settings.
+constexpr DWORD DISPLAY_SETTING_SIMPLIFIED_COLOR_FIRST = 0x20014;
+constexpr DWORD DISPLAY_SETTING_SIMPLIFIED_COLOR_COUNT = 4;
+
+namespace quorra {
+// Override variables of an occurrence: object id -> (type, value); an
+// object id may carry several types.
+using OverrideVariableMap = std::multimap<DWORD, std::pair<DWORD, double>>;
+using OverrideVariableRange = std::pair<OverrideVariableMap::const_iterator, OverrideVariableMap::const_iterator>;
+}  // namespace quorra
 
 // How much of a range RefreshRange recomputes.
 enum RefreshRangeOptions : DWORD {
@@ -331,6 +348,7 @@ class OccurrenceNode : public IJProbeIt {
     return currentToWorld_;
   }
   // Parent's world x (explode) x local placement; identity for the root.
+  // With an override body, the body matrix (user data 70) follows.
   void RefreshXform();
   // The override matrix when one is set, else the attachment's matrix.
   HRESULT GetConstraintMatrix(tagG4x4* matrix) const;
@@ -395,8 +413,66 @@ class OccurrenceNode : public IJProbeIt {
   // (identity without an attachment).
   const tagG4x4& LocalPlacement() const;
 
-  // ---- Style (the symbology and style members arrive with overrides) ----
+  // ---- Style and symbology ----
+  // The symbology to draw with: a packed symbology made from the override
+  // colour when one is set (in a tree); in the simplified-assembly display
+  // modes of the tree, one of the view's simplified colours; otherwise the
+  // own symbology, or the attachment's when the own one is 0.
+  DWORD GetSymbology() const;
+  HRESULT SetSymbology(DWORD symbology);
+  // The style for the own symbology (or `fallback` when that is 0). Styles
+  // of packed symbologies are cached per node.
+  GGlobalStyle3D* GetStyle(DWORD fallback);
+  // The stored library passed through ValidateStyleLibrary.
+  IJStyleLibrary* GetStyleLibrary() const;
+  // Holds `library` (validated) with a reference and drops the cached style.
+  HRESULT SetStyleLibrary(IJStyleLibrary* library);
+  // The override colour (OCC_NO_OVERRIDE_COLOR: none).
   DWORD GetOverrideColor() const;
+  HRESULT SetOverrideColor(DWORD color);
+  HRESULT ClearOverrideColor();
+
+  // ---- Override state written by the override table ----
+  // Replaces the variables by a copy of `vars`; `reserved` must be 0.
+  HRESULT SetOverrideVariables(quorra::OverrideVariableMap* vars, DWORD reserved);
+  // Replaces the value of (oid, type), or adds the entry.
+  HRESULT SetOverrideVariable(DWORD oid, DWORD type, double value);
+  // S_OK with the value of (oid, type); E_FAIL when there is none.
+  HRESULT GetOverrideVariable(DWORD oid, DWORD type, double* value) const;
+  // The entries of `oid` (an empty range when there are none).
+  quorra::OverrideVariableRange GetOverrideVariable(DWORD oid) const;
+  // Erases the first (oid, type) entry; the variables flag stays set.
+  HRESULT ClearOverrideVariable(DWORD oid, DWORD type);
+  HRESULT ClearOverrideVariables();
+  // 0 clears the status.
+  HRESULT SetOverrideSolverStatus(DWORD status);
+  DWORD GetOverrideSolverStatus() const;
+  // Stores a copy of `body` (the replaced body is kept as the previous
+  // one), or removes the body (null).
+  HRESULT SetOverrideBodyData(JOverrideBodyData* body);
+  HRESULT GetOverrideBodyData(JOverrideBodyData** out) const;
+  HRESULT GetPreviousOverrideBodyData(JOverrideBodyData** out) const;
+  // Replaces the constraint map by a copy of `constraints` (null: none).
+  HRESULT SetOverrideConstraints(std::map<DWORD, DWORD>* constraints);
+  HRESULT GetOverrideConstraints(std::map<DWORD, DWORD>** out) const;
+  // The override-extension records; with `create` an empty list is made
+  // when there is none.
+  HRESULT GetOverrideExtensions(std::vector<JOverrideExtensions*>** out, bool create);
+  // Adds `extension` to the record of the document (made when missing).
+  HRESULT SetOverrideExtensions(GUserText docName, DWORD extension);
+  HRESULT SetOverrideExtensions(const JDocIdentity& document, DWORD extension);
+  // Replaces the record's extensions by `extensions`.
+  HRESULT SetOverrideExtensions(const JDocIdentity& document, const std::vector<DWORD>& extensions);
+  // Removes one extension, or all, from the document's record. S_FALSE when
+  // the occurrence has no record for the document.
+  HRESULT RemoveOverrideExtensions(GUserText docName, DWORD extension);
+  HRESULT RemoveOverrideExtensions(const JDocIdentity& document, DWORD extension);
+  HRESULT RemoveAllOverrideExtensions(GUserText docName);
+  HRESULT RemoveAllOverrideExtensions(const JDocIdentity& document);
+  // Copies the custom occurrence-property overrides stored on the
+  // occurrence: per overriding document name, its (property, value) pairs.
+  HRESULT GetOverriddenCustomOccProperties(
+      std::vector<std::pair<GUserText, std::vector<std::pair<GUserText, GUserText>>>>& out) const;
 
  protected:
   void SetFlag(DWORD bit, bool on) { flags_ = on ? (flags_ | bit) : (flags_ & ~bit); }
@@ -413,6 +489,14 @@ class OccurrenceNode : public IJProbeIt {
   bool StoreWorldRange(const tagGBox& local);
   // A placement matrix stored as user data (explode 3, override 39).
   HRESULT SetMatrixUserData(DWORD type, DWORD flag, const tagGTransf* matrix);
+  // Keeps the override body matrix (user data 70) at current-to-world x
+  // inverse(body matrix) while a body is stored.
+  void RefreshOverrideBodyMatrix();
+  // The stored override body when OVERRIDDEN_BODY is set, else null.
+  JOverrideBodyData* StoredOverrideBody() const;
+  // The override-extension record of a document, or null.
+  template <class Key>
+  JOverrideExtensions* FindOverrideExtensions(const Key& key);
   // Ghost-mode and display checks through the site.
   DWORD GetSiteFlags() const;
   // State most occurrences never need, allocated on first use: the user
@@ -515,6 +599,9 @@ extern "C" {
 // Marks every occurrence of the site whose parent is in place activated
 // (and the subtrees of those that are assemblies) PARENT_IPA.
 HRESULT JMarkAllSiteOccurrencesParentIPA(SiteNode* site);
+// The part's GetSymbology (0 for null) and SetSymbology (ignored for null).
+DWORD PartOccurrenceGetSymbolody(PartOccurrence* occurrence);
+void PartOccurrenceSetSymbolody(PartOccurrence* occurrence, DWORD symbology);
 }
 
 namespace quorra {

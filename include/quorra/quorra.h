@@ -36,6 +36,8 @@
 #include "quorra/site.h"
 #include "quorra/attachment.h"
 #include "quorra/probe.h"
+#include "quorra/override_body_data.h"
+#include "quorra/override_extensions.h"
 #include "quorra/occurrence.h"
 #include "quorra/graphic_context.h"
 #include "quorra/memalloc.h"

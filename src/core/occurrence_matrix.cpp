@@ -6,6 +6,7 @@
 
 #include "core/occurrence_internal.h"
 #include "quorra/host/trace.h"
+#include "quorra/override_body_data.h"
 
 namespace {
 constexpr const char* kTraceSource = "SERVICES/quorra/dev/occ";
@@ -48,6 +49,7 @@ void OccurrenceNode::RefreshXform() {
   } else {
     currentToWorld_.SetIdentity();
   }
+  if (flags_ & OCC_OVERRIDDEN_BODY) RefreshOverrideBodyMatrix();
   flags_ &= ~OCC_XFORM_DIRTY;
 }
 
@@ -107,9 +109,12 @@ HRESULT OccurrenceNode::SetOverrideMatrix(const tagGTransf* matrix) {
   return SetMatrixUserData(UD_OVERRIDE_MATRIX, OCC_OVERRIDDEN_MATRIX, matrix);
 }
 
-// The embedding of an override body in the occurrence. No override body
-// carries a matrix of its own yet, so the embedding is the identity.
-tagG4x4 OccurrenceNode::GetEmbeddedMatrix() const { return tagG4x4(); }
+// The embedding of an override body in the occurrence: the inverse of the
+// body's placement.
+tagG4x4 OccurrenceNode::GetEmbeddedMatrix() const {
+  const JOverrideBodyData* body = StoredOverrideBody();
+  return body ? Inverse(body->GetMatrix()) : tagG4x4();
+}
 
 const tagG4x4& OccurrenceNode::GetAnimatedMatrix() {
   if ((flagsEx_ & OCCX_ANIMATED_STATE_VALID) && cold_) {

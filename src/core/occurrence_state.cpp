@@ -104,8 +104,6 @@ OccurrenceNode::ColdState* OccurrenceNode::Cold() {
 
 bool OccurrenceNode::HasCachedGeometry() const { return cold_ && cold_->cachedGeometry; }
 
-DWORD OccurrenceNode::GetOverrideColor() const { return cold_ ? cold_->overrideColor : OCC_NO_OVERRIDE_COLOR; }
-
 DWORD OccurrenceNode::CachedCrc(size_t imageSize) {
   ColdState* cold = Cold();
   if (!cold) return quorra::ObjectChecksum(this, imageSize);

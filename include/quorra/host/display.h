@@ -154,6 +154,20 @@ QUORRA_INTERFACE_ID(IJGeometryCache, IID_IJGeometryCache);
 QUORRA_INTERFACE_ID(IJGeometryCacheManager, IID_IJGeometryCacheManager);
 QUORRA_INTERFACE_ID(IJCutawayGeometryCacheManager, IID_IJCutawayGeometryCacheManager);
 
+// {5C3E7A12-94B0-4D6F-8A21-3F0B9C7D2E64}
+constexpr IID IID_IJDisplaySettings = {0x5c3e7a12, 0x94b0, 0x4d6f, {0x8a, 0x21, 0x3f, 0x0b, 0x9c, 0x7d, 0x2e, 0x64}};
+
+// The display settings of a view, read by setting id. Colour settings are
+// packed colours: byte 0 red, byte 1 green, byte 2 blue, byte 3 alpha.
+struct IJDisplaySettings : IUnknown {
+  // Slots 0-2: QueryInterface, AddRef, Release (IUnknown).
+  virtual HRESULT GetSetting(DWORD id, DWORD* value) = 0;  // slot 3
+
+ protected:
+  ~IJDisplaySettings() = default;
+};
+QUORRA_INTERFACE_ID(IJDisplaySettings, IID_IJDisplaySettings);
+
 // Graphic context flags word.
 constexpr DWORD GC_IN_USE = 0x4;          // set while a tree works in the context
 constexpr DWORD GC_SIMPLIFIED_OCC = 0x10;  // the occurrence being drawn is simplified
@@ -187,6 +201,10 @@ class JGraphicContext {
   DWORD GetCutawayPlaneCount() const { return cutawayPlaneCount_; }
   bool HasCutaway() const { return cutawayPlanes_ != nullptr || cutawayPlaneCount_ != 0; }
 
+  // The view's display settings (not owned; may be null).
+  IJDisplaySettings* GetDisplaySettings() const { return displaySettings_; }
+  void SetDisplaySettings(IJDisplaySettings* settings) { displaySettings_ = settings; }
+
   const tagGClipVolume& GetClipVolume() const { return clipVolume_; }
   tagGClipVolume& GetClipVolume() { return clipVolume_; }
 
@@ -198,4 +216,5 @@ class JGraphicContext {
   const void* cutawayPlanes_ = nullptr;
   DWORD cutawayPlaneCount_ = 0;
   tagGClipVolume clipVolume_;
+  IJDisplaySettings* displaySettings_ = nullptr;
 };

@@ -1,0 +1,56 @@
+// JOverrideBodyData: the description of a replacement body, the geometry an
+// occurrence shows in place of its own when an assembly overrides its body.
+// It names the assembly document the body comes from (by file name, with a
+// cached weak identity of the open document), the versions of the items it
+// was made from (item id -> version), the body's placement matrix and one
+// further 32-bit word (the body's property word in the override stream).
+//
+// Override nodes and occurrences keep their own copies; copying copies all
+// five fields (the document identity as the host copies identities).
+#pragma once
+
+#include <map>
+
+#include "quorra/host/com.h"
+#include "quorra/host/geometry.h"
+#include "quorra/host/identity.h"
+#include "quorra/host/text.h"
+#include "quorra/host/types.h"
+
+class JOverrideBodyData {
+ public:
+  using VersionMap = std::map<DWORD, DWORD>;
+
+  // No name, no document, no versions, the identity matrix, extra 0.
+  JOverrideBodyData() = default;
+  JOverrideBodyData(const JOverrideBodyData& other) = default;
+  JOverrideBodyData& operator=(const JOverrideBodyData& other) = default;
+  ~JOverrideBodyData() = default;
+
+  // Takes the name, a copy of the versions and the matrix; forgets the
+  // document identity; extra becomes 0. S_OK (E_OUTOFMEMORY, unchanged,
+  // when the copy cannot be made).
+  HRESULT Populate(const wchar_t* name, const VersionMap& versions, const tagG4x4& matrix);
+  // Populate with extra = `extra`.
+  HRESULT PopulateEx(const wchar_t* name, const VersionMap& versions, const tagG4x4& matrix, DWORD& extra);
+  // The name, and the identity of the open document of that name.
+  HRESULT SetAsmDoc(const wchar_t* name, IUnknown* document);
+
+  const GUserText& GetAssemblyName() const { return name_; }
+  const JDocIdentity& GetAssemblyDocumentIdentity() const { return document_; }
+  const VersionMap& GetVersionMap() const { return versions_; }
+  const tagG4x4& GetMatrix() const { return matrix_; }
+  void SetMatrix(const tagG4x4& matrix) { matrix_ = matrix; }
+  DWORD GetExtra() const { return extra_; }
+
+  // True when both bodies come from the same assembly (names compared
+  // without regard to case).
+  bool HasSameAssemblyName(const JOverrideBodyData& other) const;
+
+ private:
+  GUserText name_;
+  JDocIdentity document_;
+  VersionMap versions_;
+  tagG4x4 matrix_;
+  DWORD extra_ = 0;
+};
