@@ -481,9 +481,3 @@ void OccurrenceNode::SetXformDirty() {
   }
   if (parent_) parent_->SetPossiblyDirty();
 }
-
-// ---- Names ----
-
-namespace quorra {
-GUserText GetOccurrenceName(const OccurrenceNode*) { return GUserText(L"NoOccurrenceName"); }
-}  // namespace quorra
