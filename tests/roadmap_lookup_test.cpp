@@ -281,3 +281,31 @@ TEST_F(OccurrenceNames, RoadmapNameStringsAndSourceDocuments) {
   EXPECT_EQ(none, nullptr);
   EXPECT_TRUE(traces.Saw("OccurrenceNode::GetSourceDocument", E_FAIL));
 }
+
+TEST(OccurrenceQueryInterface, ProbeIdsAreAnsweredByAnAdaptor) {
+  AssemblyBuilder b;
+  AssemblySite* top = b.Assembly(L"top");
+  b.Place(top, b.Part(L"bolt"), tagG4x4(), 4);
+  AssemblyOccurrence* root = b.Build(top);
+  OccurrenceNode* part = At(root, {4});
+
+  void* self = nullptr;
+  ASSERT_EQ(part->QueryInterface(IID_IJProbeIt, &self), S_OK);
+  EXPECT_EQ(self, static_cast<IJProbeIt*>(part));
+
+  ComPtr<IJProbeTarget> target;
+  ASSERT_EQ(part->QueryInterface(IID_IJProbeTarget, reinterpret_cast<void**>(target.Put())), S_OK);
+  EXPECT_EQ(target->GetProbeTarget(), static_cast<IJProbeIt*>(part));
+  ComPtr<IJProbeText> text;
+  ASSERT_EQ(target->QueryInterface(IID_IJProbeText, reinterpret_cast<void**>(text.Put())), S_OK);
+  std::wstring description;
+  EXPECT_EQ(text->GetProbeText(JProbeOptions(), &description), S_OK);
+  EXPECT_NE(description.find(L"PartOccurrence"), std::wstring::npos);
+  ComPtr<IJProbeResultsSource> results;
+  EXPECT_EQ(part->QueryInterface(IID_IJProbeResultsSource, reinterpret_cast<void**>(results.Put())), S_OK);
+
+  void* none = reinterpret_cast<void*>(1);
+  EXPECT_EQ(part->QueryInterface(IID_IJComponent, &none), E_NOINTERFACE);
+  EXPECT_EQ(none, nullptr);
+  EXPECT_EQ(part->QueryInterface(IID_IJProbeIt, nullptr), E_POINTER);
+}
