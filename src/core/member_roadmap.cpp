@@ -481,8 +481,10 @@ void JMemberRoadmap::Reset() {
 HRESULT JMemberRoadmap::Truncate(DWORD n) {
   if (n > count_) return E_UNEXPECTED;
   if (n == 0) return S_OK;
+  // A roadmap whose reading failed keeps the count as read over fewer
+  // links: walk no further than the links.
   JMemberRouteLink** cut = &first_;
-  for (DWORD keep = count_ - n; keep > 0; --keep) cut = &(*cut)->next;
+  for (DWORD keep = count_ - n; keep > 0 && *cut; --keep) cut = &(*cut)->next;
   JMemberRouteLink* link = *cut;
   *cut = nullptr;
   count_ -= n;
@@ -497,7 +499,7 @@ HRESULT JMemberRoadmap::Truncate(DWORD n) {
 HRESULT JMemberRoadmap::Right(DWORD n, JMemberRoadmap* out) const {
   if (!out || n > count_) return E_UNEXPECTED;
   JMemberRouteLink* from = first_;
-  for (DWORD skip = count_ - n; skip > 0; --skip) from = from->next;
+  for (DWORD skip = count_ - n; skip > 0 && from; --skip) from = from->next;
   if (out == this) {
     // Drop the routes in front of the last n.
     auto* self = const_cast<JMemberRoadmap*>(this);
