@@ -1,5 +1,6 @@
 // The "FamilyMembers" stream: member roadmaps with a name and a version each,
 // and the question whether a member is present in a given version.
+#include <algorithm>
 #include <new>
 #include <string>
 #include <vector>
@@ -44,7 +45,8 @@ HRESULT JMConfigurationEntry::LoadVersion1(IStream* stream) {
   std::vector<char> bytes;
   try {
     for (DWORD done = 0; done < length;) {
-      const DWORD step = std::min(length - done, kNameReadStep);
+      // Steps double from 4 KiB up to 1 MiB.
+      const DWORD step = std::min({length - done, kNameReadStep, std::max<DWORD>(done, 4096)});
       bytes.resize(size_t{done} + step);
       hr = context.DoIO(bytes.data() + done, step);
       if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, kOperation);

@@ -94,8 +94,8 @@ HRESULT SerializeLength(const JIOStreamContext& context, WORD version, DWORD* va
 }
 
 // Reads a route's bytes of a stated length: on the stack up to 512 bytes;
-// above that in steps, so that a corrupt length costs memory only for the
-// bytes the stream really holds.
+// above that in growing steps, so that a corrupt length costs memory (and
+// time) only for the bytes the stream really holds.
 constexpr DWORD kStackBuffer = 512;
 constexpr DWORD kReadStep = 1u << 20;
 
@@ -110,7 +110,8 @@ HRESULT ReadRouteBytes(const JIOStreamContext& context, DWORD length, JMemberRou
   try {
     DWORD done = 0;
     while (done < length) {
-      const DWORD step = std::min(length - done, kReadStep);
+      // Steps double from 4 KiB up to 1 MiB.
+      const DWORD step = std::min({length - done, kReadStep, std::max<DWORD>(done, 4096)});
       buffer.resize(size_t{done} + step);
       HRESULT hr = context.DoIO(buffer.data() + done, step);
       if (FAILED(hr)) return hr;
