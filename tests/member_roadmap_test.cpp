@@ -301,8 +301,8 @@ TEST(JMemberRoadmap, ComparisonsAndPartialCompare) {
   EXPECT_TRUE(ab.PartialCompare(&ab));
   EXPECT_FALSE(ax.PartialCompare(&abc));
 
-  EXPECT_TRUE(ab < abc);   // fewer routes
-  EXPECT_TRUE(ab < ax);    // first unequal pair decides
+  EXPECT_TRUE(ab < abc);  // fewer routes
+  EXPECT_TRUE(ab < ax);   // first unequal pair decides
   EXPECT_FALSE(ax < ab);
   EXPECT_FALSE(ab < ab);
   EXPECT_TRUE(ab != ax);

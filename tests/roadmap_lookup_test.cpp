@@ -270,8 +270,8 @@ TEST_F(OccurrenceNames, RoadmapNameStringsAndSourceDocuments) {
   EXPECT_STREQ(JDisplayRoadmapToOccNameString(document.Get(), nullptr), "");
 
   ComPtr<quorra::refhost::IRefhostDocument> source;
-  ASSERT_EQ(At(root_, {2, 1})->GetSourceDocument(quorra::refhost::IID_IRefhostDocument,
-                                                 reinterpret_cast<void**>(source.Put())),
+  ASSERT_EQ(At(root_, {2, 1})
+                ->GetSourceDocument(quorra::refhost::IID_IRefhostDocument, reinterpret_cast<void**>(source.Put())),
             S_OK);
   EXPECT_EQ(std::wstring(source->GetPath()), Path("bolt.par"));
 

@@ -18,8 +18,7 @@ constexpr DWORD kNameReadStep = 1u << 20;
 HRESULT ReadWord(const JIOStreamContext& context, DWORD* value) {
   BYTE bytes[4];
   HRESULT hr = context.DoIO(bytes, sizeof bytes);
-  if (SUCCEEDED(hr))
-    *value = DWORD{bytes[0]} | DWORD{bytes[1]} << 8 | DWORD{bytes[2]} << 16 | DWORD{bytes[3]} << 24;
+  if (SUCCEEDED(hr)) *value = DWORD{bytes[0]} | DWORD{bytes[1]} << 8 | DWORD{bytes[2]} << 16 | DWORD{bytes[3]} << 24;
   return hr;
 }
 

@@ -192,9 +192,7 @@ JMemberRoute::JMemberRoute(const char* text) : length_(0) {
   if (text) Assign(text, static_cast<DWORD>(std::strlen(text) + 1));
 }
 
-JMemberRoute::JMemberRoute(const JMemberRoute& other) : length_(0) {
-  Assign(other.GetByteArray(), other.length_);
-}
+JMemberRoute::JMemberRoute(const JMemberRoute& other) : length_(0) { Assign(other.GetByteArray(), other.length_); }
 
 JMemberRoute& JMemberRoute::operator=(const JMemberRoute& other) {
   if (this != &other) Assign(other.GetByteArray(), other.length_);

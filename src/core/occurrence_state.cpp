@@ -152,8 +152,7 @@ namespace {
 
 // Answers the probe-related interfaces for an occurrence, which is not
 // reference counted: a separate counted object that refers to it.
-class OccurrenceProbeAdaptor final
-    : public quorra::host::ComObject<IJProbeText, IJProbeResultsSource, IJProbeTarget> {
+class OccurrenceProbeAdaptor final : public quorra::host::ComObject<IJProbeText, IJProbeResultsSource, IJProbeTarget> {
  public:
   explicit OccurrenceProbeAdaptor(OccurrenceNode* occurrence) : occurrence_(occurrence) {}
 

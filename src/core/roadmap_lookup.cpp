@@ -213,9 +213,7 @@ HRESULT BindRoadmapToOccLite::Visit(OccurrenceNode* node) {
 
 HRESULT BindRoadmapToOccLite::VisitPart(PartOccurrence* part, TreeWalkContext*) { return Visit(part); }
 
-HRESULT BindRoadmapToOccLite::VisitAssembly(AssemblyOccurrence* assembly, TreeWalkContext*) {
-  return Visit(assembly);
-}
+HRESULT BindRoadmapToOccLite::VisitAssembly(AssemblyOccurrence* assembly, TreeWalkContext*) { return Visit(assembly); }
 
 extern "C" HRESULT JBindRoadmapToOccLite(AssemblyOccurrence* root, JMemberRoadmap* rm, OccurrenceNode** occ) {
   if (occ) *occ = nullptr;
@@ -259,8 +257,7 @@ namespace quorra {
 GUserText GetOccurrenceName(const OccurrenceNode* occurrence) {
   GUserText name;
   IJComponent* component = nullptr;
-  if (occurrence &&
-      SUCCEEDED(occurrence->GetHelixReference(IID_IJComponent, reinterpret_cast<void**>(&component))) &&
+  if (occurrence && SUCCEEDED(occurrence->GetHelixReference(IID_IJComponent, reinterpret_cast<void**>(&component))) &&
       ReferenceName(component, &name))
     return name;
   return GUserText(kNoOccurrenceName);
@@ -269,8 +266,7 @@ GUserText GetOccurrenceName(const OccurrenceNode* occurrence) {
 GUserText GetAttachmentName(const AttachmentNode* attachment) {
   GUserText name;
   IJComponent* component = nullptr;
-  if (attachment &&
-      SUCCEEDED(attachment->GetHelixReference(IID_IJComponent, reinterpret_cast<void**>(&component))) &&
+  if (attachment && SUCCEEDED(attachment->GetHelixReference(IID_IJComponent, reinterpret_cast<void**>(&component))) &&
       ReferenceName(component, &name))
     return name;
   return GUserText(kNoOccurrenceName);

@@ -130,9 +130,7 @@ HRESULT Document::GetMember(DWORD attachmentId, REFIID iid, void** out) {
 
 // The file name without directory and extension, lower-cased: what a stored
 // name and a site path are matched by.
-std::wstring MatchKey(std::wstring_view path) {
-  return host::LowerCase(host::PathBaseName(path, false));
-}
+std::wstring MatchKey(std::wstring_view path) { return host::LowerCase(host::PathBaseName(path, false)); }
 
 // The stored placement names of an assembly document, in stream order, each
 // with the match key of the document it names. Empty when the document or
@@ -186,8 +184,8 @@ std::vector<MemberEntry> MembersOf(AssemblySite* site, const std::map<SiteNode*,
       member.name = stored[match].first;
       next = match + 1;
     } else {
-      member.name = std::wstring(child ? child->GetBaseName().View() : std::wstring_view(L"?")) + L":" +
-                    std::to_wstring(n);
+      member.name =
+          std::wstring(child ? child->GetBaseName().View() : std::wstring_view(L"?")) + L":" + std::to_wstring(n);
     }
     auto document = documents.find(child);
     member.document = document == documents.end() ? nullptr : document->second;
