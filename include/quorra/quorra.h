@@ -20,6 +20,7 @@
 #include "quorra/host/moniker.h"
 #include "quorra/host/styles.h"
 #include "quorra/host/display.h"
+#include "quorra/host/scene.h"
 #include "quorra/host/geometry_cache.h"
 #include "quorra/host/container.h"
 #include "quorra/host/documents.h"
@@ -42,3 +43,4 @@
 #include "quorra/walk.h"
 #include "quorra/lifecycle.h"
 #include "quorra/load.h"
+#include "quorra/ids_stream.h"
