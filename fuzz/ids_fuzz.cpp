@@ -73,8 +73,8 @@ class Product {
       if (FAILED(quorra::host::CreateMemoryStorage(storage.Put())) || FAILED(tree->SaveIDS(storage.Get(), map_)) ||
           FAILED(map_.Save(storage.Get())))
         std::abort();
-      WriteSeed(seeds, "product-ids.bin", storage.Get(), kIDSStreamName);
-      WriteSeed(seeds, "product-sites.bin", storage.Get(), kSitesStreamName);
+      WriteSeed(seeds, "product-ids.bin", storage.Get(), quorra::kIDSStreamName);
+      WriteSeed(seeds, "product-sites.bin", storage.Get(), quorra::kSitesStreamName);
     }
     AsmTreeUnloadAndDelete(tree);
     std::error_code ignored;
@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ComPtr<IStream> stream;
   ULONG written = 0;
   if (FAILED(quorra::host::CreateMemoryStorage(storage.Put())) ||
-      FAILED(storage->CreateStream(kIDSStreamName, kCreate, 0, 0, stream.Put())) ||
+      FAILED(storage->CreateStream(quorra::kIDSStreamName, kCreate, 0, 0, stream.Put())) ||
       (size && FAILED(stream->Write(data, static_cast<ULONG>(size), &written))))
     return 0;
   stream.Reset();

@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ComPtr<IStream> stream;
   ULONG written = 0;
   if (FAILED(quorra::host::CreateMemoryStorage(storage.Put())) ||
-      FAILED(storage->CreateStream(kSitesStreamName, kCreate, 0, 0, stream.Put())) ||
+      FAILED(storage->CreateStream(quorra::kSitesStreamName, kCreate, 0, 0, stream.Put())) ||
       (size && FAILED(stream->Write(data, static_cast<ULONG>(size), &written))))
     return 0;
   stream.Reset();

@@ -368,6 +368,9 @@ TEST(IDSStream, BadIdsAndPathsFail) {
   auto site = [](Bytes& b, DWORD id, DWORD flags) { b.Text(L"Site").U32(id).U32(flags).Box(kEmptyBox).U32(0).U32(~0u); };
   const std::vector<Case> cases = {
       {"unknown site id", [&](Bytes& b) { header(b, 1, 0), site(b, 9, SITE_ASSEMBLY); }, E_UNEXPECTED, 0},
+      {"part flags on an assembly record", [&](Bytes& b) { header(b, 1, 0), site(b, 1, SITE_PART); }, E_UNEXPECTED, 0},
+      {"no kind flag on a part record",
+       [&](Bytes& b) { header(b, 1, 1), site(b, 1, SITE_ASSEMBLY), site(b, 3, SITE_HIDDEN); }, E_UNEXPECTED, 1},
       {"zero block id",
        [&](Bytes& b) { header(b, 1, 0), site(b, 1, SITE_ASSEMBLY), b.Text(L"Atts").U32(0).U32(0); },
        E_UNEXPECTED, 1},

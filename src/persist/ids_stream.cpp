@@ -173,6 +173,11 @@ HRESULT LoadSite(AsmTree* tree, const IDSStreamContext& context, SiteFileToUnive
   SiteRecord record;
   HRESULT hr = ReadSiteRecord(context, tag, &record);
   if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, kOperation);
+  // The kind bits must name the record's kind: the occurrence code reads a
+  // site's kind from them, and a part's bit on an assembly site (or neither
+  // bit) cannot be built into occurrences.
+  const DWORD kind = record.flags & (SITE_PART | SITE_ASSEMBLY);
+  if (kind != (assembly ? SITE_ASSEMBLY : SITE_PART)) return QUORRA_TRACE_FAIL(E_UNEXPECTED, kOperation);
   const wchar_t* path = map.Find(static_cast<uint64_t>(record.id));
   if (!path || !*path) return QUORRA_TRACE_FAIL(E_UNEXPECTED, kOperation);
   SiteNode* site = nullptr;
