@@ -74,7 +74,7 @@ const Sample* GetSample(unsigned depth, unsigned fanout, unsigned parts) {
     return nullptr;
   STATSTG stat{};
   ComPtr<IStream> ids;
-  if (SUCCEEDED(storage->OpenStream(kIDSStreamName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, ids.Put())) &&
+  if (SUCCEEDED(storage->OpenStream(quorra::kIDSStreamName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, ids.Put())) &&
       SUCCEEDED(ids->Stat(&stat, STATFLAG_NONAME)))
     slot->idsBytes = stat.cbSize.QuadPart;
   slot->saved = saved;
