@@ -25,9 +25,7 @@ std::string Summary(const std::string& output) {
   return end == std::string::npos ? std::string() : output.substr(end + 1);
 }
 
-bool OneLine(const std::string& output) {
-  return !output.empty() && output.find('\n') == output.size() - 1;
-}
+bool OneLine(const std::string& output) { return !output.empty() && output.find('\n') == output.size() - 1; }
 
 class IdsTool : public ::testing::Test {
  protected:
@@ -65,12 +63,11 @@ TEST_F(IdsTool, BadFilesFailWithOneLine) {
   const std::string truncated = dir_.File("truncated.ids");
   {
     ComPtr<IStorage> from, to;
-    ASSERT_EQ(StgOpenStorage(Widen(saved_).c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0,
-                             from.Put()),
+    ASSERT_EQ(StgOpenStorage(Widen(saved_).c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0, from.Put()),
               S_OK);
-    ASSERT_EQ(StgCreateDocfile(Widen(truncated).c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
-                               to.Put()),
-              S_OK);
+    ASSERT_EQ(
+        StgCreateDocfile(Widen(truncated).c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, to.Put()),
+        S_OK);
     const std::string ids = quorra::test::GetStream(from.Get(), L"IDS");
     ASSERT_GT(ids.size(), 200u);
     ASSERT_EQ(quorra::test::PutStream(to.Get(), L"IDS", ids.substr(0, ids.size() - 100)), S_OK);

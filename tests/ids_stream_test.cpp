@@ -92,9 +92,9 @@ TEST(SiteFileMap, AddFindAndBaseNameFallback) {
   EXPECT_EQ(map.AddFile(nullptr), E_INVALIDARG);  // uses up id 3
   EXPECT_EQ(map.GetSiteCount(), 2u);
   EXPECT_EQ(map.Find(L"c:/work/top.asm"), 1u);
-  EXPECT_EQ(map.Find(L"C:/WORK/Top.ASM"), 1u);          // the path is lower-cased
-  EXPECT_EQ(map.Find(L"/elsewhere/bolt.par"), 2u);      // moved: found by base name
-  EXPECT_EQ(map.Find(L"/elsewhere/Bolt.par"), 0u);      // the base name is taken as given
+  EXPECT_EQ(map.Find(L"C:/WORK/Top.ASM"), 1u);      // the path is lower-cased
+  EXPECT_EQ(map.Find(L"/elsewhere/bolt.par"), 2u);  // moved: found by base name
+  EXPECT_EQ(map.Find(L"/elsewhere/Bolt.par"), 0u);  // the base name is taken as given
   EXPECT_EQ(map.Find(L"/elsewhere/nut.par"), 0u);
   EXPECT_STREQ(map.Find(uint64_t{2}), L"c:/work/parts/bolt.par");
   EXPECT_EQ(map.Find(uint64_t{3}), nullptr);
@@ -348,8 +348,7 @@ TEST(IDSStream, EveryTruncationIsAReadFault) {
   for (size_t length = 0; length < full.size(); ++length) {
     Tree tree = NewEmptyTree();
     ScopedTraceCapture traces;
-    EXPECT_EQ(LoadInto(tree.get(), std::vector<BYTE>(full.begin(), full.begin() + length), SmallMap()),
-              STG_E_READFAULT)
+    EXPECT_EQ(LoadInto(tree.get(), std::vector<BYTE>(full.begin(), full.begin() + length), SmallMap()), STG_E_READFAULT)
         << length;
     EXPECT_TRUE(traces.Saw("AsmTree::LoadIDS", STG_E_READFAULT)) << length;
     EXPECT_EQ(tree->GetRootAssembly(), nullptr);
@@ -364,15 +363,18 @@ TEST(IDSStream, BadIdsAndPathsFail) {
     HRESULT expected;
     DWORD sitesMade;
   };
-  auto header = [](Bytes& b, DWORD a, DWORD p) { b.U32(1).U32(3).U32(2).U32(1).Text(L"Sites").U32(a + p).U32(a).U32(p); };
-  auto site = [](Bytes& b, DWORD id, DWORD flags) { b.Text(L"Site").U32(id).U32(flags).Box(kEmptyBox).U32(0).U32(~0u); };
+  auto header = [](Bytes& b, DWORD a, DWORD p) {
+    b.U32(1).U32(3).U32(2).U32(1).Text(L"Sites").U32(a + p).U32(a).U32(p);
+  };
+  auto site = [](Bytes& b, DWORD id, DWORD flags) {
+    b.Text(L"Site").U32(id).U32(flags).Box(kEmptyBox).U32(0).U32(~0u);
+  };
   const std::vector<Case> cases = {
       {"unknown site id", [&](Bytes& b) { header(b, 1, 0), site(b, 9, SITE_ASSEMBLY); }, E_UNEXPECTED, 0},
       {"part flags on an assembly record", [&](Bytes& b) { header(b, 1, 0), site(b, 1, SITE_PART); }, E_UNEXPECTED, 0},
       {"no kind flag on a part record",
        [&](Bytes& b) { header(b, 1, 1), site(b, 1, SITE_ASSEMBLY), site(b, 3, SITE_HIDDEN); }, E_UNEXPECTED, 1},
-      {"zero block id",
-       [&](Bytes& b) { header(b, 1, 0), site(b, 1, SITE_ASSEMBLY), b.Text(L"Atts").U32(0).U32(0); },
+      {"zero block id", [&](Bytes& b) { header(b, 1, 0), site(b, 1, SITE_ASSEMBLY), b.Text(L"Atts").U32(0).U32(0); },
        E_UNEXPECTED, 1},
       {"block id without path",
        [&](Bytes& b) { header(b, 1, 0), site(b, 1, SITE_ASSEMBLY), b.Text(L"Atts").U32(8).U32(0); }, E_POINTER, 1},
@@ -389,7 +391,8 @@ TEST(IDSStream, BadIdsAndPathsFail) {
          b.Text(L"Atts").U32(1).U32(1).Text(L"Att").U32(0).U32(1).U32(0).Matrix(tagG4x4()).Text(L"");
        },
        E_UNEXPECTED, 1},
-      {"cycle", [&](Bytes& b) {
+      {"cycle",
+       [&](Bytes& b) {
          header(b, 1, 0), site(b, 1, SITE_ASSEMBLY);
          b.Text(L"Atts").U32(1).U32(1).Text(L"Att").U32(1).U32(1).U32(0).Matrix(tagG4x4()).Text(L"");
        },
@@ -583,9 +586,9 @@ TEST_F(IDSRoundTrip, OlefileReadsTheWrittenFile) {
   const std::string file = dir_.File("small.ids");
   {
     ComPtr<IStorage> storage;
-    ASSERT_EQ(StgCreateDocfile(Widen(file).c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
-                               storage.Put()),
-              S_OK);
+    ASSERT_EQ(
+        StgCreateDocfile(Widen(file).c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, storage.Put()),
+        S_OK);
     ASSERT_EQ(small.b.Tree()->SaveIDS(storage.Get(), small.map), S_OK);
     ASSERT_EQ(small.map.Save(storage.Get()), S_OK);
     ASSERT_EQ(storage->Commit(0), S_OK);
@@ -608,8 +611,8 @@ TEST_F(IDSRoundTrip, OlefileReadsTheWrittenFile) {
   };
   ComPtr<IStorage> memory = MemoryStorage();
   small.map.Save(memory.Get());
-  EXPECT_EQ(result.output, "IDS " + hex(ExpectedSmallStream()) + "\nSites " + hex(StreamBytes(memory.Get(), L"Sites")) +
-                               "\n");
+  EXPECT_EQ(result.output,
+            "IDS " + hex(ExpectedSmallStream()) + "\nSites " + hex(StreamBytes(memory.Get(), L"Sites")) + "\n");
 }
 
 // ---- Scene persistence ----------------------------------------------------------

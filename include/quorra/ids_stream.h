@@ -73,8 +73,7 @@ class SiteFileToUniversalIdentifierMap {
   // unmapped path whose base name is mapped takes over that id, so a moved
   // file keeps its id; any other unmapped path gets a new id. Then forgets
   // each id of `removed`.
-  HRESULT Update(AsmTree* tree, const std::set<DisplayRoadmap>& roadmaps,
-                 const std::vector<uint64_t>& removed);
+  HRESULT Update(AsmTree* tree, const std::set<DisplayRoadmap>& roadmaps, const std::vector<uint64_t>& removed);
   void Clear();
   // The files added minus those removed.
   uint64_t GetSiteCount() const { return count_; }

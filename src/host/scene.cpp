@@ -50,8 +50,10 @@ HRESULT GScene::Save(IStorage* storage, DWORD a, DWORD b) {
   HRESULT hr = storage->CreateStream(kSceneStream, STGM_CREATE | STGM_SHARE_EXCLUSIVE | STGM_READWRITE, 0, 0, &created);
   if (FAILED(hr) || !created) return QUORRA_TRACE_FAIL(FAILED(hr) ? hr : E_FAIL, "GScene::Save");
   auto stream = quorra::host::ComPtr<IStream>::Adopt(created);
-  SceneRecord record{kSceneVersion, a, b, {range_.low[0], range_.low[1], range_.low[2], range_.high[0],
-                                           range_.high[1], range_.high[2]}};
+  SceneRecord record{kSceneVersion,
+                     a,
+                     b,
+                     {range_.low[0], range_.low[1], range_.low[2], range_.high[0], range_.high[1], range_.high[2]}};
   JIOStreamContext context(stream.Get(), JIOStreamContext::kWriteContext);
   if (FAILED(hr = TransferRecord(context, &record)) || FAILED(hr = stream->Commit(0)))
     return QUORRA_TRACE_FAIL(hr, "GScene::Save");
@@ -70,8 +72,8 @@ HRESULT GScene::Load(IStorage* storage, DWORD a, DWORD b) {
   JIOStreamContext context(stream.Get(), JIOStreamContext::kReadContext);
   if (FAILED(hr = TransferRecord(context, &record))) return QUORRA_TRACE_FAIL(hr, "GScene::Load");
   if (record.version != kSceneVersion) return QUORRA_TRACE_FAIL(E_UNEXPECTED, "GScene::Load");
-  range_ = tagGBox(record.range[0], record.range[1], record.range[2], record.range[3], record.range[4],
-                   record.range[5]);
+  range_ =
+      tagGBox(record.range[0], record.range[1], record.range[2], record.range[3], record.range[4], record.range[5]);
   a_ = a;
   b_ = b;
   return S_OK;

@@ -13,6 +13,8 @@
 //     type 133: u32 count, count u32 values ascending.
 //   Attachment record: "Att", u32 child id, u32 attachment id, u32 symbology,
 //     f64 x 16 matrix, [version 3 > 1] occurrence name.
+#include "quorra/ids_stream.h"
+
 #include <memory>
 #include <new>
 #include <unordered_map>
@@ -20,7 +22,6 @@
 
 #include "quorra/attachment.h"
 #include "quorra/host/trace.h"
-#include "quorra/ids_stream.h"
 #include "quorra/occurrence.h"
 #include "quorra/site.h"
 #include "quorra/tree.h"
@@ -29,7 +30,7 @@ namespace {
 constexpr const char* kTraceSource = "SERVICES/quorra/dev/tree";
 
 constexpr DWORD kCreateMode = STGM_CREATE | STGM_SHARE_EXCLUSIVE | STGM_READWRITE;  // 0x1012
-constexpr DWORD kOpenMode = STGM_READ | STGM_SHARE_EXCLUSIVE;                        // 0x10
+constexpr DWORD kOpenMode = STGM_READ | STGM_SHARE_EXCLUSIVE;                       // 0x10
 
 // Index of the version that governs each record.
 constexpr DWORD kSiteVersion = 1;        // version 2
@@ -72,7 +73,8 @@ HRESULT WriteSiteRecord(const IDSStreamContext& context, SiteFileToUniversalIden
 
   const DWORD version = context.GetProgramVersion(kSiteVersion);
   if (version > 1) {
-    DWORD stamp = static_cast<DWORD>(reinterpret_cast<uintptr_t>(site->GetUserData(UD_GEOMETRIC_VERSION_STAMP, nullptr)));
+    DWORD stamp =
+        static_cast<DWORD>(reinterpret_cast<uintptr_t>(site->GetUserData(UD_GEOMETRIC_VERSION_STAMP, nullptr)));
     if (FAILED(hr = Transfer(context, &stamp))) return hr;
   }
   if (version > 2) {
@@ -167,8 +169,8 @@ HRESULT ReadSiteRecord(const IDSStreamContext& context, GUserText& tag, SiteReco
 
 // Reads one site record and makes its site. The first assembly site made
 // becomes `*root`.
-HRESULT LoadSite(AsmTree* tree, const IDSStreamContext& context, SiteFileToUniversalIdentifierMap& map,
-                 GUserText& tag, bool assembly, AssemblySite** root) {
+HRESULT LoadSite(AsmTree* tree, const IDSStreamContext& context, SiteFileToUniversalIdentifierMap& map, GUserText& tag,
+                 bool assembly, AssemblySite** root) {
   constexpr const char* kOperation = "AsmTree::LoadIDSSite";
   SiteRecord record;
   HRESULT hr = ReadSiteRecord(context, tag, &record);

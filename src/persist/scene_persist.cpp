@@ -35,11 +35,9 @@ HRESULT WithSceneStorage(IStorage* storage, GScene* scene, const char* operation
 }  // namespace
 
 HRESULT AsmTree::Save(IStorage* storage, DWORD a, DWORD b, GScene* scene) {
-  return WithSceneStorage(storage, scene, "AsmTree::Save",
-                          [&](IStorage* chosen) { return scene->Save(chosen, a, b); });
+  return WithSceneStorage(storage, scene, "AsmTree::Save", [&](IStorage* chosen) { return scene->Save(chosen, a, b); });
 }
 
 HRESULT AsmTree::Load(IStorage* storage, DWORD a, DWORD b, GScene* scene) {
-  return WithSceneStorage(storage, scene, "AsmTree::Load",
-                          [&](IStorage* chosen) { return scene->Load(chosen, a, b); });
+  return WithSceneStorage(storage, scene, "AsmTree::Load", [&](IStorage* chosen) { return scene->Load(chosen, a, b); });
 }

@@ -14,7 +14,7 @@ constexpr const char* kTraceSource = "SERVICES/quorra/dev/tree";
 
 constexpr DWORD kSitesStreamVersion = 1;
 constexpr DWORD kCreateMode = STGM_CREATE | STGM_SHARE_EXCLUSIVE | STGM_READWRITE;  // 0x1012
-constexpr DWORD kOpenMode = STGM_READ | STGM_SHARE_EXCLUSIVE;                        // 0x10
+constexpr DWORD kOpenMode = STGM_READ | STGM_SHARE_EXCLUSIVE;                       // 0x10
 
 GUserText BaseNameOf(const wchar_t* path) { return GUserFileName(path).BaseName(1); }
 }  // namespace

@@ -101,8 +101,8 @@ int Load(const std::string& file) {
       return kExitOk;
     }
   }
-  const std::string why = hr == static_cast<HRESULT>(STG_E_READFAULT) ? "the stream is truncated"
-                                                                     : refhost::DescribeLastTrace();
+  const std::string why =
+      hr == static_cast<HRESULT>(STG_E_READFAULT) ? "the stream is truncated" : refhost::DescribeLastTrace();
   return Fail(kName, kExitFailure, "cannot load the IDS of %s (0x%08X): %s", file.c_str(), static_cast<unsigned>(hr),
               why.c_str());
 }
@@ -123,8 +123,7 @@ int RunIds(const std::vector<std::string>& args) {
   return Fail(kName, kExitUsage, "expects save or load (try quorra ids --help)");
 }
 
-const CommandRegistrar kRegistrar({kName, "save a tree's IDS into a file, or rebuild a tree from one", kUsage,
-                                   RunIds});
+const CommandRegistrar kRegistrar({kName, "save a tree's IDS into a file, or rebuild a tree from one", kUsage, RunIds});
 
 }  // namespace
 }  // namespace quorra::tool
