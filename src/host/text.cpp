@@ -36,7 +36,9 @@ std::wstring_view Slice(std::wstring_view text, int start, int count) {
   return text.substr(first, n);
 }
 
-size_t ClampCount(int count, size_t size) { return count < 0 ? size : std::min(static_cast<size_t>(count), size); }
+size_t ClampCount(int count, size_t size) {
+  return count < 0 ? size : std::min(static_cast<size_t>(count), size);
+}
 
 }  // namespace
 
