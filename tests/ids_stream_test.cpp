@@ -305,6 +305,8 @@ TEST(IDSStream, SmallTreeLoadsBack) {
   AssemblyOccurrence* root = tree->GetRootAssembly();
   ASSERT_NE(root, nullptr);
   EXPECT_EQ(root->GetSite()->GetFilePath(), L"top.asm");
+  // The next attachment of top.asm gets a new id, not a stored one.
+  EXPECT_EQ(static_cast<AssemblySite*>(root->GetSite())->GetLastAttachmentID(), 2u);
   OccurrenceNode* bolt = quorra::test::At(root, {2});
   ASSERT_NE(bolt, nullptr);
   EXPECT_EQ(bolt->GetAttachment()->GetSymbology(), 0x4000F00Fu);
@@ -444,6 +446,8 @@ void ExpectSameSites(AsmTree* a, AsmTree* b) {
       EXPECT_EQ(sa[i]->GetSiteRange(&ra), sb[i]->GetSiteRange(&rb));
       EXPECT_TRUE(ra.IsEqual(rb, 1e-9));
       if (!sa[i]->IsAssembly()) continue;
+      EXPECT_EQ(static_cast<AssemblySite*>(sa[i])->GetLastAttachmentID(),
+                static_cast<AssemblySite*>(sb[i])->GetLastAttachmentID());
       DWORD na = 0, nb = 0;
       AttachmentNode* const* la = nullptr;
       AttachmentNode* const* lb = nullptr;

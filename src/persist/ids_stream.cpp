@@ -282,6 +282,12 @@ HRESULT LoadAttachmentBlock(const IDSStreamContext& context, SiteResolver& sites
   }
 
   buffers.nodes.assign(bundles.size(), nullptr);
+  // Later attachments made by the host must not repeat a stored id: raise
+  // the site's counter as reading them from the documents would have.
+  for (const AttachmentBundle& bundle : bundles) {
+    DWORD stored = bundle.attachmentId;
+    if (stored != 0) parent->CheckAttachmentID(stored);
+  }
   const DWORD made = static_cast<DWORD>(bundles.size());
   hr = parent->AddAttachments(made, bundles.data(), buffers.nodes.data());
   if (FAILED(hr)) return hr;
