@@ -20,6 +20,7 @@
 #include "quorra/host/moniker.h"
 #include "quorra/host/styles.h"
 #include "quorra/host/display.h"
+#include "quorra/host/scene.h"
 #include "quorra/host/geometry_cache.h"
 #include "quorra/host/container.h"
 #include "quorra/host/documents.h"
@@ -47,3 +48,4 @@
 #include "quorra/load.h"
 #include "quorra/member_roadmap.h"
 #include "quorra/roadmap_lookup.h"
+#include "quorra/ids_stream.h"

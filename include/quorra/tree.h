@@ -31,9 +31,11 @@ class GScene;
 class JGraphicContext;
 class OccurrenceNode;
 class PartSite;
+class SiteFileToUniversalIdentifierMap;
 class SiteManager;
 class SiteNode;
 class TreeWalkCallback;
+struct IStorage;
 
 // Tree property word.
 constexpr DWORD ASMTREE_IPA = 0x1;
@@ -247,6 +249,16 @@ class AsmTree {
   // Site reader entry: the assembly site of `path`, its whole site graph
   // read from the documents, then the occurrence tree.
   HRESULT PopulateFullTree(const wchar_t* path, DWORD word);
+
+  // The IDS streams (ids_stream.h): "IDS" into or from `storage`, naming
+  // files by their ids in `map`. LoadIDS needs an empty tree.
+  HRESULT SaveIDS(IStorage* storage, SiteFileToUniversalIdentifierMap& map);
+  HRESULT LoadIDS(IStorage* storage, SiteFileToUniversalIdentifierMap& map);
+  // Scene persistence: the scene saves or loads itself into `storage`, or
+  // without one into the storage the scene holds; `a` and `b` go through to
+  // it. E_UNEXPECTED when there is no storage.
+  HRESULT Save(IStorage* storage, DWORD a, DWORD b, GScene* scene);
+  HRESULT Load(IStorage* storage, DWORD a, DWORD b, GScene* scene);
 
   HRESULT AddTreeModificationCallback(TreeModificationCallback* callback);
   HRESULT RemoveTreeModificationCallback(TreeModificationCallback* callback);

@@ -336,16 +336,31 @@ HRESULT GUserText::Read(const JIOStreamContext& context) {
   if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "GUserText::Serialize");
   uint32_t remaining = countBytes[0] | countBytes[1] << 8 | countBytes[2] << 16 | uint32_t{countBytes[3]} << 24;
 
-  // Read chunk by chunk into a new text so that a count larger than the
-  // stream costs no more than the stream holds, and a failure changes nothing.
-  std::wstring result;
-  result.reserve(std::min<size_t>(remaining, kChunkUnits));
+  // Read chunk by chunk so that a count larger than the stream costs no more
+  // than the stream holds, and a failure changes nothing. A text of one chunk
+  // (nearly every stored text) is read whole before anything changes, so it
+  // is decoded straight into this text's own buffer: readers that reuse one
+  // GUserText for many records allocate nothing once it is large enough.
   BYTE buffer[2 * kChunkUnits];
+  std::wstring longer;
+  const bool oneChunk = remaining <= kChunkUnits;
+  if (oneChunk) {
+    if (remaining > 0) {
+      hr = context.DoIO(buffer, static_cast<ULONG>(2 * remaining));
+      if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "GUserText::Serialize");
+    }
+    text_.clear();
+  } else {
+    longer.reserve(kChunkUnits);
+  }
+  std::wstring& result = oneChunk ? text_ : longer;
   uint32_t pendingLead = 0;  // a lead surrogate whose trail is in the next chunk
   while (remaining > 0) {
     size_t units = std::min<size_t>(remaining, kChunkUnits);
-    hr = context.DoIO(buffer, static_cast<ULONG>(2 * units));
-    if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "GUserText::Serialize");
+    if (!oneChunk) {
+      hr = context.DoIO(buffer, static_cast<ULONG>(2 * units));
+      if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "GUserText::Serialize");
+    }
     remaining -= static_cast<uint32_t>(units);
     for (size_t i = 0; i < units; ++i) {
       uint32_t unit = buffer[2 * i] | buffer[2 * i + 1] << 8;
@@ -366,7 +381,7 @@ HRESULT GUserText::Read(const JIOStreamContext& context) {
     }
   }
   if (pendingLead) result.push_back(L'\xFFFD');
-  text_.swap(result);
+  if (!oneChunk) text_.swap(result);
   Changed();
   return S_OK;
 }
