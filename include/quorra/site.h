@@ -247,8 +247,10 @@ class AssemblySite : public SiteNode {
   HRESULT RemoveAttachment(AttachmentNode* attachment);
   // Removes the node, destroys its occurrence branches and the node itself.
   HRESULT RemoveAndDestroyAttachment(AttachmentNode* attachment);
-  // Replaces every attachment by new ones made from the bundles, then
-  // deletes the sites no longer used.
+  // Removes and destroys every attachment (last first), adds new ones made
+  // from the bundles, then deletes the tree's unused sites: this one too when
+  // nothing shows or places it (its new attachments go with it and `out`
+  // is cleared).
   HRESULT ReplaceBranch(DWORD n, const AttachmentBundle* bundles, AttachmentNode** out);
   HRESULT GetAttachments(DWORD* n, AttachmentNode* const** list) const;
   const NodeList<AttachmentNode>& GetAttachmentList() const { return attachments_; }
@@ -342,9 +344,8 @@ class SiteManager : public NodeManager<SiteNode, DWORD> {
   HRESULT RemoveFromMap(SiteNode* site);
   // Removes the site from the index, then from the array.
   HRESULT RemoveNode(SiteNode* site);
-  // Destroys each site that is unused when it is examined, in manager order;
-  // `keep` (a site being changed by its caller) is left alone.
-  HRESULT DeleteUnusedSites(const SiteNode* keep = nullptr);
+  // Destroys each site that is unused when it is examined, in manager order.
+  HRESULT DeleteUnusedSites();
   // S_FALSE as soon as a site has occurrences, else S_OK.
   HRESULT VerifyNoOccurrences() const;
   HRESULT FinishPreAlloc();

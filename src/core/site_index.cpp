@@ -174,11 +174,11 @@ HRESULT SiteManager::FindSite(const wchar_t* path, SiteNode** site) const {
   return hr;
 }
 
-HRESULT SiteManager::DeleteUnusedSites(const SiteNode* keep) {
+HRESULT SiteManager::DeleteUnusedSites() {
   // Over a copy: destroying a site removes it from the array.
   std::vector<SiteNode*> sites = Nodes();
   for (SiteNode* site : sites) {
-    if (site != keep && site->IsUnused()) delete site;
+    if (site->IsUnused()) delete site;
   }
   return S_OK;
 }
