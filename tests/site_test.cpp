@@ -299,12 +299,70 @@ TEST(SiteFlags, SetFlagsRefusesForbiddenBits) {
     EXPECT_EQ(site->SetFlags(c.flags), c.result) << std::hex << c.flags;
     EXPECT_EQ(site->GetFlags(), c.result == S_OK ? c.flags : before) << std::hex << c.flags;
   }
-  // The kind of object does not follow the word: a part keeps its manager.
-  PartSite* part = NewPart(tree.get(), L"p.par");
-  EXPECT_EQ(part->SetFlags(SITE_ASSEMBLY), S_OK);
-  EXPECT_EQ(part->GetSiteManager(), tree->GetPartSiteManager());
-  EXPECT_EQ(part->RemoveAndDestroy(), S_OK);
-  EXPECT_EQ(tree->GetPartSiteManager()->GetCount(), 0u);
+}
+
+// The PART flag, not the kind of object, decides the manager a site names,
+// its descent and its range. A site then lacking what the flag asks for (a
+// part object read as an assembly has no attachments, an assembly object
+// read as a part has no range of its own) answers as an empty one. Whatever
+// the flag, the site stays in the manager that holds it.
+TEST(SiteKind, ThePartFlagDecides) {
+  TreePtr tree = NewTree();
+  const tagGBox unit(0, 0, 0, 1, 1, 1);
+  struct Case {
+    bool partObject;
+    DWORD flags;
+    bool namesPartManager;
+    bool descendsToPart;
+    int rangeAnswer;
+  };
+  const Case cases[] = {
+      {true, SITE_PART, true, false, 0},                    // a part with its range
+      {true, SITE_ASSEMBLY, false, false, 1},               // read as an assembly without attachments
+      {true, 0, false, false, 1},                           // no PART flag: an assembly
+      {false, SITE_ASSEMBLY, false, true, 0},               // an assembly placing the part
+      {false, SITE_PART | SITE_ASSEMBLY, true, false, 1},   // read as a part without a range
+      {false, SITE_PART, true, false, 1},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(index);
+    const std::wstring name = L"site" + std::to_wstring(index++);
+    PartSite* placed = NewPart(tree.get(), (name + L"placed.par").c_str());
+    placed->SetRange(&unit);
+    SiteNode* site = nullptr;
+    if (c.partObject) {
+      PartSite* part = NewPart(tree.get(), (name + L".par").c_str());
+      part->SetRange(&unit);
+      site = part;
+    } else {
+      AssemblySite* assembly = NewAssembly(tree.get(), (name + L".asm").c_str());
+      Place(assembly, placed);
+      site = assembly;
+    }
+    SiteManager* holder = c.partObject ? tree->GetPartSiteManager() : tree->GetAssemblySiteManager();
+    ASSERT_EQ(site->SetFlags(c.flags), S_OK);
+    EXPECT_EQ(site->GetSiteManager(),
+              c.namesPartManager ? tree->GetPartSiteManager() : tree->GetAssemblySiteManager());
+    EXPECT_EQ(site->IsSiteDescendent(placed), c.descendsToPart);
+    EXPECT_TRUE(site->IsSiteDescendent(site));
+    tagGBox box;
+    EXPECT_EQ(site->GetSiteRange(&box), c.rangeAnswer);
+    EXPECT_TRUE(c.rangeAnswer == 0 ? box.IsEqual(unit) : box.IsEmpty());
+    // Destruction leaves the holding manager, whatever the flag says.
+    const DWORD before = holder->GetCount();
+    ASSERT_EQ(site->RemoveAndDestroy(), S_OK);
+    EXPECT_EQ(holder->GetCount(), before - 1);
+    EXPECT_EQ(Find(tree.get(), (name + (c.partObject ? L".par" : L".asm")).c_str()), nullptr);
+  }
+
+  // Cycles are judged on the attachments, whatever the flags say.
+  AssemblySite* outer = NewAssembly(tree.get(), L"outer.asm");
+  AssemblySite* inner = NewAssembly(tree.get(), L"inner.asm");
+  Place(outer, inner);
+  ASSERT_EQ(outer->SetFlags(SITE_PART), S_OK);
+  EXPECT_FALSE(outer->IsSiteDescendent(inner));
+  EXPECT_FALSE(inner->IsAttachmentCompatible(outer));
 }
 
 TEST(SiteUse, DeleteUnusedSitesRunsOverAssembliesThenParts) {

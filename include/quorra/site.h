@@ -62,7 +62,9 @@ class SiteNode {
   HRESULT Init(AsmTree* tree, const wchar_t* path, DWORD word);
 
   AsmTree* GetAsmTree() const { return tree_; }
-  // The tree's part site manager for a part, else its assembly site manager.
+  // The tree's part site manager when the PART flag is set, else its
+  // assembly site manager. (The site itself stays in the manager that took
+  // it at Init, whatever the flag word says later.)
   SiteManager* GetSiteManager() const;
 
   // Stores the path (re-indexing the site when it had one) and its base name.
@@ -120,11 +122,12 @@ class SiteNode {
   bool IsUnused() const;
   // Destroys the site when it is unused (S_OK), else E_FAIL.
   HRESULT RemoveAndDestroy();
-  // True when `other` is this site or is reached through this site's
-  // attachments, recursively.
+  // True when `other` is this site or, the PART flag being clear, is reached
+  // through this site's attachments, recursively.
   bool IsSiteDescendent(const SiteNode* other) const;
-  // A part copies its range and answers 1 when it is unset, else 0; an
-  // assembly answers GetAssemblyRange.
+  // With the PART flag, the site's range, answering 1 when it is unset,
+  // else 0; without it, GetAssemblyRange. A site lacking what the flag asks
+  // for answers as an empty one (the empty box and 1).
   int GetSiteRange(tagGBox* box) const;
 
   HRESULT AddUserData(DWORD type, void* value) { return userData_.Add(type, value); }
@@ -204,6 +207,8 @@ class SiteNode {
   // wholesale, the kind of object cannot.
   const DWORD kind_;
   bool IsAssemblyKind() const { return kind_ == SITE_ASSEMBLY; }
+  // The manager that holds the site (by its kind of object).
+  SiteManager* HoldingManager() const;
 
   void ReleaseCacheManager();
   friend class SiteManager;
