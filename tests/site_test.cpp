@@ -516,6 +516,19 @@ TEST(SiteObjects, VirtualComponentLocalComponentAndDocument) {
   EXPECT_EQ(component->GetRefCount(), 1u);
 }
 
+TEST(NodeLists, RemovalByValueTakesTheFirstEqualEntry) {
+  int a = 0, b = 0, c = 0;
+  NodeList<int> list;
+  int* entries[] = {&a, &b, &a, &c, &a};
+  ASSERT_EQ(list.AddNodes(5, entries), S_OK);
+  EXPECT_EQ(list.Remove(&a), S_OK);
+  EXPECT_EQ(std::vector<int*>(list.begin(), list.end()), (std::vector<int*>{&b, &a, &c, &a}));
+  EXPECT_EQ(list.Remove(&c), S_OK);
+  EXPECT_EQ(std::vector<int*>(list.begin(), list.end()), (std::vector<int*>{&b, &a, &a}));
+  EXPECT_EQ(list.Remove(&c), S_FALSE);
+  EXPECT_EQ(list.GetCount(), 3u);
+}
+
 TEST(SiteObjects, OccurrencesIteratorWalksTheList) {
   quorra::test::AssemblyBuilder b;
   AssemblySite* top = b.Assembly(L"top");

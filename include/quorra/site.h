@@ -288,6 +288,9 @@ class AssemblySite : public SiteNode {
  private:
   // The document's record access (its override table), or null.
   IJGraphicAccess* GetDocumentGraphicAccess();
+  // Destroys the branches made from an attachment already out of the list,
+  // then the attachment.
+  void DestroyUnlistedAttachment(AttachmentNode* attachment);
 
   NodeList<AttachmentNode> attachments_;
   DWORD lastAttachmentId_ = 0;

@@ -262,21 +262,28 @@ HRESULT AssemblySite::RemoveAttachment(AttachmentNode* attachment) { return atta
 HRESULT AssemblySite::RemoveAndDestroyAttachment(AttachmentNode* attachment) {
   if (!attachment || attachments_.Remove(attachment) != S_OK)
     return QUORRA_TRACE_FAIL(E_INVALIDARG, "AssemblySite::RemoveAndDestroyAttachment");
+  DestroyUnlistedAttachment(attachment);
+  return S_OK;
+}
+
+void AssemblySite::DestroyUnlistedAttachment(AttachmentNode* attachment) {
   // Each occurrence of this site loses the branch made from the attachment.
   for (DWORD i = 0; i < occurrences_.GetCount(); ++i) {
     if (OccurrenceNode* child = ChildFor(occurrences_.GetAt(i), attachment)) child->Destroy(0);
   }
   attachment->parent_ = nullptr;  // already out of the list
   delete attachment;
-  return S_OK;
 }
 
 HRESULT AssemblySite::ReplaceBranch(DWORD n, const AttachmentBundle* bundles, AttachmentNode** out) {
   // The old branch goes first, last attachment first; only then are the new
   // bundles added, so bad input leaves the site without children.
+  // By position, so that a long list costs one step per attachment.
   while (!attachments_.IsEmpty()) {
-    HRESULT hr = RemoveAndDestroyAttachment(attachments_.GetAt(attachments_.GetCount() - 1));
-    if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "AssemblySite::ReplaceBranch");
+    const DWORD last = attachments_.GetCount() - 1;
+    AttachmentNode* attachment = attachments_.GetAt(last);
+    attachments_.RemoveAt(last);
+    DestroyUnlistedAttachment(attachment);
   }
   HRESULT hr = AddAttachments(n, bundles, out);
   if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "AssemblySite::ReplaceBranch");
