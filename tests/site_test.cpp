@@ -224,6 +224,82 @@ TEST_P(SiteIndexModes, FindsPathsIgnoringCaseAndFollowsRenames) {
 
 INSTANTIATE_TEST_SUITE_P(Modes, SiteIndexModes, ::testing::Values(0u, 1u, 2u, 3u));
 
+// Two sites made for one path (the second through a NoCheck form): index A
+// keeps the later, index B the first. Removal answers from the index
+// consulted last, and a miss in index B still passes out index A's site,
+// which the checked creation then takes as found.
+TEST(SiteIndex, SitesOfOnePathInEachMode) {
+  enum Answer { kFirst, kSecond, kNone, kNew };
+  struct Case {
+    DWORD mode;
+    Answer foundBefore;
+    HRESULT removeFirst;
+    HRESULT findAfter;
+    Answer foundAfter;
+    HRESULT create;
+    Answer created;
+    HRESULT removeSecond;
+  };
+  const Case cases[] = {
+      {1, kSecond, E_FAIL, S_OK, kSecond, S_FALSE, kSecond, S_OK},
+      {2, kFirst, S_OK, S_FALSE, kNone, S_OK, kNew, E_FAIL},
+      {0, kFirst, S_OK, S_FALSE, kNone, S_OK, kNew, E_FAIL},
+      {3, kFirst, S_OK, S_FALSE, kSecond, S_FALSE, kSecond, E_FAIL},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    ScopedMappingMode scoped(c.mode);
+    TreePtr tree = NewTree();
+    SiteManager* parts = tree->GetPartSiteManager();
+    PartSite* first = NewPart(tree.get(), L"C:\\w\\Same.par");
+    PartSite* second = NewPart(tree.get(), L"c:\\W\\SAME.PAR");
+    NewPart(tree.get(), L"other.par");  // keeps index B from being empty
+    auto expected = [&](Answer answer, SiteNode* made) -> SiteNode* {
+      switch (answer) {
+        case kFirst: return first;
+        case kSecond: return second;
+        case kNone: return nullptr;
+        case kNew: return made;
+      }
+      return nullptr;
+    };
+
+    SiteNode* site = nullptr;
+    EXPECT_EQ(parts->FindSite(L"c:\\w\\same.par", &site), S_OK);
+    EXPECT_EQ(site, expected(c.foundBefore, nullptr));
+
+    EXPECT_EQ(parts->RemoveFromMap(first), c.removeFirst);
+    site = reinterpret_cast<SiteNode*>(1);
+    EXPECT_EQ(parts->FindSite(L"C:\\W\\Same.par", &site), c.findAfter);
+    EXPECT_EQ(site, expected(c.foundAfter, nullptr));
+    site = reinterpret_cast<SiteNode*>(1);
+    EXPECT_EQ(tree->FindSite(L"C:\\W\\Same.par", &site), c.findAfter);
+    EXPECT_EQ(site, expected(c.foundAfter, nullptr));
+
+    PartSite* created = nullptr;
+    EXPECT_EQ(tree->CreatePartSite(L"c:\\w\\same.PAR", 0, &created), c.create);
+    EXPECT_NE(created, nullptr);
+    if (c.created == kNew) {
+      EXPECT_TRUE(created != first && created != second);
+    }
+    EXPECT_EQ(created, expected(c.created, created));
+    EXPECT_EQ(parts->RemoveFromMap(second), c.removeSecond);
+  }
+
+  // A path of neither kind: the assembly manager's answer stands when it
+  // passes out a site, though index B missed.
+  ScopedMappingMode scoped(3);
+  TreePtr tree = NewTree();
+  AssemblySite* first = NewAssembly(tree.get(), L"C:\\w\\Bare");
+  AssemblySite* second = NewAssembly(tree.get(), L"C:\\w\\BARE");
+  NewAssembly(tree.get(), L"other.asm");
+  NewPart(tree.get(), L"c:\\w\\bare");
+  ASSERT_EQ(tree->GetAssemblySiteManager()->RemoveFromMap(first), S_OK);
+  SiteNode* site = nullptr;
+  EXPECT_EQ(tree->FindSite(L"c:\\w\\bare", &site), S_FALSE);
+  EXPECT_EQ(site, second);
+}
+
 TEST(SiteIndex, RegistryEntriesFollowManagersOfTreesDeletedInAnyOrder) {
   ScopedMappingMode scoped(SITE_MAPPING_INDEX_A);
   const size_t before = quorra::SiteIndexRegistrySize();

@@ -342,13 +342,15 @@ class SiteManager : public NodeManager<SiteNode, DWORD> {
   ~SiteManager();
 
   // S_OK and the site, S_FALSE and null when no site has that path;
-  // E_INVALIDARG for a null path.
+  // E_INVALIDARG for a null path. With both indexes, index B answers, but
+  // its miss still passes out the site index A found (S_FALSE).
   HRESULT FindSite(const wchar_t* path, SiteNode** site) const;
   // Appends the sites, then enters each into the index.
   HRESULT AddNodes(DWORD count, SiteNode* const* nodes);
   // Indexes the site under its full path; S_FALSE for a site without one.
   HRESULT AddToMap(SiteNode* site);
-  // S_OK when an index entry was removed, else E_FAIL.
+  // Removes the site's entries (an entry naming another site stays). S_OK
+  // when the index consulted last had the site's entry, else E_FAIL.
   HRESULT RemoveFromMap(SiteNode* site);
   // Removes the site from the index, then from the array.
   HRESULT RemoveNode(SiteNode* site);

@@ -62,10 +62,12 @@ HRESULT FindOrCreateSite(SiteManager* manager, const wchar_t* path, Site** site,
   if (!site) return QUORRA_TRACE_FAIL(E_INVALIDARG, operation);
   *site = nullptr;
   if (!manager) return QUORRA_TRACE_FAIL(E_UNEXPECTED, operation);
+  // A site passed out is taken as found, also with S_FALSE (index B missed
+  // where index A found it).
   SiteNode* found = nullptr;
   HRESULT hr = manager->FindSite(path, &found);
   if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, operation);
-  if (hr == S_OK && found) {
+  if (found) {
     *site = static_cast<Site*>(found);
     return S_FALSE;
   }
@@ -127,14 +129,13 @@ HRESULT SearchManager(const SiteManager* manager, const wchar_t* path, SiteNode*
   return hr;
 }
 
+// The assembly manager's answer stands when it found or passed out a site;
+// otherwise the part manager's.
 HRESULT SearchBoth(const SiteManager* assemblies, const SiteManager* parts, const wchar_t* path, SiteNode** site,
                    const char* operation) {
   HRESULT hr = SearchManager(assemblies, path, site, operation);
-  if (hr != S_FALSE) return hr;
-  *site = nullptr;
-  hr = SearchManager(parts, path, site, operation);
-  if (hr == S_FALSE) *site = nullptr;
-  return hr;
+  if (hr != S_FALSE || *site) return hr;
+  return SearchManager(parts, path, site, operation);
 }
 
 }  // namespace

@@ -109,7 +109,8 @@ HRESULT SiteManager::AddToMap(SiteNode* site) {
       IndexA& index = Registry()[this];
       index.sites[index.Lowered(path.View())] = site;
     }
-    if (UsesIndexB()) indexB_[site->filePathLower_] = site;
+    // Index A takes the latest site of a path, index B keeps the first.
+    if (UsesIndexB()) indexB_.emplace(site->filePathLower_, site);
   } catch (const std::bad_alloc&) {
     return QUORRA_TRACE_FAIL(E_OUTOFMEMORY, "SiteManager::AddToMap");
   }
@@ -120,8 +121,9 @@ HRESULT SiteManager::RemoveFromMap(SiteNode* site) {
   if (!site) return E_FAIL;
   const GUserText& path = site->GetFilePath(true);
   if (path.IsEmpty()) return E_FAIL;
-  // An entry is removed only when it names this site: a newer site of the
-  // same path keeps its entry.
+  // An entry is removed only when it names this site: another site of the
+  // same path keeps its entry. The answer is that of the index consulted
+  // last.
   bool removed = false;
   if (UsesIndexA()) {
     if (IndexA* index = FindIndexA(this)) {
