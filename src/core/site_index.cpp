@@ -2,13 +2,14 @@
 //
 // Index B is the manager's own ordered map from the lower-case path
 // (GUserText::ToLower) to the site. Index A lives outside the manager in a
-// process-wide registry keyed by the manager's address: an ordered map from
-// the path lowered one UTF-16 unit at a time to the site, ordered by plain
-// code-unit comparison, plus a memo from every path seen to its lowered form
-// so that a path is lowered only once. "DEBUG_SITE_MAPPING" (read once per
-// process, default 1) chooses: bit 0 index A, bit 1 index B, 0 as 2.
+// process-wide registry keyed by the manager's address: a map from the path
+// lowered one UTF-16 unit at a time to the site. Nothing walks index A in
+// order, so it is a hash map: a lookup lowers the path once, on the stack,
+// and hashes it once. "DEBUG_SITE_MAPPING" (read once per process,
+// default 1) chooses: bit 0 index A, bit 1 index B, 0 as 2.
 #include <atomic>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "quorra/host/switches.h"
@@ -18,26 +19,48 @@
 namespace {
 constexpr const char* kTraceSource = "SERVICES/quorra/dev/site";
 
-// Lets the memo be searched with a view of the caller's text, unchanged.
-struct PathHash {
+// Lets index A be searched with a view of a lowered path.
+struct LoweredPathHash {
   using is_transparent = void;
-  size_t operator()(std::wstring_view path) const noexcept { return std::hash<std::wstring_view>()(path); }
+  size_t operator()(std::u16string_view path) const noexcept { return std::hash<std::u16string_view>()(path); }
+};
+
+// The path as UTF-16 with each unit lowered by itself, as the host's
+// towlower does: surrogates stay, and what is not UTF-16 becomes U+FFFD.
+// Built on the stack for paths of ordinary length.
+class LoweredPath {
+ public:
+  explicit LoweredPath(std::wstring_view path) {
+    char16_t* out = path.size() * 2 <= kInline ? inline_ : (heap_.resize(path.size() * 2), heap_.data());
+    char16_t* p = out;
+    for (wchar_t c : path) {
+      const uint32_t u = static_cast<uint32_t>(c);
+      if (u < 0x80) {
+        *p++ = static_cast<char16_t>(u >= 'A' && u <= 'Z' ? u + 32 : u);
+      } else if (u < 0x10000) {
+        *p++ = u >= 0xD800 && u <= 0xDFFF ? char16_t(0xFFFD) : static_cast<char16_t>(quorra::host::LowerChar(c));
+      } else if (u <= 0x10FFFF) {
+        *p++ = static_cast<char16_t>(0xD800 + ((u - 0x10000) >> 10));
+        *p++ = static_cast<char16_t>(0xDC00 + ((u - 0x10000) & 0x3FF));
+      } else {
+        *p++ = char16_t(0xFFFD);
+      }
+    }
+    view_ = std::u16string_view(out, static_cast<size_t>(p - out));
+  }
+  LoweredPath(const LoweredPath&) = delete;
+  LoweredPath& operator=(const LoweredPath&) = delete;
+  std::u16string_view View() const { return view_; }
+
+ private:
+  static constexpr size_t kInline = 520;
+  char16_t inline_[kInline];
+  std::u16string heap_;
+  std::u16string_view view_;
 };
 
 struct IndexA {
-  std::map<std::u16string, SiteNode*> sites;
-  std::unordered_map<std::wstring, std::u16string, PathHash, std::equal_to<>> lowered;  // the memo
-
-  const std::u16string& Lowered(std::wstring_view path) {
-    auto it = lowered.find(path);
-    if (it != lowered.end()) return it->second;
-    std::u16string units = quorra::host::ToUtf16(path);
-    // Each unit by itself, as the host's towlower does; surrogates stay.
-    for (char16_t& unit : units) {
-      if (unit < 0xD800 || unit > 0xDFFF) unit = static_cast<char16_t>(quorra::host::LowerChar(unit));
-    }
-    return lowered.emplace(std::wstring(path), std::move(units)).first->second;
-  }
+  std::unordered_map<std::u16string, SiteNode*, LoweredPathHash, std::equal_to<>> sites;
 };
 
 // Allocated once and never destroyed, so managers destroyed from static
@@ -107,7 +130,13 @@ HRESULT SiteManager::AddToMap(SiteNode* site) {
   try {
     if (UsesIndexA()) {
       IndexA& index = Registry()[this];
-      index.sites[index.Lowered(path.View())] = site;
+      const LoweredPath lowered(path.View());
+      const std::u16string_view key = lowered.View();
+      auto it = index.sites.find(key);
+      if (it != index.sites.end())
+        it->second = site;  // the latest site of a path replaces the earlier
+      else
+        index.sites.emplace(std::u16string(key), site);
     }
     // Index A takes the latest site of a path, index B keeps the first.
     if (UsesIndexB()) indexB_.emplace(site->filePathLower_, site);
@@ -127,7 +156,7 @@ HRESULT SiteManager::RemoveFromMap(SiteNode* site) {
   bool removed = false;
   if (UsesIndexA()) {
     if (IndexA* index = FindIndexA(this)) {
-      auto it = index->sites.find(index->Lowered(path.View()));
+      auto it = index->sites.find(LoweredPath(path.View()).View());
       removed = it != index->sites.end() && it->second == site;
       if (removed) index->sites.erase(it);
     }
@@ -154,7 +183,7 @@ HRESULT SiteManager::FindSite(const wchar_t* path, SiteNode** site) const {
   SiteNode* found = nullptr;
   if (UsesIndexA() && !Registry().empty()) {
     if (IndexA* index = FindIndexA(this)) {
-      auto it = index->sites.find(index->Lowered(path));
+      auto it = index->sites.find(LoweredPath(path).View());
       if (it != index->sites.end()) {
         found = it->second;
         hr = S_OK;
