@@ -8,6 +8,7 @@
 // and hashes it once. "DEBUG_SITE_MAPPING" (read once per process,
 // default 1) chooses: bit 0 index A, bit 1 index B, 0 as 2.
 #include <atomic>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -25,6 +26,15 @@ struct LoweredPathHash {
   size_t operator()(std::u16string_view path) const noexcept { return std::hash<std::u16string_view>()(path); }
 };
 
+// Equality of lowered paths as bytes: one memcmp instead of a loop over
+// UTF-16 units.
+struct LoweredPathEqual {
+  using is_transparent = void;
+  bool operator()(std::u16string_view a, std::u16string_view b) const noexcept {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0;
+  }
+};
+
 // The path as UTF-16 with each unit lowered by itself, as the host's
 // towlower does: surrogates stay, and what is not UTF-16 becomes U+FFFD.
 // Built on the stack for paths of ordinary length.
@@ -33,7 +43,14 @@ class LoweredPath {
   explicit LoweredPath(std::wstring_view path) {
     char16_t* out = path.size() * 2 <= kInline ? inline_ : (heap_.resize(path.size() * 2), heap_.data());
     char16_t* p = out;
-    for (wchar_t c : path) {
+    size_t i = 0;
+    // Paths are mostly ASCII: lowered here without a call.
+    for (; i < path.size() && static_cast<uint32_t>(path[i]) < 0x80; ++i) {
+      const uint32_t u = static_cast<uint32_t>(path[i]);
+      *p++ = static_cast<char16_t>(u - 'A' < 26 ? u + 32 : u);
+    }
+    for (; i < path.size(); ++i) {
+      const wchar_t c = path[i];
       const uint32_t u = static_cast<uint32_t>(c);
       if (u < 0x80) {
         *p++ = static_cast<char16_t>(u >= 'A' && u <= 'Z' ? u + 32 : u);
@@ -60,7 +77,7 @@ class LoweredPath {
 };
 
 struct IndexA {
-  std::unordered_map<std::u16string, SiteNode*, LoweredPathHash, std::equal_to<>> sites;
+  std::unordered_map<std::u16string, SiteNode*, LoweredPathHash, LoweredPathEqual> sites;
 };
 
 // Allocated once and never destroyed, so managers destroyed from static
