@@ -300,6 +300,31 @@ TEST(SiteIndex, SitesOfOnePathInEachMode) {
   EXPECT_EQ(site, second);
 }
 
+// Only A to Z are folded among ASCII units (the neighbours @ [ ` { are
+// not), in long runs and short ones, before and after other characters.
+TEST(SiteIndex, CaseFoldingOfPathUnits) {
+  for (DWORD mode : {1u, 2u}) {
+    SCOPED_TRACE(mode);
+    ScopedMappingMode scoped(mode);
+    TreePtr tree = NewTree();
+    PartSite* ascii = NewPart(tree.get(), L"C:\\ABCDEFGHIJKLMNOPQRSTUVWXYZ\\@[Part].par");
+    PartSite* mixed = NewPart(tree.get(), L"D:\\\u00C4\u03A3ABCDEFGH\U0001F600IJKL.par");
+    struct Case {
+      const wchar_t* path;
+      SiteNode* expected;
+    };
+    const Case cases[] = {
+        {L"c:\\abcdefghijklmnopqrstuvwxyz\\@[part].PAR", ascii},
+        {L"C:\\AbCdEfGhIjKlMnOpQrStUvWxYz\\@[PART].par", ascii},
+        {L"c:\\abcdefghijklmnopqrstuvwxyz\\`{part].par", nullptr},
+        {L"c:\\abcdefghijklmnopqrstuvwxyz\\@[part}.par", nullptr},
+        {L"d:\\\u00E4\u03C3abcdefgh\U0001F600ijkl.PAR", mixed},
+        {L"d:\\\u00E4\u03C3abcdefgh\U0001F601ijkl.par", nullptr},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Find(tree.get(), c.path), c.expected) << quorra::host::ToUtf8(c.path);
+  }
+}
+
 TEST(SiteIndex, RegistryEntriesFollowManagersOfTreesDeletedInAnyOrder) {
   ScopedMappingMode scoped(SITE_MAPPING_INDEX_A);
   const size_t before = quorra::SiteIndexRegistrySize();

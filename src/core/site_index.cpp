@@ -13,6 +13,10 @@
 #include <string_view>
 #include <unordered_map>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "quorra/host/switches.h"
 #include "quorra/host/trace.h"
 #include "quorra/site.h"
@@ -44,7 +48,27 @@ class LoweredPath {
     char16_t* out = path.size() * 2 <= kInline ? inline_ : (heap_.resize(path.size() * 2), heap_.data());
     char16_t* p = out;
     size_t i = 0;
-    // Paths are mostly ASCII: lowered here without a call.
+    // Paths are mostly ASCII: lowered here without a call, eight units at a
+    // time where the processor allows.
+#if defined(__SSE2__)
+    static_assert(sizeof(wchar_t) == 4, "four units of a path per vector");
+    const __m128i notAscii = _mm_set1_epi32(~0x7F);
+    const __m128i beforeA = _mm_set1_epi32('A' - 1);
+    const __m128i afterZ = _mm_set1_epi32('Z' + 1);
+    const __m128i toLower = _mm_set1_epi32(32);
+    for (; i + 8 <= path.size(); i += 8, p += 8) {
+      __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(path.data() + i));
+      __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(path.data() + i + 4));
+      const __m128i outside = _mm_and_si128(_mm_or_si128(low, high), notAscii);
+      if (_mm_movemask_epi8(_mm_cmpeq_epi32(outside, _mm_setzero_si128())) != 0xFFFF) break;
+      low = _mm_add_epi32(low, _mm_and_si128(_mm_and_si128(_mm_cmpgt_epi32(low, beforeA), _mm_cmplt_epi32(low, afterZ)),
+                                             toLower));
+      high = _mm_add_epi32(high, _mm_and_si128(_mm_and_si128(_mm_cmpgt_epi32(high, beforeA),
+                                                             _mm_cmplt_epi32(high, afterZ)),
+                                               toLower));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_packs_epi32(low, high));
+    }
+#endif
     for (; i < path.size() && static_cast<uint32_t>(path[i]) < 0x80; ++i) {
       const uint32_t u = static_cast<uint32_t>(path[i]);
       *p++ = static_cast<char16_t>(u - 'A' < 26 ? u + 32 : u);
