@@ -8,6 +8,7 @@
 // and hashes it once. "DEBUG_SITE_MAPPING" (read once per process,
 // default 1) chooses: bit 0 index A, bit 1 index B, 0 as 2.
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -24,10 +25,26 @@
 namespace {
 constexpr const char* kTraceSource = "SERVICES/quorra/dev/site";
 
-// Lets index A be searched with a view of a lowered path.
+// Lets index A be searched with a view of a lowered path. Eight bytes per
+// step, each mixed by a multiply and a shift: paths differ mostly near
+// their ends, and every byte reaches the result.
 struct LoweredPathHash {
   using is_transparent = void;
-  size_t operator()(std::u16string_view path) const noexcept { return std::hash<std::u16string_view>()(path); }
+  size_t operator()(std::u16string_view path) const noexcept {
+    const char* bytes = reinterpret_cast<const char*>(path.data());
+    size_t left = path.size() * sizeof(char16_t);
+    uint64_t hash = 0x9E3779B97F4A7C15ull ^ left;
+    for (; left >= 8; left -= 8, bytes += 8) {
+      uint64_t word;
+      std::memcpy(&word, bytes, 8);
+      hash = (hash ^ word) * 0xFF51AFD7ED558CCDull;
+      hash ^= hash >> 29;
+    }
+    uint64_t tail = 0;
+    std::memcpy(&tail, bytes, left);
+    hash = (hash ^ tail) * 0xC4CEB9FE1A85EC53ull;
+    return static_cast<size_t>(hash ^ (hash >> 32));
+  }
 };
 
 // Equality of lowered paths as bytes: one memcmp instead of a loop over
