@@ -106,14 +106,16 @@ Recipe MakeRecipe(bool unique, int depth) {
 
 struct Built {
   TreePtr tree;
+  AssemblySite* rootSite = nullptr;
   AssemblyOccurrence* root = nullptr;
+  size_t residentBefore = 0;
   double partSeconds = 0, assemblySeconds = 0, occurrenceSeconds = 0;
   size_t residentBytes = 0;
 };
 
-// Builds the product: part sites, then the assembly sites and their
-// attachments level by level, then the occurrence tree.
-Built Build(const Recipe& recipe) {
+// Builds the sites of the product: part sites, then the assembly sites and
+// their attachments level by level.
+Built BuildSites(const Recipe& recipe) {
   Built built;
   malloc_trim(0);
   const size_t residentBefore = ResidentBytes();
@@ -160,13 +162,23 @@ Built Build(const Recipe& recipe) {
     level.swap(next);
   }
   const double sitesDone = ThreadSeconds();
-  tree->CreateOccurrenceTree(rootSite);
-  const double treeDone = ThreadSeconds();
-  built.root = tree->GetRootAssembly();
+  built.rootSite = rootSite;
   built.partSeconds = partsDone - start;
   built.assemblySeconds = sitesDone - partsDone;
+  built.residentBefore = residentBefore;
+  return built;
+}
+
+// Builds the product: its sites and attachments, then the occurrence tree.
+Built Build(const Recipe& recipe) {
+  Built built = BuildSites(recipe);
+  AsmTree* tree = built.tree.get();
+  const double sitesDone = ThreadSeconds();
+  tree->CreateOccurrenceTree(built.rootSite);
+  const double treeDone = ThreadSeconds();
+  built.root = tree->GetRootAssembly();
   built.occurrenceSeconds = treeDone - sitesDone;
-  built.residentBytes = ResidentBytes() - residentBefore;
+  built.residentBytes = ResidentBytes() - built.residentBefore;
   return built;
 }
 
@@ -284,6 +296,31 @@ void BM_Walk(benchmark::State& state) {
 BENCHMARK(BM_Walk)
     ->ArgNames({"recompute", "unique", "leaves"})
     ->ArgsProduct({{0, 1}, {1, 0}, {10000, 1000000}})
+    ->Unit(benchmark::kMillisecond);
+
+// Drops a product whose root nothing shows or places: one DeleteUnusedSites
+// takes every site (each examined once, assemblies first), as a
+// ReplaceBranch clean-up does for a dropped branch. The occurrence tree is
+// not built; building the sites is not timed.
+void BM_DeleteUnusedSites(benchmark::State& state) {
+  AssemblyModule module;
+  const Recipe recipe = MakeRecipe(state.range(0) != 0, DepthFor(state.range(1)));
+  for (auto _ : state) {
+    state.PauseTiming();
+    Built built = BuildSites(recipe);
+    state.ResumeTiming();
+    built.tree->DeleteUnusedSites();
+    state.PauseTiming();
+    if (built.tree->GetAssemblySiteManager()->GetCount() + built.tree->GetPartSiteManager()->GetCount() != 0)
+      state.SkipWithError("sites were left");
+    built.tree.reset();
+    state.ResumeTiming();
+  }
+  Label(state, recipe);
+}
+BENCHMARK(BM_DeleteUnusedSites)
+    ->ArgNames({"unique", "leaves"})
+    ->ArgsProduct({{1}, {10000, 100000}})
     ->Unit(benchmark::kMillisecond);
 
 // ---- Probes of the memory system ----

@@ -509,6 +509,31 @@ TEST(SiteUse, DeleteUnusedSitesJudgesEachSiteWhenExamined) {
   EXPECT_EQ(tree->GetAssemblySiteManager()->GetCount() + tree->GetPartSiteManager()->GetCount(), 0u);
 }
 
+// A site counts as placed by every attachment of the tree that names it,
+// listed by its parent or not; an assembly site that goes takes the
+// attachments it lists along.
+TEST(SiteUse, DeleteUnusedSitesCountsEveryPlacement) {
+  TreePtr tree = NewTree();
+  AssemblySite* twice = NewAssembly(tree.get(), L"twice.asm");
+  AssemblySite* holder = NewAssembly(tree.get(), L"holder.asm");
+  PartSite* doubled = NewPart(tree.get(), L"doubled.par");
+  PartSite* kept = NewPart(tree.get(), L"kept.par");
+  Place(twice, doubled);
+  Place(twice, doubled);
+  AttachmentNode* unlisted = Place(holder, kept);
+  ASSERT_EQ(holder->RemoveAttachment(unlisted), S_OK);
+
+  EXPECT_EQ(tree->DeleteUnusedSites(), S_OK);
+  EXPECT_EQ(Find(tree.get(), L"twice.asm"), nullptr);
+  EXPECT_EQ(Find(tree.get(), L"holder.asm"), nullptr);
+  EXPECT_EQ(Find(tree.get(), L"doubled.par"), nullptr);
+  EXPECT_EQ(Find(tree.get(), L"kept.par"), kept);  // its placement outlived its parent
+  EXPECT_FALSE(kept->IsUnused());
+  EXPECT_EQ(DeleteAttachmentNode(unlisted), S_OK);
+  EXPECT_EQ(tree->DeleteUnusedSites(), S_OK);
+  EXPECT_EQ(Find(tree.get(), L"kept.par"), nullptr);
+}
+
 TEST(SiteGraph, CompatibilityRefusesCyclesAndOtherTrees) {
   TreePtr tree = NewTree();
   TreePtr other = NewTree();

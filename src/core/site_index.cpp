@@ -10,17 +10,21 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
+#include "quorra/attachment.h"
 #include "quorra/host/switches.h"
 #include "quorra/host/trace.h"
 #include "quorra/site.h"
+#include "quorra/tree.h"
 
 namespace {
 constexpr const char* kTraceSource = "SERVICES/quorra/dev/site";
@@ -264,10 +268,38 @@ HRESULT SiteManager::FindSite(const wchar_t* path, SiteNode** site) const {
 }
 
 HRESULT SiteManager::DeleteUnusedSites() {
+  // A site is unused when nothing shows it and no attachment of the tree
+  // places it. Rather than scanning every attachment for every site, the
+  // placements of each site are counted once and kept up to date as
+  // assembly sites go (taking the attachments they list with them), so each
+  // site is still judged as it stands when it is examined.
+  AsmTree* tree = GetAsmTree();
+  AttachmentManager* attachments = tree ? tree->GetAttachmentManager() : nullptr;
+  std::unordered_map<const SiteNode*, size_t> placements;
+  try {
+    if (attachments) {
+      placements.reserve(attachments->GetCount());
+      for (AttachmentNode* attachment : attachments->Nodes())
+        if (attachment) ++placements[attachment->GetAttachmentSite()];
+    }
+  } catch (const std::bad_alloc&) {
+    return QUORRA_TRACE_FAIL(E_OUTOFMEMORY, "SiteManager::DeleteUnusedSites");
+  }
+  auto placed = [&](const SiteNode* site) {
+    auto it = placements.find(site);
+    return it != placements.end() && it->second > 0;
+  };
   // Over a copy: destroying a site removes it from the array.
-  std::vector<SiteNode*> sites = Nodes();
+  const std::vector<SiteNode*> sites = Nodes();
   for (SiteNode* site : sites) {
-    if (site->IsUnused()) delete site;
+    if (!site->GetOccurrencesList()->IsEmpty() || placed(site)) continue;
+    if (site->IsAssemblyKind()) {
+      for (AttachmentNode* attachment : static_cast<AssemblySite*>(site)->GetAttachmentList()) {
+        auto it = placements.find(attachment->GetAttachmentSite());
+        if (it != placements.end() && it->second > 0) --it->second;
+      }
+    }
+    delete site;
   }
   return S_OK;
 }
