@@ -155,21 +155,18 @@ TEST(Attachments, ReplaceBranchRebuildsChildrenAndDropsUnusedSites) {
   b.Place(sub, b.Part(L"belowsub"));
   AttachmentBundle first[] = {Bundle(kept, 1), Bundle(dropped, 2), Bundle(sub, 3)};
   ASSERT_EQ(top->AddAttachments(3, first, nullptr), S_OK);
+  AssemblyOccurrence* root = b.Build(top);  // top is shown, so it stays
 
   // The same bundles again: the same children from new nodes.
   AttachmentNode* again[3] = {};
   ASSERT_EQ(top->ReplaceBranch(3, first, again), S_OK);
   EXPECT_EQ(Ids(top), (std::vector<DWORD>{1, 2, 3}));
-  EXPECT_EQ(tree->GetAttachmentManager()->GetCount(), 4u);  // three of top, one of sub
+  EXPECT_EQ(tree->GetAttachmentManager()->GetCount(), 5u);  // the root's, three of top, one of sub
   for (int i = 0; i < 3; ++i) EXPECT_EQ(again[i]->GetAttachmentSite(), first[i].site);
-
-  // Bad input leaves the branch as it was.
-  AttachmentBundle cyclic[] = {Bundle(kept, 1), Bundle(top, 2)};
-  EXPECT_EQ(top->ReplaceBranch(2, cyclic, nullptr), E_INVALIDARG);
-  EXPECT_EQ(Ids(top), (std::vector<DWORD>{1, 2, 3}));
+  EXPECT_EQ(root->GetChildList().GetCount(), 3u);
 
   // Dropping a part and the sub-assembly deletes both, and the part the
-  // sub-assembly placed; the site being changed stays although nothing uses it.
+  // sub-assembly placed.
   AttachmentBundle second[] = {Bundle(kept, 7)};
   ASSERT_EQ(top->ReplaceBranch(1, second, nullptr), S_OK);
   EXPECT_EQ(Ids(top), (std::vector<DWORD>{7}));
@@ -179,12 +176,44 @@ TEST(Attachments, ReplaceBranchRebuildsChildrenAndDropsUnusedSites) {
   EXPECT_EQ(tree->FindSite(L"dropped.par", &found), S_FALSE);
   EXPECT_EQ(tree->FindSite(L"belowsub.par", &found), S_FALSE);
   EXPECT_EQ(tree->FindSite(L"kept.par", &found), S_OK);
-  EXPECT_EQ(tree->GetAttachmentManager()->GetCount(), 1u);
+  EXPECT_EQ(tree->GetAttachmentManager()->GetCount(), 2u);
 
-  // An empty replacement removes every child.
+  // Bad input: the old branch is already gone when the bundles are refused,
+  // and the sites it placed go only with a later clean-up.
+  quorra::host::ScopedTraceCapture traces;
+  AttachmentBundle cyclic[] = {Bundle(kept, 1), Bundle(top, 2)};
+  EXPECT_EQ(top->ReplaceBranch(2, cyclic, nullptr), E_INVALIDARG);
+  EXPECT_TRUE(traces.Saw("AssemblySite::ReplaceBranch", E_INVALIDARG));
+  EXPECT_EQ(top->GetAttachmentList().GetCount(), 0u);
+  EXPECT_EQ(root->GetChildList().GetCount(), 0u);
+  EXPECT_EQ(tree->GetAttachmentManager()->GetCount(), 1u);
+  EXPECT_EQ(tree->FindSite(L"kept.par", &found), S_OK);
+
+  // An empty replacement removes every child and the sites they placed.
+  ASSERT_EQ(top->ReplaceBranch(1, second, nullptr), S_OK);
   EXPECT_EQ(top->ReplaceBranch(0, nullptr, nullptr), S_OK);
   EXPECT_EQ(top->GetAttachmentList().GetCount(), 0u);
   EXPECT_EQ(tree->GetPartSiteManager()->GetCount(), 0u);
+}
+
+TEST(Attachments, ReplaceBranchDeletesItsOwnSiteWhenNothingUsesIt) {
+  AssemblyBuilder b;
+  AsmTree* tree = b.Tree();
+  AssemblySite* loose = b.Assembly(L"loose");  // neither shown nor placed
+  PartSite* part = b.Part(L"p");
+  b.Place(loose, part);
+
+  AttachmentBundle bundles[] = {Bundle(part, 4), Bundle(part, 5)};
+  AttachmentNode* made[2] = {};
+  ASSERT_EQ(loose->ReplaceBranch(2, bundles, made), S_OK);
+  // The site went, with its new attachments; the part they placed went too.
+  EXPECT_EQ(made[0], nullptr);
+  EXPECT_EQ(made[1], nullptr);
+  EXPECT_EQ(tree->GetAssemblySiteManager()->GetCount(), 0u);
+  EXPECT_EQ(tree->GetPartSiteManager()->GetCount(), 0u);
+  EXPECT_EQ(tree->GetAttachmentManager()->GetCount(), 0u);
+  SiteNode* found = nullptr;
+  EXPECT_EQ(tree->FindSite(L"loose.asm", &found), S_FALSE);
 }
 
 TEST(Attachments, DestroyedParentLeavesNoDanglingNodes) {

@@ -51,9 +51,11 @@ TEST(MemAlloc, ReAllocInBothModes) {
     SCOPED_TRACE(disabled ? "DISABLE_IDS_HEAP on" : "DISABLE_IDS_HEAP off");
     IdsHeapMode mode(disabled);
     InspectableAllocator allocator;
-    auto* block = static_cast<char*>(allocator.ReAlloc(nullptr, 32));  // allocates (and creates the heap)
-    ASSERT_NE(block, nullptr);
+    void* first = allocator.Alloc(8);  // creates the private heap unless it is switched off
     EXPECT_EQ(allocator.Heap() == nullptr, disabled);
+    auto* block = static_cast<char*>(allocator.ReAlloc(nullptr, 32));
+    ASSERT_NE(block, nullptr);
+    allocator.Free(first);
     std::memcpy(block, "node memory", 12);
     // The private heap knows the requested size; the general heap its usable size.
     auto* grown = static_cast<char*>(allocator.ReAlloc(block, 4000));
@@ -75,6 +77,31 @@ TEST(MemAlloc, ReAllocInBothModes) {
     EXPECT_FALSE(HeapValidate(allocator.Heap(), 0, doomed));
     allocator.Free(empty);
   }
+}
+
+// A null block is a plain realloc until a private heap exists: ReAlloc
+// never creates the heap.
+TEST(MemAlloc, ReAllocOfANullBlockDoesNotCreateTheHeap) {
+  IdsHeapMode mode(false);
+  InspectableAllocator allocator;
+  void* general = allocator.ReAlloc(nullptr, 24);
+  ASSERT_NE(general, nullptr);
+  EXPECT_EQ(allocator.Heap(), nullptr);
+  EXPECT_GE(allocator.GetBlockSize(general), 24u);  // the general heap's usable size
+  void* grown = allocator.ReAlloc(general, 48);
+  ASSERT_NE(grown, nullptr);
+  EXPECT_EQ(allocator.Heap(), nullptr);
+  allocator.Free(grown);
+
+  // Once the heap exists, a null block comes from it.
+  void* first = allocator.Alloc(8);
+  ASSERT_NE(allocator.Heap(), nullptr);
+  void* fromHeap = allocator.ReAlloc(nullptr, 24);
+  ASSERT_NE(fromHeap, nullptr);
+  EXPECT_TRUE(HeapValidate(allocator.Heap(), 0, fromHeap));
+  EXPECT_EQ(allocator.GetBlockSize(fromHeap), 24u);
+  allocator.Free(fromHeap);
+  allocator.Free(first);
 }
 
 TEST(MemAlloc, PoolReusesFreedObjectsLastFirstAndCountsAcrossBlocks) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <quorra/quorra.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -56,9 +57,10 @@ HRESULT RecordRebind(OccurrenceNode* occurrence, DWORD mode) {
 
 // The host's stored range: answers for one occurrence only.
 OccurrenceNode* gHostRangeFor = nullptr;
+tagGBox gHostBox = Box(-5, -5, -5, 5, 5, 5);
 HRESULT HostRange(OccurrenceNode* occurrence, tagGBox* box) {
   if (occurrence != gHostRangeFor) return E_FAIL;
-  *box = Box(-5, -5, -5, 5, 5, 5);
+  *box = gHostBox;
   return S_OK;
 }
 
@@ -240,6 +242,55 @@ TEST(Occurrence, RangeSourcesAndTheirPrecedence) {
   ranged->SetDirty();
   EXPECT_EQ(ranged->GetRange(&box), S_FALSE);
   b.Tree()->RemoveUserData(UD_ASMTREE_BACK_POINTER);
+}
+
+// What the host stores for an assembly: nothing, an empty box, or a box
+// (the all-zero box included) that the assembly's range then covers.
+TEST(Occurrence, AssemblyRangeTakesTheHostsStoredBox) {
+  AssemblyBuilder b;
+  const tagGBox unit = Box(0, 0, 0, 1, 1, 1);
+  AssemblySite* top = b.Assembly(L"root");
+  AssemblySite* sub = b.Assembly(L"sub");
+  b.Place(sub, b.Part(L"p", &unit), tagG4x4::Translation(0, 5, 0));
+  b.Place(top, sub, tagG4x4::Translation(10, 0, 0));
+  AssemblyOccurrence* root = b.Build(top);
+  AssemblyOccurrence* subOcc = AsmAt(root, {1});
+
+  struct Case {
+    const char* name;
+    bool hostAnswers;
+    tagGBox stored;
+    bool covered;  // the assembly's range covers the stored box placed in the world
+  };
+  const Case cases[] = {
+      {"not available", false, Box(0, 0, -2, 1, 1, 0), false},
+      {"empty", true, tagGBox::Empty(), false},
+      {"all zero", true, tagGBox::Null(), true},
+      {"a box", true, Box(0, 0, -2, 1, 1, 0), true},
+  };
+  const tagGBox partInWorld = Box(10, 5, 0, 11, 6, 1);
+  quorra::host::RegisterModule(L"brenik.dex", {{"JGetOccurrenceRange", reinterpret_cast<void*>(&HostRange)}});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    gHostRangeFor = c.hostAnswers ? subOcc : nullptr;
+    gHostBox = c.stored;
+    subOcc->SetDirty();
+    tagGBox expected = partInWorld;
+    if (c.covered) {
+      const tagGBox placed = subOcc->GetCurrentToWorld() * c.stored;
+      for (int i = 0; i < 3; ++i) {
+        expected.low[i] = std::min(expected.low[i], placed.low[i]);
+        expected.high[i] = std::max(expected.high[i], placed.high[i]);
+      }
+    }
+    tagGBox box;
+    EXPECT_EQ(subOcc->GetRange(&box), S_OK);
+    EXPECT_TRUE(SameBox(box, expected));
+    EXPECT_EQ(SameBox(box, partInWorld), !c.covered);
+  }
+  quorra::host::UnregisterModule(L"brenik.dex");
+  gHostRangeFor = nullptr;
+  gHostBox = Box(-5, -5, -5, 5, 5, 5);
 }
 
 TEST(Occurrence, WorldMatricesFollowPlacementsExplodeAndOverrideMatrices) {

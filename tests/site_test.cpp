@@ -224,6 +224,107 @@ TEST_P(SiteIndexModes, FindsPathsIgnoringCaseAndFollowsRenames) {
 
 INSTANTIATE_TEST_SUITE_P(Modes, SiteIndexModes, ::testing::Values(0u, 1u, 2u, 3u));
 
+// Two sites made for one path (the second through a NoCheck form): index A
+// keeps the later, index B the first. Removal answers from the index
+// consulted last, and a miss in index B still passes out index A's site,
+// which the checked creation then takes as found.
+TEST(SiteIndex, SitesOfOnePathInEachMode) {
+  enum Answer { kFirst, kSecond, kNone, kNew };
+  struct Case {
+    DWORD mode;
+    Answer foundBefore;
+    HRESULT removeFirst;
+    HRESULT findAfter;
+    Answer foundAfter;
+    HRESULT create;
+    Answer created;
+    HRESULT removeSecond;
+  };
+  const Case cases[] = {
+      {1, kSecond, E_FAIL, S_OK, kSecond, S_FALSE, kSecond, S_OK},
+      {2, kFirst, S_OK, S_FALSE, kNone, S_OK, kNew, E_FAIL},
+      {0, kFirst, S_OK, S_FALSE, kNone, S_OK, kNew, E_FAIL},
+      {3, kFirst, S_OK, S_FALSE, kSecond, S_FALSE, kSecond, E_FAIL},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    ScopedMappingMode scoped(c.mode);
+    TreePtr tree = NewTree();
+    SiteManager* parts = tree->GetPartSiteManager();
+    PartSite* first = NewPart(tree.get(), L"C:\\w\\Same.par");
+    PartSite* second = NewPart(tree.get(), L"c:\\W\\SAME.PAR");
+    NewPart(tree.get(), L"other.par");  // keeps index B from being empty
+    auto expected = [&](Answer answer, SiteNode* made) -> SiteNode* {
+      switch (answer) {
+        case kFirst: return first;
+        case kSecond: return second;
+        case kNone: return nullptr;
+        case kNew: return made;
+      }
+      return nullptr;
+    };
+
+    SiteNode* site = nullptr;
+    EXPECT_EQ(parts->FindSite(L"c:\\w\\same.par", &site), S_OK);
+    EXPECT_EQ(site, expected(c.foundBefore, nullptr));
+
+    EXPECT_EQ(parts->RemoveFromMap(first), c.removeFirst);
+    site = reinterpret_cast<SiteNode*>(1);
+    EXPECT_EQ(parts->FindSite(L"C:\\W\\Same.par", &site), c.findAfter);
+    EXPECT_EQ(site, expected(c.foundAfter, nullptr));
+    site = reinterpret_cast<SiteNode*>(1);
+    EXPECT_EQ(tree->FindSite(L"C:\\W\\Same.par", &site), c.findAfter);
+    EXPECT_EQ(site, expected(c.foundAfter, nullptr));
+
+    PartSite* created = nullptr;
+    EXPECT_EQ(tree->CreatePartSite(L"c:\\w\\same.PAR", 0, &created), c.create);
+    EXPECT_NE(created, nullptr);
+    if (c.created == kNew) {
+      EXPECT_TRUE(created != first && created != second);
+    }
+    EXPECT_EQ(created, expected(c.created, created));
+    EXPECT_EQ(parts->RemoveFromMap(second), c.removeSecond);
+  }
+
+  // A path of neither kind: the assembly manager's answer stands when it
+  // passes out a site, though index B missed.
+  ScopedMappingMode scoped(3);
+  TreePtr tree = NewTree();
+  AssemblySite* first = NewAssembly(tree.get(), L"C:\\w\\Bare");
+  AssemblySite* second = NewAssembly(tree.get(), L"C:\\w\\BARE");
+  NewAssembly(tree.get(), L"other.asm");
+  NewPart(tree.get(), L"c:\\w\\bare");
+  ASSERT_EQ(tree->GetAssemblySiteManager()->RemoveFromMap(first), S_OK);
+  SiteNode* site = nullptr;
+  EXPECT_EQ(tree->FindSite(L"c:\\w\\bare", &site), S_FALSE);
+  EXPECT_EQ(site, second);
+}
+
+// Only A to Z are folded among ASCII units (the neighbours @ [ ` { are
+// not), in long runs and short ones, before and after other characters.
+TEST(SiteIndex, CaseFoldingOfPathUnits) {
+  for (DWORD mode : {1u, 2u}) {
+    SCOPED_TRACE(mode);
+    ScopedMappingMode scoped(mode);
+    TreePtr tree = NewTree();
+    PartSite* ascii = NewPart(tree.get(), L"C:\\ABCDEFGHIJKLMNOPQRSTUVWXYZ\\@[Part].par");
+    PartSite* mixed = NewPart(tree.get(), L"D:\\\u00C4\u03A3ABCDEFGH\U0001F600IJKL.par");
+    struct Case {
+      const wchar_t* path;
+      SiteNode* expected;
+    };
+    const Case cases[] = {
+        {L"c:\\abcdefghijklmnopqrstuvwxyz\\@[part].PAR", ascii},
+        {L"C:\\AbCdEfGhIjKlMnOpQrStUvWxYz\\@[PART].par", ascii},
+        {L"c:\\abcdefghijklmnopqrstuvwxyz\\`{part].par", nullptr},
+        {L"c:\\abcdefghijklmnopqrstuvwxyz\\@[part}.par", nullptr},
+        {L"d:\\\u00E4\u03C3abcdefgh\U0001F600ijkl.PAR", mixed},
+        {L"d:\\\u00E4\u03C3abcdefgh\U0001F601ijkl.par", nullptr},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Find(tree.get(), c.path), c.expected) << quorra::host::ToUtf8(c.path);
+  }
+}
+
 TEST(SiteIndex, RegistryEntriesFollowManagersOfTreesDeletedInAnyOrder) {
   ScopedMappingMode scoped(SITE_MAPPING_INDEX_A);
   const size_t before = quorra::SiteIndexRegistrySize();
@@ -299,12 +400,70 @@ TEST(SiteFlags, SetFlagsRefusesForbiddenBits) {
     EXPECT_EQ(site->SetFlags(c.flags), c.result) << std::hex << c.flags;
     EXPECT_EQ(site->GetFlags(), c.result == S_OK ? c.flags : before) << std::hex << c.flags;
   }
-  // The kind of object does not follow the word: a part keeps its manager.
-  PartSite* part = NewPart(tree.get(), L"p.par");
-  EXPECT_EQ(part->SetFlags(SITE_ASSEMBLY), S_OK);
-  EXPECT_EQ(part->GetSiteManager(), tree->GetPartSiteManager());
-  EXPECT_EQ(part->RemoveAndDestroy(), S_OK);
-  EXPECT_EQ(tree->GetPartSiteManager()->GetCount(), 0u);
+}
+
+// The PART flag, not the kind of object, decides the manager a site names,
+// its descent and its range. A site then lacking what the flag asks for (a
+// part object read as an assembly has no attachments, an assembly object
+// read as a part has no range of its own) answers as an empty one. Whatever
+// the flag, the site stays in the manager that holds it.
+TEST(SiteKind, ThePartFlagDecides) {
+  TreePtr tree = NewTree();
+  const tagGBox unit(0, 0, 0, 1, 1, 1);
+  struct Case {
+    bool partObject;
+    DWORD flags;
+    bool namesPartManager;
+    bool descendsToPart;
+    int rangeAnswer;
+  };
+  const Case cases[] = {
+      {true, SITE_PART, true, false, 0},                    // a part with its range
+      {true, SITE_ASSEMBLY, false, false, 1},               // read as an assembly without attachments
+      {true, 0, false, false, 1},                           // no PART flag: an assembly
+      {false, SITE_ASSEMBLY, false, true, 0},               // an assembly placing the part
+      {false, SITE_PART | SITE_ASSEMBLY, true, false, 1},   // read as a part without a range
+      {false, SITE_PART, true, false, 1},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(index);
+    const std::wstring name = L"site" + std::to_wstring(index++);
+    PartSite* placed = NewPart(tree.get(), (name + L"placed.par").c_str());
+    placed->SetRange(&unit);
+    SiteNode* site = nullptr;
+    if (c.partObject) {
+      PartSite* part = NewPart(tree.get(), (name + L".par").c_str());
+      part->SetRange(&unit);
+      site = part;
+    } else {
+      AssemblySite* assembly = NewAssembly(tree.get(), (name + L".asm").c_str());
+      Place(assembly, placed);
+      site = assembly;
+    }
+    SiteManager* holder = c.partObject ? tree->GetPartSiteManager() : tree->GetAssemblySiteManager();
+    ASSERT_EQ(site->SetFlags(c.flags), S_OK);
+    EXPECT_EQ(site->GetSiteManager(),
+              c.namesPartManager ? tree->GetPartSiteManager() : tree->GetAssemblySiteManager());
+    EXPECT_EQ(site->IsSiteDescendent(placed), c.descendsToPart);
+    EXPECT_TRUE(site->IsSiteDescendent(site));
+    tagGBox box;
+    EXPECT_EQ(site->GetSiteRange(&box), c.rangeAnswer);
+    EXPECT_TRUE(c.rangeAnswer == 0 ? box.IsEqual(unit) : box.IsEmpty());
+    // Destruction leaves the holding manager, whatever the flag says.
+    const DWORD before = holder->GetCount();
+    ASSERT_EQ(site->RemoveAndDestroy(), S_OK);
+    EXPECT_EQ(holder->GetCount(), before - 1);
+    EXPECT_EQ(Find(tree.get(), (name + (c.partObject ? L".par" : L".asm")).c_str()), nullptr);
+  }
+
+  // Cycles are judged on the attachments, whatever the flags say.
+  AssemblySite* outer = NewAssembly(tree.get(), L"outer.asm");
+  AssemblySite* inner = NewAssembly(tree.get(), L"inner.asm");
+  Place(outer, inner);
+  ASSERT_EQ(outer->SetFlags(SITE_PART), S_OK);
+  EXPECT_FALSE(outer->IsSiteDescendent(inner));
+  EXPECT_FALSE(inner->IsAttachmentCompatible(outer));
 }
 
 TEST(SiteUse, DeleteUnusedSitesRunsOverAssembliesThenParts) {
@@ -348,6 +507,31 @@ TEST(SiteUse, DeleteUnusedSitesJudgesEachSiteWhenExamined) {
   EXPECT_EQ(Find(tree.get(), L"p.par"), part);
   EXPECT_EQ(tree->DeleteUnusedSites(), S_OK);
   EXPECT_EQ(tree->GetAssemblySiteManager()->GetCount() + tree->GetPartSiteManager()->GetCount(), 0u);
+}
+
+// A site counts as placed by every attachment of the tree that names it,
+// listed by its parent or not; an assembly site that goes takes the
+// attachments it lists along.
+TEST(SiteUse, DeleteUnusedSitesCountsEveryPlacement) {
+  TreePtr tree = NewTree();
+  AssemblySite* twice = NewAssembly(tree.get(), L"twice.asm");
+  AssemblySite* holder = NewAssembly(tree.get(), L"holder.asm");
+  PartSite* doubled = NewPart(tree.get(), L"doubled.par");
+  PartSite* kept = NewPart(tree.get(), L"kept.par");
+  Place(twice, doubled);
+  Place(twice, doubled);
+  AttachmentNode* unlisted = Place(holder, kept);
+  ASSERT_EQ(holder->RemoveAttachment(unlisted), S_OK);
+
+  EXPECT_EQ(tree->DeleteUnusedSites(), S_OK);
+  EXPECT_EQ(Find(tree.get(), L"twice.asm"), nullptr);
+  EXPECT_EQ(Find(tree.get(), L"holder.asm"), nullptr);
+  EXPECT_EQ(Find(tree.get(), L"doubled.par"), nullptr);
+  EXPECT_EQ(Find(tree.get(), L"kept.par"), kept);  // its placement outlived its parent
+  EXPECT_FALSE(kept->IsUnused());
+  EXPECT_EQ(DeleteAttachmentNode(unlisted), S_OK);
+  EXPECT_EQ(tree->DeleteUnusedSites(), S_OK);
+  EXPECT_EQ(Find(tree.get(), L"kept.par"), nullptr);
 }
 
 TEST(SiteGraph, CompatibilityRefusesCyclesAndOtherTrees) {
@@ -456,6 +640,19 @@ TEST(SiteObjects, VirtualComponentLocalComponentAndDocument) {
   EXPECT_EQ(site->SetVirtualComponent(component.Get()), S_OK);
   EXPECT_EQ(site->RemoveAndDestroy(), S_OK);
   EXPECT_EQ(component->GetRefCount(), 1u);
+}
+
+TEST(NodeLists, RemovalByValueTakesTheFirstEqualEntry) {
+  int a = 0, b = 0, c = 0;
+  NodeList<int> list;
+  int* entries[] = {&a, &b, &a, &c, &a};
+  ASSERT_EQ(list.AddNodes(5, entries), S_OK);
+  EXPECT_EQ(list.Remove(&a), S_OK);
+  EXPECT_EQ(std::vector<int*>(list.begin(), list.end()), (std::vector<int*>{&b, &a, &c, &a}));
+  EXPECT_EQ(list.Remove(&c), S_OK);
+  EXPECT_EQ(std::vector<int*>(list.begin(), list.end()), (std::vector<int*>{&b, &a, &a}));
+  EXPECT_EQ(list.Remove(&c), S_FALSE);
+  EXPECT_EQ(list.GetCount(), 3u);
 }
 
 TEST(SiteObjects, OccurrencesIteratorWalksTheList) {

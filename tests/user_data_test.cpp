@@ -93,6 +93,33 @@ TEST(UserData, CleanupRunsInOrderAndReleasesOnce) {
   EXPECT_EQ(holder.Map(), nullptr);
 }
 
+// Deleting a map runs the cleanup functions while the holder still points
+// at the map, and clears the pointer afterwards: a cleanup function may read
+// the holder's other entries.
+const quorra::UserDataHolder* gInspected = nullptr;
+std::vector<bool> gMapVisible;
+HRESULT InspectingCleanup(DWORD type, void** value) {
+  if (type != kHostType || !value) return S_FALSE;
+  int found = 0;
+  gInspected->Get(kHostType + 1, &found);
+  gMapVisible.push_back(gInspected->Map() != nullptr && found);
+  *value = nullptr;
+  return S_OK;
+}
+
+TEST(UserData, MapDeletionRunsCleanupBeforeTheHolderForgetsTheMap) {
+  gMapVisible.clear();
+  CleanupRegistration registration(InspectingCleanup);
+  quorra::UserDataHolder holder;
+  gInspected = &holder;
+  ASSERT_EQ(holder.Add(kHostType, &holder), S_OK);
+  ASSERT_EQ(holder.Add(kHostType + 1, nullptr), S_OK);
+  holder.Release();
+  EXPECT_EQ(gMapVisible, std::vector<bool>{true});
+  EXPECT_EQ(holder.Map(), nullptr);
+  gInspected = nullptr;
+}
+
 TEST(UserData, LibraryCleanupReleasesItsTypesAndLeavesOthers) {
   void* block = quorra::AllocUserDataMatrixBlock();
   EXPECT_EQ(quorra::NodeUserDataCleanup(UD_OVERRIDE_MATRIX, &block), S_OK);

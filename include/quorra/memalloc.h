@@ -151,8 +151,9 @@ class MemoryAllocator {
   // With a private heap: size 0 frees the block and answers a new zero-size
   // block (null when the free failed); a null block allocates; otherwise the
   // block is resized, and when that fails it is freed and null is answered.
-  // Without one, as realloc: a null block allocates, size 0 frees and answers
-  // null, a failed resize answers null and leaves the block as it was.
+  // Without one, as realloc: a null block allocates from the general heap
+  // (ReAlloc never creates the private heap), size 0 frees and answers null,
+  // a failed resize answers null and leaves the block as it was.
   void* ReAlloc(void* block, size_t size);
   // The heap's size of the block (requested size on the private heap, usable
   // size on the general heap).

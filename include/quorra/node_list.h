@@ -52,8 +52,19 @@ class NodeList {
     return S_OK;
   }
   // Removes the first entry equal to node: S_OK, or S_FALSE when absent.
-  // Searched from the back: the most recent nodes are the likeliest to go.
   HRESULT Remove(T* node) {
+    for (DWORD i = 0; i < count_; ++i) {
+      if (nodes_[i] == node) {
+        RemoveAt(i);
+        return S_OK;
+      }
+    }
+    return S_FALSE;
+  }
+  // Removes the last entry equal to node: S_OK, or S_FALSE when absent. For
+  // lists that hold each node once, where the most recent nodes are the
+  // likeliest to go (a tree is torn down last node first).
+  HRESULT RemoveLast(T* node) {
     for (DWORD i = count_; i-- > 0;) {
       if (nodes_[i] == node) {
         RemoveAt(i);

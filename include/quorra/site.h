@@ -62,7 +62,9 @@ class SiteNode {
   HRESULT Init(AsmTree* tree, const wchar_t* path, DWORD word);
 
   AsmTree* GetAsmTree() const { return tree_; }
-  // The tree's part site manager for a part, else its assembly site manager.
+  // The tree's part site manager when the PART flag is set, else its
+  // assembly site manager. (The site itself stays in the manager that took
+  // it at Init, whatever the flag word says later.)
   SiteManager* GetSiteManager() const;
 
   // Stores the path (re-indexing the site when it had one) and its base name.
@@ -120,11 +122,12 @@ class SiteNode {
   bool IsUnused() const;
   // Destroys the site when it is unused (S_OK), else E_FAIL.
   HRESULT RemoveAndDestroy();
-  // True when `other` is this site or is reached through this site's
-  // attachments, recursively.
+  // True when `other` is this site or, the PART flag being clear, is reached
+  // through this site's attachments, recursively.
   bool IsSiteDescendent(const SiteNode* other) const;
-  // A part copies its range and answers 1 when it is unset, else 0; an
-  // assembly answers GetAssemblyRange.
+  // With the PART flag, the site's range, answering 1 when it is unset,
+  // else 0; without it, GetAssemblyRange. A site lacking what the flag asks
+  // for answers as an empty one (the empty box and 1).
   int GetSiteRange(tagGBox* box) const;
 
   HRESULT AddUserData(DWORD type, void* value) { return userData_.Add(type, value); }
@@ -204,6 +207,8 @@ class SiteNode {
   // wholesale, the kind of object cannot.
   const DWORD kind_;
   bool IsAssemblyKind() const { return kind_ == SITE_ASSEMBLY; }
+  // The manager that holds the site (by its kind of object).
+  SiteManager* HoldingManager() const;
 
   void ReleaseCacheManager();
   friend class SiteManager;
@@ -247,8 +252,10 @@ class AssemblySite : public SiteNode {
   HRESULT RemoveAttachment(AttachmentNode* attachment);
   // Removes the node, destroys its occurrence branches and the node itself.
   HRESULT RemoveAndDestroyAttachment(AttachmentNode* attachment);
-  // Replaces every attachment by new ones made from the bundles, then
-  // deletes the sites no longer used.
+  // Removes and destroys every attachment (last first), adds new ones made
+  // from the bundles, then deletes the tree's unused sites: this one too when
+  // nothing shows or places it (its new attachments go with it and `out`
+  // is cleared).
   HRESULT ReplaceBranch(DWORD n, const AttachmentBundle* bundles, AttachmentNode** out);
   HRESULT GetAttachments(DWORD* n, AttachmentNode* const** list) const;
   const NodeList<AttachmentNode>& GetAttachmentList() const { return attachments_; }
@@ -281,6 +288,9 @@ class AssemblySite : public SiteNode {
  private:
   // The document's record access (its override table), or null.
   IJGraphicAccess* GetDocumentGraphicAccess();
+  // Destroys the branches made from an attachment already out of the list,
+  // then the attachment.
+  void DestroyUnlistedAttachment(AttachmentNode* attachment);
 
   NodeList<AttachmentNode> attachments_;
   DWORD lastAttachmentId_ = 0;
@@ -332,19 +342,20 @@ class SiteManager : public NodeManager<SiteNode, DWORD> {
   ~SiteManager();
 
   // S_OK and the site, S_FALSE and null when no site has that path;
-  // E_INVALIDARG for a null path.
+  // E_INVALIDARG for a null path. With both indexes, index B answers, but
+  // its miss still passes out the site index A found (S_FALSE).
   HRESULT FindSite(const wchar_t* path, SiteNode** site) const;
   // Appends the sites, then enters each into the index.
   HRESULT AddNodes(DWORD count, SiteNode* const* nodes);
   // Indexes the site under its full path; S_FALSE for a site without one.
   HRESULT AddToMap(SiteNode* site);
-  // S_OK when an index entry was removed, else E_FAIL.
+  // Removes the site's entries (an entry naming another site stays). S_OK
+  // when the index consulted last had the site's entry, else E_FAIL.
   HRESULT RemoveFromMap(SiteNode* site);
   // Removes the site from the index, then from the array.
   HRESULT RemoveNode(SiteNode* site);
-  // Destroys each site that is unused when it is examined, in manager order;
-  // `keep` (a site being changed by its caller) is left alone.
-  HRESULT DeleteUnusedSites(const SiteNode* keep = nullptr);
+  // Destroys each site that is unused when it is examined, in manager order.
+  HRESULT DeleteUnusedSites();
   // S_FALSE as soon as a site has occurrences, else S_OK.
   HRESULT VerifyNoOccurrences() const;
   HRESULT FinishPreAlloc();

@@ -219,8 +219,10 @@ class AsmTree {
   HRESULT CreatePartSite(const wchar_t* path, DWORD word, PartSite** site);
   HRESULT CreateAssemblySiteNoCheck(const wchar_t* path, DWORD word, AssemblySite** site);
   HRESULT CreatePartSiteNoCheck(const wchar_t* path, DWORD word, PartSite** site);
-  // S_OK and the site, or S_FALSE and null. The extension chooses the
-  // manager; a path of neither kind is looked for among assemblies first.
+  // The manager's answer: S_OK and the site, or S_FALSE and null (or, when
+  // both indexes are kept, index A's site where index B missed). The
+  // extension chooses the manager; a path of neither kind is looked for
+  // among assemblies first, then among parts when no site came back.
   HRESULT FindSite(const wchar_t* path, SiteNode** site) const;
   // With anyType, searches assemblies then parts whatever the extension.
   HRESULT FindSiteEx(bool anyType, const wchar_t* path, SiteNode** site) const;

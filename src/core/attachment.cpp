@@ -3,6 +3,7 @@
 // check, ids, removal, branch replacement, dirtiness).
 #include "quorra/attachment.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -261,36 +262,42 @@ HRESULT AssemblySite::RemoveAttachment(AttachmentNode* attachment) { return atta
 HRESULT AssemblySite::RemoveAndDestroyAttachment(AttachmentNode* attachment) {
   if (!attachment || attachments_.Remove(attachment) != S_OK)
     return QUORRA_TRACE_FAIL(E_INVALIDARG, "AssemblySite::RemoveAndDestroyAttachment");
+  DestroyUnlistedAttachment(attachment);
+  return S_OK;
+}
+
+void AssemblySite::DestroyUnlistedAttachment(AttachmentNode* attachment) {
   // Each occurrence of this site loses the branch made from the attachment.
   for (DWORD i = 0; i < occurrences_.GetCount(); ++i) {
     if (OccurrenceNode* child = ChildFor(occurrences_.GetAt(i), attachment)) child->Destroy(0);
   }
   attachment->parent_ = nullptr;  // already out of the list
   delete attachment;
-  return S_OK;
 }
 
 HRESULT AssemblySite::ReplaceBranch(DWORD n, const AttachmentBundle* bundles, AttachmentNode** out) {
-  // The new children are checked before the old ones go, so that bad input
-  // leaves the branch as it was. Removing children cannot make a child
-  // compatible that was not, nor the reverse.
-  if (n > 0) {
-    if (!bundles) return QUORRA_TRACE_FAIL(E_INVALIDARG, "AssemblySite::ReplaceBranch");
-    for (DWORD i = 0; i < n; ++i)
-      if (!IsAttachmentCompatible(bundles[i].site)) return QUORRA_TRACE_FAIL(E_INVALIDARG, "AssemblySite::ReplaceBranch");
-  }
+  // The old branch goes first, last attachment first; only then are the new
+  // bundles added, so bad input leaves the site without children.
+  // By position, so that a long list costs one step per attachment.
   while (!attachments_.IsEmpty()) {
-    HRESULT hr = RemoveAndDestroyAttachment(attachments_.GetAt(attachments_.GetCount() - 1));
-    if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "AssemblySite::ReplaceBranch");
+    const DWORD last = attachments_.GetCount() - 1;
+    AttachmentNode* attachment = attachments_.GetAt(last);
+    attachments_.RemoveAt(last);
+    DestroyUnlistedAttachment(attachment);
   }
   HRESULT hr = AddAttachments(n, bundles, out);
   if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "AssemblySite::ReplaceBranch");
-  // Sites placed nowhere any more go, assemblies first so that parts they
-  // placed are caught too. This site is being worked on: it stays.
-  if (tree_) {
-    if (SiteManager* assemblies = tree_->GetAssemblySiteManager()) assemblies->DeleteUnusedSites(this);
-    if (SiteManager* parts = tree_->GetPartSiteManager()) parts->DeleteUnusedSites(this);
-  }
+  // Sites placed nowhere any more go, this one included when nothing shows
+  // or places it. Its new attachments then go with it: the caller's array
+  // forgets them.
+  AsmTree* tree = tree_;
+  if (!tree) return S_OK;
+  const AssemblySite* self = this;
+  tree->DeleteUnusedSites();
+  SiteManager* assemblies = tree->GetAssemblySiteManager();
+  const bool survived = assemblies && std::find(assemblies->Nodes().begin(), assemblies->Nodes().end(), self) !=
+                                          assemblies->Nodes().end();
+  if (!survived && out) std::fill(out, out + n, nullptr);
   return S_OK;
 }
 

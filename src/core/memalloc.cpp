@@ -282,8 +282,8 @@ void MemoryAllocator::Free(void* block) {
 }
 
 void* MemoryAllocator::ReAlloc(void* block, size_t size) {
-  // A new block is a first request like any other: it may create the heap.
-  if (!block && !heap_ && !IdsHeapDisabled()) heap_ = HeapCreate(0, 4096, 0);
+  // Unlike Alloc, ReAlloc never creates the private heap: without one it is
+  // realloc, a null block included.
   if (heap_) {
     if (size == 0) return HeapFree(heap_, 0, block) ? HeapAlloc(heap_, 0, 0) : nullptr;
     if (!block) return HeapAlloc(heap_, 0, size);

@@ -109,10 +109,12 @@ HRESULT OccurrenceNode::AsmRefreshRange(RefreshRangeOptions option) {
     }
   }
 
+  // The host's stored range is not available, available and empty, or
+  // available and not empty (the all-zero box included: it is a point).
   tagGBox accumulator = kEmptyRange;
   bool accumulated = false;
   tagGBox stored;
-  if (GetHostStoredRange(&stored) != S_OK || stored.IsNull()) {
+  if (GetHostStoredRange(&stored) != S_OK) {
     if (!IsPossiblyDirty() && !changed) {
       ClearDirty();
       return S_FALSE;

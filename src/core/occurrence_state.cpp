@@ -124,7 +124,9 @@ HRESULT OccurrenceNode::Destroy(BOOL calledFromParent) {
     if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "OccurrenceNode::Destroy");
   }
   if (IsAssembly()) static_cast<AssemblyOccurrence*>(this)->DestroyChildren();
-  if (SiteNode* site = GetSite()) site->RemoveOccurrence(this);
+  // The site lists each occurrence once, in creation order: searched from
+  // the end, a tree torn down last node first costs one step per node.
+  if (SiteNode* site = GetSite()) site->GetOccurrencesList()->RemoveLast(this);
   if (!calledFromParent && parent_) parent_->RemoveChild(this);
   delete this;
   return S_OK;

@@ -62,10 +62,12 @@ HRESULT FindOrCreateSite(SiteManager* manager, const wchar_t* path, Site** site,
   if (!site) return QUORRA_TRACE_FAIL(E_INVALIDARG, operation);
   *site = nullptr;
   if (!manager) return QUORRA_TRACE_FAIL(E_UNEXPECTED, operation);
+  // A site passed out is taken as found, also with S_FALSE (index B missed
+  // where index A found it).
   SiteNode* found = nullptr;
   HRESULT hr = manager->FindSite(path, &found);
   if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, operation);
-  if (hr == S_OK && found) {
+  if (found) {
     *site = static_cast<Site*>(found);
     return S_FALSE;
   }
@@ -127,14 +129,13 @@ HRESULT SearchManager(const SiteManager* manager, const wchar_t* path, SiteNode*
   return hr;
 }
 
+// The assembly manager's answer stands when it found or passed out a site;
+// otherwise the part manager's.
 HRESULT SearchBoth(const SiteManager* assemblies, const SiteManager* parts, const wchar_t* path, SiteNode** site,
                    const char* operation) {
   HRESULT hr = SearchManager(assemblies, path, site, operation);
-  if (hr != S_FALSE) return hr;
-  *site = nullptr;
-  hr = SearchManager(parts, path, site, operation);
-  if (hr == S_FALSE) *site = nullptr;
-  return hr;
+  if (hr != S_FALSE || *site) return hr;
+  return SearchManager(parts, path, site, operation);
 }
 
 }  // namespace
@@ -167,7 +168,7 @@ HRESULT AsmTree::FindSiteEx(bool anyType, const wchar_t* path, SiteNode** site) 
 SiteNode::SiteNode(DWORD kindFlag) : flags_(kindFlag), kind_(kindFlag) {}
 
 SiteNode::~SiteNode() {
-  if (SiteManager* manager = GetSiteManager()) manager->RemoveNode(this);
+  if (SiteManager* manager = HoldingManager()) manager->RemoveNode(this);
   filePath_.Empty();
   filePathLower_.Empty();
   occurrences_.RemoveAll();
@@ -189,7 +190,7 @@ HRESULT SiteNode::Init(AsmTree* tree, const wchar_t* path, DWORD word) {
   HRESULT hr = SetFilePath(path);
   if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "SiteNode::Init");
   word_ = word;
-  SiteManager* manager = GetSiteManager();
+  SiteManager* manager = HoldingManager();
   if (!manager) return QUORRA_TRACE_FAIL(E_UNEXPECTED, "SiteNode::Init");
   SiteNode* self = this;
   hr = manager->AddNodes(1, &self);
@@ -199,11 +200,19 @@ HRESULT SiteNode::Init(AsmTree* tree, const wchar_t* path, DWORD word) {
 
 SiteManager* SiteNode::GetSiteManager() const {
   if (!tree_) return nullptr;
-  return kind_ == SITE_PART ? tree_->GetPartSiteManager() : tree_->GetAssemblySiteManager();
+  return IsPart() ? tree_->GetPartSiteManager() : tree_->GetAssemblySiteManager();
+}
+
+// The flag word can be replaced wholesale (SetFlags), the kind of object
+// cannot: membership and indexing follow the kind, so the site always
+// leaves the manager and index that hold it.
+SiteManager* SiteNode::HoldingManager() const {
+  if (!tree_) return nullptr;
+  return IsAssemblyKind() ? tree_->GetAssemblySiteManager() : tree_->GetPartSiteManager();
 }
 
 HRESULT SiteNode::SetFilePath(const wchar_t* path) {
-  SiteManager* manager = GetSiteManager();
+  SiteManager* manager = HoldingManager();
   if (filePath_.IsNotEmpty() && manager) manager->RemoveFromMap(this);
   filePath_ = path;  // null stores the empty text
   filePathLower_ = filePath_;
@@ -346,14 +355,26 @@ HRESULT SiteNode::RemoveAndDestroy() {
   return S_OK;
 }
 
+// The PART flag decides how the site answers. A part object without the
+// flag has no attachments, and an assembly object with it has no range of
+// its own: each answers as an empty site of the kind the flag names.
 bool SiteNode::IsSiteDescendent(const SiteNode* other) const {
   if (other == this) return true;
-  return IsAssemblyKind() && static_cast<const AssemblySite*>(this)->IsSiteDescendentOfAssembly(other);
+  if (IsPart() || !IsAssemblyKind()) return false;
+  return static_cast<const AssemblySite*>(this)->IsSiteDescendentOfAssembly(other);
 }
 
 int SiteNode::GetSiteRange(tagGBox* box) const {
   if (!box) return 1;
-  if (IsAssemblyKind()) return static_cast<const AssemblySite*>(this)->GetAssemblyRange(box);
+  if (!IsPart()) {
+    if (IsAssemblyKind()) return static_cast<const AssemblySite*>(this)->GetAssemblyRange(box);
+    box->SetEmpty();
+    return 1;
+  }
+  if (IsAssemblyKind()) {
+    box->SetEmpty();
+    return 1;
+  }
   const PartSite* part = static_cast<const PartSite*>(this);
   *box = *part->GetRange();
   return part->IsRangeSet() ? 0 : 1;
@@ -419,7 +440,9 @@ bool AssemblySite::IsSiteDescendentOfAssembly(const SiteNode* other) const {
 bool AssemblySite::IsAttachmentCompatible(const SiteNode* child) const {
   if (!child || child->GetAsmTree() != tree_) return false;
   if (child == this) return false;
-  return !child->IsSiteDescendent(this);
+  // Judged on the attachments themselves, not on a PART flag the host may
+  // have set on an assembly: the site graph must stay free of cycles.
+  return !(child->IsAssemblyKind() && static_cast<const AssemblySite*>(child)->IsSiteDescendentOfAssembly(this));
 }
 
 int AssemblySite::GetAssemblyRange(tagGBox* box) const {

@@ -2,42 +2,127 @@
 //
 // Index B is the manager's own ordered map from the lower-case path
 // (GUserText::ToLower) to the site. Index A lives outside the manager in a
-// process-wide registry keyed by the manager's address: an ordered map from
-// the path lowered one UTF-16 unit at a time to the site, ordered by plain
-// code-unit comparison, plus a memo from every path seen to its lowered form
-// so that a path is lowered only once. "DEBUG_SITE_MAPPING" (read once per
-// process, default 1) chooses: bit 0 index A, bit 1 index B, 0 as 2.
+// process-wide registry keyed by the manager's address: a map from the path
+// lowered one UTF-16 unit at a time to the site. Nothing walks index A in
+// order, so it is a hash map: a lookup lowers the path once, on the stack,
+// and hashes it once. "DEBUG_SITE_MAPPING" (read once per process,
+// default 1) chooses: bit 0 index A, bit 1 index B, 0 as 2.
 #include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <new>
 #include <string>
+#include <string_view>
 #include <unordered_map>
+#include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "quorra/attachment.h"
 #include "quorra/host/switches.h"
 #include "quorra/host/trace.h"
 #include "quorra/site.h"
+#include "quorra/tree.h"
 
 namespace {
 constexpr const char* kTraceSource = "SERVICES/quorra/dev/site";
 
-// Lets the memo be searched with a view of the caller's text, unchanged.
-struct PathHash {
+// Lets index A be searched with a view of a lowered path. Eight bytes per
+// step, each mixed by a multiply and a shift: paths differ mostly near
+// their ends, and every byte reaches the result.
+struct LoweredPathHash {
   using is_transparent = void;
-  size_t operator()(std::wstring_view path) const noexcept { return std::hash<std::wstring_view>()(path); }
+  size_t operator()(std::u16string_view path) const noexcept {
+    const char* bytes = reinterpret_cast<const char*>(path.data());
+    size_t left = path.size() * sizeof(char16_t);
+    uint64_t hash = 0x9E3779B97F4A7C15ull ^ left;
+    for (; left >= 8; left -= 8, bytes += 8) {
+      uint64_t word;
+      std::memcpy(&word, bytes, 8);
+      hash = (hash ^ word) * 0xFF51AFD7ED558CCDull;
+      hash ^= hash >> 29;
+    }
+    uint64_t tail = 0;
+    std::memcpy(&tail, bytes, left);
+    hash = (hash ^ tail) * 0xC4CEB9FE1A85EC53ull;
+    return static_cast<size_t>(hash ^ (hash >> 32));
+  }
+};
+
+// Equality of lowered paths as bytes: one memcmp instead of a loop over
+// UTF-16 units.
+struct LoweredPathEqual {
+  using is_transparent = void;
+  bool operator()(std::u16string_view a, std::u16string_view b) const noexcept {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0;
+  }
+};
+
+// The path as UTF-16 with each unit lowered by itself, as the host's
+// towlower does: surrogates stay, and what is not UTF-16 becomes U+FFFD.
+// Built on the stack for paths of ordinary length.
+class LoweredPath {
+ public:
+  explicit LoweredPath(std::wstring_view path) {
+    char16_t* out = path.size() * 2 <= kInline ? inline_ : (heap_.resize(path.size() * 2), heap_.data());
+    char16_t* p = out;
+    size_t i = 0;
+    // Paths are mostly ASCII: lowered here without a call, eight units at a
+    // time where the processor allows.
+#if defined(__SSE2__)
+    static_assert(sizeof(wchar_t) == 4, "four units of a path per vector");
+    const __m128i notAscii = _mm_set1_epi32(~0x7F);
+    const __m128i beforeA = _mm_set1_epi32('A' - 1);
+    const __m128i afterZ = _mm_set1_epi32('Z' + 1);
+    const __m128i toLower = _mm_set1_epi32(32);
+    for (; i + 8 <= path.size(); i += 8, p += 8) {
+      __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(path.data() + i));
+      __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(path.data() + i + 4));
+      const __m128i outside = _mm_and_si128(_mm_or_si128(low, high), notAscii);
+      if (_mm_movemask_epi8(_mm_cmpeq_epi32(outside, _mm_setzero_si128())) != 0xFFFF) break;
+      low = _mm_add_epi32(low, _mm_and_si128(_mm_and_si128(_mm_cmpgt_epi32(low, beforeA), _mm_cmplt_epi32(low, afterZ)),
+                                             toLower));
+      high = _mm_add_epi32(high, _mm_and_si128(_mm_and_si128(_mm_cmpgt_epi32(high, beforeA),
+                                                             _mm_cmplt_epi32(high, afterZ)),
+                                               toLower));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_packs_epi32(low, high));
+    }
+#endif
+    for (; i < path.size() && static_cast<uint32_t>(path[i]) < 0x80; ++i) {
+      const uint32_t u = static_cast<uint32_t>(path[i]);
+      *p++ = static_cast<char16_t>(u - 'A' < 26 ? u + 32 : u);
+    }
+    for (; i < path.size(); ++i) {
+      const wchar_t c = path[i];
+      const uint32_t u = static_cast<uint32_t>(c);
+      if (u < 0x80) {
+        *p++ = static_cast<char16_t>(u >= 'A' && u <= 'Z' ? u + 32 : u);
+      } else if (u < 0x10000) {
+        *p++ = u >= 0xD800 && u <= 0xDFFF ? char16_t(0xFFFD) : static_cast<char16_t>(quorra::host::LowerChar(c));
+      } else if (u <= 0x10FFFF) {
+        *p++ = static_cast<char16_t>(0xD800 + ((u - 0x10000) >> 10));
+        *p++ = static_cast<char16_t>(0xDC00 + ((u - 0x10000) & 0x3FF));
+      } else {
+        *p++ = char16_t(0xFFFD);
+      }
+    }
+    view_ = std::u16string_view(out, static_cast<size_t>(p - out));
+  }
+  LoweredPath(const LoweredPath&) = delete;
+  LoweredPath& operator=(const LoweredPath&) = delete;
+  std::u16string_view View() const { return view_; }
+
+ private:
+  static constexpr size_t kInline = 520;
+  char16_t inline_[kInline];
+  std::u16string heap_;
+  std::u16string_view view_;
 };
 
 struct IndexA {
-  std::map<std::u16string, SiteNode*> sites;
-  std::unordered_map<std::wstring, std::u16string, PathHash, std::equal_to<>> lowered;  // the memo
-
-  const std::u16string& Lowered(std::wstring_view path) {
-    auto it = lowered.find(path);
-    if (it != lowered.end()) return it->second;
-    std::u16string units = quorra::host::ToUtf16(path);
-    // Each unit by itself, as the host's towlower does; surrogates stay.
-    for (char16_t& unit : units) {
-      if (unit < 0xD800 || unit > 0xDFFF) unit = static_cast<char16_t>(quorra::host::LowerChar(unit));
-    }
-    return lowered.emplace(std::wstring(path), std::move(units)).first->second;
-  }
+  std::unordered_map<std::u16string, SiteNode*, LoweredPathHash, LoweredPathEqual> sites;
 };
 
 // Allocated once and never destroyed, so managers destroyed from static
@@ -107,9 +192,16 @@ HRESULT SiteManager::AddToMap(SiteNode* site) {
   try {
     if (UsesIndexA()) {
       IndexA& index = Registry()[this];
-      index.sites[index.Lowered(path.View())] = site;
+      const LoweredPath lowered(path.View());
+      const std::u16string_view key = lowered.View();
+      auto it = index.sites.find(key);
+      if (it != index.sites.end())
+        it->second = site;  // the latest site of a path replaces the earlier
+      else
+        index.sites.emplace(std::u16string(key), site);
     }
-    if (UsesIndexB()) indexB_[site->filePathLower_] = site;
+    // Index A takes the latest site of a path, index B keeps the first.
+    if (UsesIndexB()) indexB_.emplace(site->filePathLower_, site);
   } catch (const std::bad_alloc&) {
     return QUORRA_TRACE_FAIL(E_OUTOFMEMORY, "SiteManager::AddToMap");
   }
@@ -120,12 +212,13 @@ HRESULT SiteManager::RemoveFromMap(SiteNode* site) {
   if (!site) return E_FAIL;
   const GUserText& path = site->GetFilePath(true);
   if (path.IsEmpty()) return E_FAIL;
-  // An entry is removed only when it names this site: a newer site of the
-  // same path keeps its entry.
+  // An entry is removed only when it names this site: another site of the
+  // same path keeps its entry. The answer is that of the index consulted
+  // last.
   bool removed = false;
   if (UsesIndexA()) {
     if (IndexA* index = FindIndexA(this)) {
-      auto it = index->sites.find(index->Lowered(path.View()));
+      auto it = index->sites.find(LoweredPath(path.View()).View());
       removed = it != index->sites.end() && it->second == site;
       if (removed) index->sites.erase(it);
     }
@@ -152,7 +245,7 @@ HRESULT SiteManager::FindSite(const wchar_t* path, SiteNode** site) const {
   SiteNode* found = nullptr;
   if (UsesIndexA() && !Registry().empty()) {
     if (IndexA* index = FindIndexA(this)) {
-      auto it = index->sites.find(index->Lowered(path));
+      auto it = index->sites.find(LoweredPath(path).View());
       if (it != index->sites.end()) {
         found = it->second;
         hr = S_OK;
@@ -174,11 +267,39 @@ HRESULT SiteManager::FindSite(const wchar_t* path, SiteNode** site) const {
   return hr;
 }
 
-HRESULT SiteManager::DeleteUnusedSites(const SiteNode* keep) {
+HRESULT SiteManager::DeleteUnusedSites() {
+  // A site is unused when nothing shows it and no attachment of the tree
+  // places it. Rather than scanning every attachment for every site, the
+  // placements of each site are counted once and kept up to date as
+  // assembly sites go (taking the attachments they list with them), so each
+  // site is still judged as it stands when it is examined.
+  AsmTree* tree = GetAsmTree();
+  AttachmentManager* attachments = tree ? tree->GetAttachmentManager() : nullptr;
+  std::unordered_map<const SiteNode*, size_t> placements;
+  try {
+    if (attachments) {
+      placements.reserve(attachments->GetCount());
+      for (AttachmentNode* attachment : attachments->Nodes())
+        if (attachment) ++placements[attachment->GetAttachmentSite()];
+    }
+  } catch (const std::bad_alloc&) {
+    return QUORRA_TRACE_FAIL(E_OUTOFMEMORY, "SiteManager::DeleteUnusedSites");
+  }
+  auto placed = [&](const SiteNode* site) {
+    auto it = placements.find(site);
+    return it != placements.end() && it->second > 0;
+  };
   // Over a copy: destroying a site removes it from the array.
-  std::vector<SiteNode*> sites = Nodes();
+  const std::vector<SiteNode*> sites = Nodes();
   for (SiteNode* site : sites) {
-    if (site != keep && site->IsUnused()) delete site;
+    if (!site->GetOccurrencesList()->IsEmpty() || placed(site)) continue;
+    if (site->IsAssemblyKind()) {
+      for (AttachmentNode* attachment : static_cast<AssemblySite*>(site)->GetAttachmentList()) {
+        auto it = placements.find(attachment->GetAttachmentSite());
+        if (it != placements.end() && it->second > 0) --it->second;
+      }
+    }
+    delete site;
   }
   return S_OK;
 }

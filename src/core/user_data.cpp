@@ -152,9 +152,16 @@ HRESULT ExecuteUserDataCleanupFunctions(DWORD type, void** value) {
 
 void DeleteUserDataMap(UserDataMap** map) {
   if (!map || !*map) return;
+  // The cleanup functions run while the holder still has its map (one may
+  // read or remove the other entries); only then is the map freed and
+  // forgotten. The walk goes by type, so it survives such changes.
   UserDataMap* m = *map;
+  for (auto it = m->begin(); it != m->end();) {
+    const DWORD type = it->first;
+    ExecuteUserDataCleanupFunctions(type, &it->second);
+    it = m->upper_bound(type);
+  }
   *map = nullptr;
-  for (auto& [type, value] : *m) ExecuteUserDataCleanupFunctions(type, &value);
   delete m;
 }
 
