@@ -17,6 +17,9 @@ struct Options {
   bool traceToStderr = false;
   // Settings put into the host's table (name, value), after refhost's own.
   std::vector<std::pair<std::wstring, std::wstring>> settings;
+  // Extra folders the path search looks in after the loaders' own order
+  // (quorra::host::SetExtraSearchDirectories).
+  std::vector<std::string> searchPaths;
 };
 
 // Registers refhost's host modules, its module loader and its trace sink,

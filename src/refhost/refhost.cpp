@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "quorra/host/documents.h"
 #include "quorra/host/modules.h"
 #include "quorra/host/switches.h"
 #include "quorra/host/text.h"
@@ -77,6 +78,7 @@ void Install(const Options& options) {
     host::SetSetting(name.c_str(), value.c_str());
     s.settingNames.push_back(name);
   }
+  host::SetExtraSearchDirectories(options.searchPaths);
   JSetHRerrSink(Sink, nullptr);
   s.installed = true;
 }
@@ -86,6 +88,7 @@ void Uninstall() {
   if (!s.installed) return;
   JSetHRerrSink(nullptr, nullptr);
   host::SetModuleLoader(nullptr);
+  host::SetExtraSearchDirectories({});
   UninstallGeometryCaches();
   for (const std::wstring& module : ModuleNames()) host::UnregisterModule(module.c_str());
   for (const std::wstring& name : s.settingNames) host::RemoveSetting(name.c_str());
