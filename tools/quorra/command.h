@@ -14,7 +14,11 @@ constexpr int kExitUsage = 2;    // the command line is wrong
 constexpr int kExitIncomplete = 3;  // a load built a tree without some of its documents
 
 // The tool's version, printed by `quorra --version` and `quorra version`.
-constexpr const char* kVersion = "0.1.0";
+#ifdef QUORRA_VERSION
+constexpr const char* kVersion = QUORRA_VERSION;
+#else
+constexpr const char* kVersion = "unknown";
+#endif
 
 struct Command {
   const char* name;

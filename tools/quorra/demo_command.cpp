@@ -54,8 +54,10 @@ int RunDemo(const std::vector<std::string>& args) {
   if (FAILED(hr))
     return Fail(kName, kExitFailure, "cannot write the gearbox into %s: %s", directory.Path().c_str(),
                 refhost::DescribeResult(hr).c_str());
-  std::printf("wrote the gearbox: %zu documents (%zu assemblies, %zu parts, %zu weldment), %zu placements\n",
-              summary.documents, summary.assemblies, summary.parts, summary.weldments, summary.placements);
+  std::printf("wrote the gearbox: %s (%s, %s, %s), %s\n", Plural(summary.documents, "document", "documents").c_str(),
+              Plural(summary.assemblies, "assembly", "assemblies").c_str(), Plural(summary.parts, "part", "parts").c_str(),
+              Plural(summary.weldments, "weldment", "weldments").c_str(),
+              Plural(summary.placements, "placement", "placements").c_str());
 
   LoadSession session(kName);
   LoadRequest request;
