@@ -63,22 +63,7 @@ void PrintJson(const std::string& file, bool threaded, const LoadSession& sessio
     std::printf("  \"range\": {\"units\": \"mm\", \"low\": [%s, %s, %s], \"high\": [%s, %s, %s]},\n",
                 JsonNumber(r.low[0]).c_str(), JsonNumber(r.low[1]).c_str(), JsonNumber(r.low[2]).c_str(),
                 JsonNumber(r.high[0]).c_str(), JsonNumber(r.high[1]).c_str(), JsonNumber(r.high[2]).c_str());
-  std::printf("  \"missingReferences\": [");
-  const auto& problems = session.Problems();
-  for (size_t i = 0; i < problems.size(); ++i) {
-    const refhost::LoadProblem& p = problems[i];
-    auto text = [](const std::wstring& s) {
-      if (s.empty()) return std::string("null");
-      std::string quoted(1, '"');
-      quoted += JsonEscape(host::ToUtf8(s));
-      quoted += '"';
-      return quoted;
-    };
-    std::printf("%s\n    {\"placedBy\": %s, \"name\": %s, \"path\": %s, \"placements\": %u, \"reason\": \"%s\"}",
-                i ? "," : "", text(p.placedBy).c_str(), text(p.name).c_str(), text(p.path).c_str(), p.placements,
-                JsonEscape(p.reason).c_str());
-  }
-  std::printf("%s],\n", problems.empty() ? "" : "\n  ");
+  std::printf("  \"missingReferences\": %s,\n", LoadProblemsJson(session.Problems()).c_str());
   std::printf("  \"phases\": %s\n}\n", session.PhasesJson().c_str());
 }
 

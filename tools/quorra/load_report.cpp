@@ -195,6 +195,27 @@ std::string JsonEscape(const std::string& text) {
   return out;
 }
 
+std::string JsonString(const std::string& text) {
+  if (text.empty()) return "null";
+  std::string quoted(1, '"');
+  quoted += JsonEscape(text);
+  quoted += '"';
+  return quoted;
+}
+
+std::string LoadProblemsJson(const std::vector<refhost::LoadProblem>& problems) {
+  std::string out = "[";
+  for (size_t i = 0; i < problems.size(); ++i) {
+    const refhost::LoadProblem& p = problems[i];
+    out += i ? ",\n    " : "\n    ";
+    out += "{\"placedBy\": " + JsonString(Utf8(p.placedBy)) + ", \"name\": " + JsonString(Utf8(p.name)) +
+           ", \"path\": " + JsonString(Utf8(p.path)) + ", \"placements\": " + std::to_string(p.placements) +
+           ", \"reason\": " + JsonString(p.reason) + "}";
+  }
+  out += problems.empty() ? "]" : "\n  ]";
+  return out;
+}
+
 void PrintLoadProblems(FILE* out, const std::vector<refhost::LoadProblem>& problems, size_t limit) {
   const size_t shown = std::min(limit, problems.size());
   for (size_t i = 0; i < shown; ++i) {

@@ -65,6 +65,12 @@ void PrintOutline(FILE* out, AsmTree* tree, DWORD depth);
 // Text as JSON string contents (quotes and control characters escaped).
 std::string JsonEscape(const std::string& text);
 
+// The references a load left out as a JSON array of objects with
+// "placedBy", "name", "path" (null when not found), "placements", "reason".
+std::string LoadProblemsJson(const std::vector<refhost::LoadProblem>& problems);
+// A JSON string value, or null for "".
+std::string JsonString(const std::string& text);
+
 // Prints the references a load left out: a count line, the first `limit`
 // with the document that placed them, then "and N more".
 void PrintLoadProblems(FILE* out, const std::vector<refhost::LoadProblem>& problems, size_t limit = 10);
