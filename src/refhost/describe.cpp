@@ -141,6 +141,7 @@ std::string DescribeFileProblem(const std::string& path, bool forKind) {
   const HRESULT hr =
       StgOpenStorage(host::FromUtf8(file).c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0,
                      storage.Put());
+  if (hr == STG_E_FILEALREADYEXISTS || hr == STG_E_INVALIDHEADER) return "not a compound file";
   if (FAILED(hr)) return DescribeResult(hr);
   return {};
 }
