@@ -18,6 +18,7 @@ struct State {
   bool installed = false;
   bool traceToStderr = false;
   host::TraceEntry last;
+  uint64_t outOfMemoryTraces = 0;
   std::vector<std::wstring> settingNames;
 };
 
@@ -36,6 +37,7 @@ void Sink(const HRerrRecord& record, void*) {
     s.last.source = record.source ? record.source : "";
     s.last.line = record.line;
     s.last.operation = record.operation ? record.operation : "";
+    if (record.code == E_OUTOFMEMORY || record.code == STG_E_INSUFFICIENTMEMORY) ++s.outOfMemoryTraces;
     print = s.traceToStderr;
   }
   if (print)
@@ -102,6 +104,12 @@ host::TraceEntry LastTrace() {
   State& s = GetState();
   std::lock_guard<std::mutex> lock(s.mutex);
   return s.last;
+}
+
+uint64_t OutOfMemoryTraces() {
+  State& s = GetState();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.outOfMemoryTraces;
 }
 
 std::string DescribeLastTrace() {

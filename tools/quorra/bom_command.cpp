@@ -161,7 +161,7 @@ int RunBom(const std::vector<std::string>& args) {
   if (code != kExitOk && code != kExitIncomplete) return code;
   const std::vector<Line> lines = BuildPartsList(session.Tree());
   session.PrintProblems(stderr);
-  session.Release();
+  session.LeaveToExit();
   if (parsed.Has("json"))
     PrintJson(request.file, lines, session);
   else

@@ -73,7 +73,7 @@ int RunDemo(const std::vector<std::string>& args) {
   std::printf("\noccurrence tree (document, then the attachment ids that place it):\n");
   PrintOutline(stdout, session.Tree(), 2);
   session.PrintProblems(stderr);
-  session.Release();
+  session.LeaveToExit();
   session.PrintPhases(stdout);
   if (code == kExitIncomplete) return code;
   if (!expected)

@@ -98,7 +98,7 @@ int RunLoad(const std::vector<std::string>& args) {
     }
   }
   session.PrintProblems(stderr);
-  session.Release();
+  session.LeaveToExit();
   if (json)
     PrintJson(request.file, request.threaded, session);
   else

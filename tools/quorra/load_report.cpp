@@ -334,6 +334,7 @@ int LoadSession::Load(const LoadRequest& request) {
 
   ProgressBar progress;
   progress_ = &progress;
+  const uint64_t outOfMemoryBefore = refhost::OutOfMemoryTraces();
   refhost::ReferenceGraph graph;
   Timed("finding documents", [&] { return refhost::ScanReferences(path.c_str(), &graph); });
   progress.SetTotal(graph.documents.size());
@@ -346,6 +347,7 @@ int LoadSession::Load(const LoadRequest& request) {
     return result;
   });
   loadSeconds_ = phases_.back().seconds;
+  outOfMemory_ = refhost::OutOfMemoryTraces() != outOfMemoryBefore;
 
   if (tree_) problems_ = Timed("checking references", [&] { return refhost::FindLoadProblems(tree_, graph); });
   // A threaded load reports no result of its own: a root without children
@@ -365,6 +367,7 @@ int LoadSession::Load(const LoadRequest& request) {
       problems_.erase(problems_.begin());
     }
     if (problems_.empty() && hr == E_FAIL) reason = "nothing in it could be loaded";
+    if (outOfMemory_) reason += " (the load ran out of memory)";
     Fail(command_, kExitFailure, "cannot load %s: %s", file.c_str(), reason.c_str());
     if (!problems_.empty()) {
       std::fprintf(stderr, "%s could not be loaded:\n",
@@ -394,9 +397,23 @@ void LoadSession::Release() {
   progress_ = nullptr;
 }
 
+void LoadSession::LeaveToExit() {
+#if defined(__SANITIZE_ADDRESS__)
+  Release();
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  Release();
+#endif
+#endif
+  if (!tree_) return;
+  tree_ = nullptr;
+  leftToExit_ = true;
+}
+
 void LoadSession::PrintProblems(FILE* out) const {
   if (problems_.empty()) return;
-  std::fprintf(out, "quorra %s: incomplete load: %s could not be loaded\n", command_,
+  std::fprintf(out, "quorra %s: incomplete load: %s%s could not be loaded\n", command_,
+               outOfMemory_ ? "the load ran out of memory; " : "",
                Plural(problems_.size(), "reference", "references").c_str());
   PrintLoadProblems(out, problems_);
 }
@@ -410,7 +427,8 @@ void LoadSession::PrintPhases(FILE* out) const {
     line += text;
     total += phases_[i].seconds;
   }
-  std::fprintf(out, "%s; total %.3f s\n", line.c_str(), total);
+  std::fprintf(out, "%s; total %.3f s%s\n", line.c_str(), total,
+               leftToExit_ ? " (the tree's memory is left to the system at exit)" : "");
 }
 
 std::string LoadSession::PhasesJson() const {

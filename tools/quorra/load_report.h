@@ -150,6 +150,13 @@ class LoadSession {
 
   // Deletes the tree (timed as "releasing memory"); again does nothing.
   void Release();
+  // For a command about to exit: leaves the tree to the system, which takes
+  // the whole address space back at once, instead of freeing it node by node
+  // (which touches every page of the tree again, swapped out or not). Builds
+  // with a leak checker release it as Release does.
+  void LeaveToExit();
+  // True when the load ran out of memory somewhere (its failures are traced).
+  bool RanOutOfMemory() const { return outOfMemory_; }
 
   // "quorra COMMAND: incomplete load: ..." and the listing, when there are
   // problems.
@@ -172,6 +179,8 @@ class LoadSession {
   TreeCounts counts_;
   tagGBox range_ = tagGBox::Null();
   double loadSeconds_ = 0;
+  bool outOfMemory_ = false;
+  bool leftToExit_ = false;
 };
 
 }  // namespace quorra::tool
