@@ -14,6 +14,7 @@
 #include "quorra/host/switches.h"
 #include "quorra/host/trace.h"
 #include "quorra/site.h"
+#include "core/testing_hooks.h"
 
 namespace {
 constexpr const char* kTraceSource = "SERVICES/quorra/dev/site";
