@@ -85,13 +85,14 @@ TEST(RefHostReferences, TellWhatALoadLeftOutAndWhy) {
   AssemblyDocument sub;
   sub.AddPlacement(L"gone.par", tagG4x4());
   ASSERT_EQ(quorra::refhost::WriteAssemblyDocument(Widen(dir.File("sub.asm")).c_str(), sub), S_OK);
+  ASSERT_EQ(quorra::refhost::WriteAssemblyDocument(Widen(dir.File("empty.asm")).c_str(), AssemblyDocument()), S_OK);
   AssemblyDocument top;
-  for (const wchar_t* child : {L"good.par", L"good.par", L"blank.par", L"sub.asm", L"absent.par"})
+  for (const wchar_t* child : {L"good.par", L"good.par", L"blank.par", L"sub.asm", L"absent.par", L"empty.asm"})
     top.AddPlacement(child, tagG4x4());
   ASSERT_EQ(quorra::refhost::WriteAssemblyDocument(Widen(dir.File("top.asm")).c_str(), top), S_OK);
 
   const auto problems = LoadAndCheck(dir.File("top.asm"));
-  ASSERT_EQ(problems.size(), 4u);
+  ASSERT_EQ(problems.size(), 5u);
   // In the order of the references: the top's own, then those of sub.asm.
   EXPECT_EQ(problems[0].name, L"blank.par");
   EXPECT_EQ(problems[0].reason, "its display data could not be read");
@@ -101,8 +102,10 @@ TEST(RefHostReferences, TellWhatALoadLeftOutAndWhy) {
   EXPECT_EQ(problems[2].reason, "not found");
   EXPECT_TRUE(problems[2].path.empty());
   EXPECT_EQ(problems[2].placedBy, Widen(dir.File("top.asm")));
-  EXPECT_EQ(problems[3].name, L"gone.par");
-  EXPECT_EQ(problems[3].placedBy.find(L"sub.asm") + 7, problems[3].placedBy.size());
+  EXPECT_EQ(problems[3].name, L"empty.asm");
+  EXPECT_EQ(problems[3].reason, "it places no documents");
+  EXPECT_EQ(problems[4].name, L"gone.par");
+  EXPECT_EQ(problems[4].placedBy.find(L"sub.asm") + 7, problems[4].placedBy.size());
 
   // A load stopped by its host after the top document leaves everything out.
   auto progress = quorra::refhost::ProgressSink::Create();

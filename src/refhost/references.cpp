@@ -169,6 +169,8 @@ std::vector<LoadProblem> FindLoadProblems(AsmTree* tree, const ReferenceGraph& g
   for (size_t i = 0; i < graph.documents.size(); ++i) sites[i] = FindLoadedSite(tree, graph.documents[i], i == 0);
   std::unordered_map<size_t, const UnreadableDocument*> unreadable;
   for (const UnreadableDocument& u : graph.unreadable) unreadable[u.document] = &u;
+  std::vector<size_t> placed(graph.documents.size(), 0);  // references each document makes
+  for (const DocumentReference& reference : graph.references) ++placed[reference.placedBy];
 
   // Why a found document is missing from the tree or empty in it.
   auto why = [&](size_t document) -> std::string {
@@ -177,7 +179,9 @@ std::vector<LoadProblem> FindLoadProblems(AsmTree* tree, const ReferenceGraph& g
     if (auto u = unreadable.find(document); u != unreadable.end() && !u->second->partlyRead)
       return DescribeResult(u->second->result);
     if (!sites[document]) return "not loaded";
-    return sites[document]->IsAssembly() ? "nothing in it could be loaded" : "its display data could not be read";
+    if (!sites[document]->IsAssembly()) return "its display data could not be read";
+    const bool isAssembly = quorra::load::ClassifyDocument(graph.documents[document]) == quorra::load::DocumentKind::kAssembly;
+    return isAssembly && placed[document] == 0 ? "it places no documents" : "nothing in it could be loaded";
   };
   std::unordered_map<std::wstring, size_t> documentIndex;
   for (size_t i = 0; i < graph.documents.size(); ++i) documentIndex.emplace(Key(graph.documents[i]), i);

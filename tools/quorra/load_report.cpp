@@ -261,14 +261,14 @@ void ProgressBar::Report(const wchar_t* text) {
   int64_t before = lastDraw_.load(std::memory_order_relaxed);
   if (now - before < 50 || !lastDraw_.compare_exchange_strong(before, now)) return;
   const uint64_t done = documents_.load(), total = total_.load();
-  constexpr int kWidth = 24;
+  constexpr int kWidth = 20;
   char bar[kWidth + 1];
   char count[64];
   if (total > 0) {
     const uint64_t shown = std::min(done, total);
     const int filled = static_cast<int>(shown * kWidth / total);
     for (int i = 0; i < kWidth; ++i) bar[i] = i < filled ? '#' : '.';
-    std::snprintf(count, sizeof count, "%llu of %llu documents (%llu%%)", static_cast<unsigned long long>(done),
+    std::snprintf(count, sizeof count, "%llu of %llu (%llu%%)", static_cast<unsigned long long>(done),
                   static_cast<unsigned long long>(total), static_cast<unsigned long long>(shown * 100 / total));
   } else {
     // No total: a block runs along the bar as documents come.
@@ -279,13 +279,13 @@ void ProgressBar::Report(const wchar_t* text) {
   }
   bar[kWidth] = 0;
   std::string name = BaseName(last_);
-  if (name.size() > 30) name = name.substr(0, 27) + "...";
+  if (name.size() > 22) name = name.substr(0, 19) + "...";
   std::string phase;
   {
     std::lock_guard<std::mutex> lock(drawMutex_);
     phase = phase_;
   }
-  Draw(phase + " [" + bar + "] " + count + "  " + name, false);
+  Draw(phase + " [" + bar + "] " + count + " " + name, false);
 }
 
 void ProgressBar::Draw(const std::string& line, bool force) {
