@@ -519,10 +519,10 @@ TEST_F(PathSearch, ExtraDirectoriesComeAfterTheCurrentDirectory) {
       {L".", L"e.par", L".par", Real("lib/e.par")},          // after it
       {assembly + L";.", L"e", L".par", Real("lib/e.par")},  // with the default extension
       {L".", L"g", L".par", ""},
-      {L".", L"sub/f.par", nullptr, Real("lib/sub/f.par")},                  // relative: as given
+      {L".", L"sub/f.par", nullptr, Real("lib/sub/f.par")},   // relative: as given
       {L".", L"C:\\old\\e.par", L".par", Real("lib/e.par")},  // a Windows name by its base name
       {L".", L"C:\\old\\f.par", L".par", ""},
-      {L".", Widen("/nowhere/e.par"), nullptr, Real("lib/e.par")},         // a moved absolute name
+      {L".", Widen("/nowhere/e.par"), nullptr, Real("lib/e.par")},  // a moved absolute name
   };
   for (const Case& c : cases) EXPECT_EQ(Search(c.path, c.name, c.extension), c.found) << quorra::host::ToUtf8(c.name);
   quorra::host::SetExtraSearchDirectories({});

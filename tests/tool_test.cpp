@@ -70,12 +70,9 @@ TEST_F(Tool, BadDocumentsFailWithTheirReasonOnOneLine) {
     std::string file;
     std::string reason;
   } cases[] = {
-      {"folder.asm", "is a directory"},
-      {"empty.asm", "the file is empty"},
-      {"text.asm", "not a compound file"},
-      {"truncated.asm", "the file is truncated"},
-      {"locked.asm", "permission denied"},
-      {"notes.txt", "unsupported document type: .txt"},
+      {"folder.asm", "is a directory"},    {"empty.asm", "the file is empty"},
+      {"text.asm", "not a compound file"}, {"truncated.asm", "the file is truncated"},
+      {"locked.asm", "permission denied"}, {"notes.txt", "unsupported document type: .txt"},
       {"absent.asm", "no such file"},
   };
   for (const Case& c : cases) {
@@ -83,8 +80,8 @@ TEST_F(Tool, BadDocumentsFailWithTheirReasonOnOneLine) {
     for (const char* command : {"load", "bom"}) {
       const auto result = RunTool(std::string(command) + " " + dir_.File(c.file));
       EXPECT_EQ(result.exitCode, 1) << command << " " << c.file << ": " << result.output;
-      EXPECT_EQ(result.output, "quorra " + std::string(command) + ": cannot load " + dir_.File(c.file) + ": " +
-                                   c.reason + "\n");
+      EXPECT_EQ(result.output,
+                "quorra " + std::string(command) + ": cannot load " + dir_.File(c.file) + ": " + c.reason + "\n");
     }
   }
   // The storage command tells the same reasons (any compound file will do).
@@ -140,8 +137,7 @@ TEST_F(Tool, SampleRefusesADirectoryInUseUnlessForced) {
 
   const auto refused = RunTool("sample " + target + " --depth 1 --fanout 2 --parts 1");
   EXPECT_EQ(refused.exitCode, 1);
-  EXPECT_EQ(refused.output.rfind("quorra sample: " + target + " is not empty; give --force", 0), 0u)
-      << refused.output;
+  EXPECT_EQ(refused.output.rfind("quorra sample: " + target + " is not empty; give --force", 0), 0u) << refused.output;
   EXPECT_EQ(ReadFileBytes(target + "/stale.par"), (std::vector<BYTE>{1, 2, 3}));
 
   const auto forced = RunTool("sample " + target + " --depth 1 --fanout 2 --parts 1 --force");
@@ -249,8 +245,9 @@ TEST_F(Tool, SummaryOutlineAndPartsListOfTheGearbox) {
   const auto load = RunTool("load " + dir_.File("gearbox.asm") + " --outline=1");
   EXPECT_EQ(load.exitCode, 0) << load.output;
   EXPECT_TRUE(Contains(load.output, "documents: 30 (5 assemblies, 24 parts, 1 weldment)\n")) << load.output;
-  EXPECT_TRUE(Contains(load.output, "65 attachments: 60 placements read from assemblies, 4 weldment members, and the "
-                                    "root's own\n"))
+  EXPECT_TRUE(Contains(load.output,
+                       "65 attachments: 60 placements read from assemblies, 4 weldment members, and the "
+                       "root's own\n"))
       << load.output;
   EXPECT_TRUE(Contains(load.output, "  bearing_cap.asm x6  #7 #8 #9 #10 #11 #12\n")) << load.output;
   EXPECT_FALSE(Contains(load.output, "    cap_screw_m6.par")) << load.output;  // depth 1 only

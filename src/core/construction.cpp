@@ -160,8 +160,7 @@ HRESULT SiteNode::CreateOccurrence(AttachmentNode* attachment, AssemblyOccurrenc
   constexpr const char* kOperation = "SiteNode::CreateOccurrence";
   if (occurrence) *occurrence = nullptr;
   OccurrenceNode* node = nullptr;
-  quorra::OccurrenceArena* arena =
-      tree_ ? quorra::OccurrenceArenaAccess::Of(tree_->GetOccurrenceManager()) : nullptr;
+  quorra::OccurrenceArena* arena = tree_ ? quorra::OccurrenceArenaAccess::Of(tree_->GetOccurrenceManager()) : nullptr;
   if (IsAssembly()) {
     auto* assembly = quorra::NewOccurrence<AssemblyOccurrence>(arena, attachment, parent);
     if (!assembly) return QUORRA_TRACE_SITE(E_OUTOFMEMORY, kOperation);

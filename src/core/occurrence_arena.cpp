@@ -204,4 +204,3 @@ void* OccurrenceNode::operator new(size_t size, const std::nothrow_t&) noexcept 
 void OccurrenceNode::operator delete(void* node) noexcept { FreeNode(node); }
 
 void OccurrenceNode::operator delete(void* node, const std::nothrow_t&) noexcept { FreeNode(node); }
-

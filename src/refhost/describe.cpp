@@ -9,9 +9,9 @@
 #include <cstring>
 
 #include "core/attachments_reader.h"
+#include "quorra/host/com.h"
 #include "quorra/host/compound_file.h"
 #include "quorra/host/text.h"
-#include "quorra/host/com.h"
 #include "quorra/load.h"
 
 namespace quorra::refhost {
@@ -138,9 +138,8 @@ std::string DescribeFileProblem(const std::string& path, bool forKind) {
   if (info.st_size == 0) return "the file is empty";
   if (LooksTruncated(file, info.st_size)) return "the file is truncated";
   host::ComPtr<IStorage> storage;
-  const HRESULT hr =
-      StgOpenStorage(host::FromUtf8(file).c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0,
-                     storage.Put());
+  const HRESULT hr = StgOpenStorage(host::FromUtf8(file).c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr,
+                                    0, storage.Put());
   if (hr == STG_E_FILEALREADYEXISTS || hr == STG_E_INVALIDHEADER) return "not a compound file";
   if (FAILED(hr)) return DescribeResult(hr);
   return {};

@@ -9,8 +9,8 @@
 #include "quorra/host/compound_file.h"
 #include "quorra/host/documents.h"
 #include "quorra/host/text.h"
-#include "quorra/refhost/describe.h"
 #include "quorra/occurrence.h"
+#include "quorra/refhost/describe.h"
 #include "quorra/site.h"
 #include "quorra/tree.h"
 
@@ -89,7 +89,8 @@ class Scanner {
     host::ComPtr<IStorage> storage;
     host::ComPtr<IStream> stream;
     HRESULT hr = OpenAssemblyStorage(path, &storage);
-    if (SUCCEEDED(hr)) hr = quorra::load::OpenChildStream(storage.Get(), quorra::load::kAttachmentsStream, stream.Put());
+    if (SUCCEEDED(hr))
+      hr = quorra::load::OpenChildStream(storage.Get(), quorra::load::kAttachmentsStream, stream.Put());
     if (FAILED(hr)) {
       graph_->unreadable.push_back({document, hr, false});
       return;
@@ -180,7 +181,8 @@ std::vector<LoadProblem> FindLoadProblems(AsmTree* tree, const ReferenceGraph& g
       return DescribeResult(u->second->result);
     if (!sites[document]) return "not loaded";
     if (!sites[document]->IsAssembly()) return "its display data could not be read";
-    const bool isAssembly = quorra::load::ClassifyDocument(graph.documents[document]) == quorra::load::DocumentKind::kAssembly;
+    const bool isAssembly =
+        quorra::load::ClassifyDocument(graph.documents[document]) == quorra::load::DocumentKind::kAssembly;
     return isAssembly && placed[document] == 0 ? "it places no documents" : "nothing in it could be loaded";
   };
   std::unordered_map<std::wstring, size_t> documentIndex;

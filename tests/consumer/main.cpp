@@ -17,11 +17,15 @@ int AllocateOccurrenceSlot = 0;
 }  // namespace quorra
 
 template <class Manager>
-concept HandsOutItsArena = requires(Manager& manager) { manager.GetArena(); };
+concept HandsOutItsArena = requires(Manager& manager) {
+  manager.GetArena();
+};
 static_assert(!HandsOutItsArena<OccurrenceManager>);
 
 template <class Node>
-concept PlacesInAnArena = requires { Node::operator new(sizeof(Node), static_cast<quorra::OccurrenceArena*>(nullptr)); };
+concept PlacesInAnArena = requires {
+  Node::operator new(sizeof(Node), static_cast<quorra::OccurrenceArena*>(nullptr));
+};
 static_assert(!PlacesInAnArena<PartOccurrence>);
 static_assert(!PlacesInAnArena<AssemblyOccurrence>);
 

@@ -9,8 +9,8 @@ namespace quorra::tool {
 
 // Exit codes of the tool.
 constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;  // the operation failed (bad file, failing call)
-constexpr int kExitUsage = 2;    // the command line is wrong
+constexpr int kExitFailure = 1;     // the operation failed (bad file, failing call)
+constexpr int kExitUsage = 2;       // the command line is wrong
 constexpr int kExitIncomplete = 3;  // a load built a tree without some of its documents
 
 // The tool's version, printed by `quorra --version` and `quorra version`.

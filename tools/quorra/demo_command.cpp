@@ -55,7 +55,8 @@ int RunDemo(const std::vector<std::string>& args) {
     return Fail(kName, kExitFailure, "cannot write the gearbox into %s: %s", directory.Path().c_str(),
                 refhost::DescribeResult(hr).c_str());
   std::printf("wrote the gearbox: %s (%s, %s, %s), %s\n", Plural(summary.documents, "document", "documents").c_str(),
-              Plural(summary.assemblies, "assembly", "assemblies").c_str(), Plural(summary.parts, "part", "parts").c_str(),
+              Plural(summary.assemblies, "assembly", "assemblies").c_str(),
+              Plural(summary.parts, "part", "parts").c_str(),
               Plural(summary.weldments, "weldment", "weldments").c_str(),
               Plural(summary.placements, "placement", "placements").c_str());
 

@@ -2,11 +2,12 @@
 // loading commands print about a tree.
 #include "load_report.h"
 
-#include <unistd.h>
-
-#include <map>
 #include <quorra/refhost.h>
 #include <quorra/refhost/describe.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
 
 #include "command.h"
 
@@ -89,7 +90,8 @@ bool IsWeldmentMemberSite(const SiteNode* site) {
 bool IsPartRootSite(AsmTree* tree, const SiteNode* site) {
   AssemblyOccurrence* root = tree->GetRootAssembly();
   if (!root || root->GetSite() != site) return false;
-  return IsPartFileName(site->GetFilePath().GetText()) == FALSE && IsAssemblyFileName(site->GetFilePath().GetText()) == FALSE &&
+  return IsPartFileName(site->GetFilePath().GetText()) == FALSE &&
+         IsAssemblyFileName(site->GetFilePath().GetText()) == FALSE &&
          !EndsWithNoCase(std::wstring(site->GetFilePath().View()), L".pwd");
 }
 
@@ -130,8 +132,8 @@ void PrintTreeSummary(FILE* out, AsmTree* tree) {
 }
 
 void PrintTreeSummary(FILE* out, const TreeCounts& c, const tagGBox& range) {
-  std::string documents = Plural(c.assemblyDocuments, "assembly", "assemblies") + ", " +
-                          Plural(c.partDocuments, "part", "parts");
+  std::string documents =
+      Plural(c.assemblyDocuments, "assembly", "assemblies") + ", " + Plural(c.partDocuments, "part", "parts");
   if (c.weldmentDocuments) documents += ", " + Plural(c.weldmentDocuments, "weldment", "weldments");
   std::fprintf(out, "documents: %u (%s)\n", c.Documents(), documents.c_str());
   std::string sites = Plural(c.assemblySites + c.partSites, "site", "sites") + ": one per document";
@@ -228,8 +230,8 @@ void PrintLoadProblems(FILE* out, const std::vector<refhost::LoadProblem>& probl
     if (p.placedBy.empty())
       where = "the document loaded";
     else
-      where = "placed " + (p.placements == 1 ? std::string("once") : std::to_string(p.placements) + " times") +
-              " by " + BaseName(p.placedBy);
+      where = "placed " + (p.placements == 1 ? std::string("once") : std::to_string(p.placements) + " times") + " by " +
+              BaseName(p.placedBy);
     std::fprintf(out, "  %s: %s (%s)\n", Utf8(p.name).c_str(), p.reason.c_str(), where.c_str());
   }
   if (problems.size() > shown) std::fprintf(out, "  and %zu more\n", problems.size() - shown);
@@ -370,8 +372,7 @@ int LoadSession::Load(const LoadRequest& request) {
     if (outOfMemory_) reason += " (the load ran out of memory)";
     Fail(command_, kExitFailure, "cannot load %s: %s", file.c_str(), reason.c_str());
     if (!problems_.empty()) {
-      std::fprintf(stderr, "%s could not be loaded:\n",
-                   Plural(problems_.size(), "reference", "references").c_str());
+      std::fprintf(stderr, "%s could not be loaded:\n", Plural(problems_.size(), "reference", "references").c_str());
       PrintLoadProblems(stderr, problems_);
     }
     return kExitFailure;

@@ -92,8 +92,6 @@ class ProgressBar {
   void Phase(const char* name);
   // The number of documents the load will read (0: not known).
   void SetTotal(uint64_t documents) { total_ = documents; }
-  // Distinct documents reported so far.
-  uint64_t Documents() const { return documents_.load(); }
   void Finish();
 
  private:
@@ -105,7 +103,7 @@ class ProgressBar {
   std::atomic<int64_t> lastDraw_{0};
   std::atomic<uint64_t> total_{0};
   std::atomic<uint64_t> documents_{0};
-  std::wstring last_;                    // reporting thread only
+  std::wstring last_;                      // reporting thread only
   std::unordered_set<std::wstring> seen_;  // reporting thread only
   std::string phase_;
   std::mutex drawMutex_;

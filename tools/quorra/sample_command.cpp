@@ -2,9 +2,8 @@
 //   sample DIR [--depth D] [--fanout F] [--parts P] [--seed S] [--names STYLE] [--force]
 //   sample DIR --gearbox [--names STYLE] [--force]
 #include <quorra/quorra.h>
-#include <quorra/refhost/sample.h>
-
 #include <quorra/refhost/describe.h>
+#include <quorra/refhost/sample.h>
 
 #include <cctype>
 #include <cinttypes>
@@ -57,11 +56,9 @@ int PrepareDirectory(const std::string& directory, bool force) {
   std::error_code error;
   const fs::file_status status = fs::status(directory, error);
   if (!fs::exists(status)) return kExitOk;  // created by the writer
-  if (!fs::is_directory(status))
-    return Fail(kName, kExitFailure, "%s is a file, not a directory", directory.c_str());
+  if (!fs::is_directory(status)) return Fail(kName, kExitFailure, "%s is a file, not a directory", directory.c_str());
   fs::directory_iterator it(directory, error);
-  if (error)
-    return Fail(kName, kExitFailure, "cannot read %s: %s", directory.c_str(), error.message().c_str());
+  if (error) return Fail(kName, kExitFailure, "cannot read %s: %s", directory.c_str(), error.message().c_str());
   if (it == fs::directory_iterator()) return kExitOk;
   if (!force)
     return Fail(kName, kExitFailure,
@@ -130,7 +127,8 @@ int RunSample(const std::vector<std::string>& args) {
 
   std::printf("wrote %s into %s: %s, %s, %s, %s\n", Plural(summary.documents, "document", "documents").c_str(),
               directory.c_str(), Plural(summary.assemblies, "assembly", "assemblies").c_str(),
-              Plural(summary.parts, "part", "parts").c_str(), Plural(summary.weldments, "weldment", "weldments").c_str(),
+              Plural(summary.parts, "part", "parts").c_str(),
+              Plural(summary.weldments, "weldment", "weldments").c_str(),
               Plural(summary.placements, "placement", "placements").c_str());
   std::printf("top document: %s\n", host::ToUtf8(summary.topDocument).c_str());
   std::printf("expected sites: %" PRIu64 ", occurrences: %" PRIu64 "\n", summary.expectedSites,

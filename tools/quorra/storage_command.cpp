@@ -6,13 +6,12 @@
 //                       and storages as needed and keeping every other
 //                       element; a storage at PATH is replaced only with --force
 #include <quorra/quorra.h>
+#include <quorra/refhost/describe.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
-
-#include <quorra/refhost/describe.h>
 
 #include "command.h"
 

@@ -52,7 +52,7 @@ struct LoadProblem {
   std::wstring name;      // the document name as stored ("" for a damaged stream)
   std::wstring path;      // where it was found ("" when not found)
   DWORD placements = 0;
-  std::string reason;     // "not found", "the file is truncated", ...
+  std::string reason;  // "not found", "the file is truncated", ...
 };
 
 // The references of `graph` that `tree` did not load, in the order of the
