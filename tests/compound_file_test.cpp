@@ -308,7 +308,7 @@ TEST(CompoundFile, ExcludedElementsOpenEmpty) {
 
 TEST(CompoundFile, ReadsVersion4FilesWith4096ByteSectors) {
   const char* source = std::getenv("QUORRA_SOURCE_DIR");
-  std::string base = source ? source : std::filesystem::path(__FILE__).parent_path().parent_path().string();
+  const std::string base = source ? source : QUORRA_TEST_SOURCE_DIR;
   ComPtr<IStorage> root = Open(base + "/tests/data/compound_file/gsf-v4-small.cfb");
   ASSERT_TRUE(root);
   EXPECT_EQ(GetStream(root.Get(), L"Small"), quorra::test::FixtureBytes(10, 1));
