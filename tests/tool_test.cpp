@@ -258,6 +258,24 @@ TEST_F(Tool, SummaryOutlineAndPartsListOfTheGearbox) {
               Contains(load.output, "(the tree's memory is left to the system at exit)"))
       << load.output;
 
+  // A part and a weldment loaded on their own.
+  struct Alone {
+    const char* file;
+    const char* documents;
+    const char* attachments;
+  } alone[] = {
+      {"housing.par", "documents: 1 (0 assemblies, 1 part)\n",
+       "2 attachments: the part placed in \"ROOT\", and the root's own\n"},
+      {"mounting_foot.pwd", "documents: 1 (0 assemblies, 0 parts, 1 weldment)\n",
+       "5 attachments: 4 weldment members, and the root's own\n"},
+  };
+  for (const Alone& a : alone) {
+    const auto result = RunTool("load " + dir_.File(a.file));
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_TRUE(Contains(result.output, a.documents)) << result.output;
+    EXPECT_TRUE(Contains(result.output, a.attachments)) << result.output;
+  }
+
   const auto bom = RunTool("bom " + dir_.File("gearbox.asm"));
   EXPECT_EQ(bom.exitCode, 0) << bom.output;
   EXPECT_TRUE(Contains(bom.output, "parts list of " + dir_.File("gearbox.asm") + ": 29 documents, 90 instances"))

@@ -52,8 +52,10 @@ void PrintJson(const std::string& file, bool threaded, const LoadSession& sessio
               c.Documents(), c.assemblyDocuments, c.partDocuments, c.weldmentDocuments);
   std::printf("  \"sites\": {\"total\": %u, \"assemblies\": %u, \"parts\": %u, \"weldmentMembers\": %u},\n",
               c.assemblySites + c.partSites, c.assemblySites, c.partSites, c.weldmentMembers);
-  std::printf("  \"attachments\": {\"total\": %u, \"placements\": %u, \"weldmentMembers\": %u, \"root\": %u},\n",
-              c.attachments, c.placements, c.weldmentMembers, c.rootAttachments);
+  std::printf(
+      "  \"attachments\": {\"total\": %u, \"placements\": %u, \"partInRoot\": %u, \"weldmentMembers\": %u, "
+      "\"root\": %u},\n",
+      c.attachments, c.placements, c.partRootPlacements, c.weldmentMembers, c.rootAttachments);
   std::printf("  \"occurrences\": {\"total\": %u, \"assemblies\": %u, \"parts\": %u},\n", c.assemblies + c.parts,
               c.assemblies, c.parts);
   const tagGBox& r = session.Range();

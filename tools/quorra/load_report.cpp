@@ -106,14 +106,16 @@ TreeCounts CountTree(AsmTree* tree) {
     if (EndsWithNoCase(std::wstring(site->GetFilePath().View()), L".pwd")) {
       ++counts.weldmentDocuments;
       counts.weldmentMembers += attached;
+    } else if (IsPartRootSite(tree, site)) {
+      counts.partRootPlacements += attached;
     } else {
-      if (!IsPartRootSite(tree, site)) ++counts.assemblyDocuments;
+      ++counts.assemblyDocuments;
       counts.placements += attached;
     }
   }
   for (SiteNode* site : tree->GetPartSiteManager()->Nodes())
     if (site && !IsWeldmentMemberSite(site)) ++counts.partDocuments;
-  const DWORD counted = counts.placements + counts.weldmentMembers;
+  const DWORD counted = counts.placements + counts.weldmentMembers + counts.partRootPlacements;
   counts.rootAttachments = counts.attachments > counted ? counts.attachments - counted : 0;
   if (tree->GetRootAssembly()) {
     IDSCounter counter;
@@ -141,10 +143,15 @@ void PrintTreeSummary(FILE* out, const TreeCounts& c, const tagGBox& range) {
   if (c.rootAttachments && c.assemblySites > c.assemblyDocuments + c.weldmentDocuments)
     sites += ", and the \"ROOT\" assembly a part is loaded into";
   std::fprintf(out, "%s\n", sites.c_str());
-  std::string attachments = Plural(c.attachments, "attachment", "attachments") + ": " +
-                            Plural(c.placements, "placement", "placements") + " read from assemblies";
-  if (c.weldmentMembers) attachments += ", " + Plural(c.weldmentMembers, "weldment member", "weldment members");
-  if (c.rootAttachments) attachments += ", and the root's own";
+  std::vector<std::string> kinds;
+  if (c.placements || (!c.weldmentMembers && !c.partRootPlacements))
+    kinds.push_back(Plural(c.placements, "placement", "placements") + " read from assemblies");
+  if (c.partRootPlacements) kinds.push_back("the part placed in \"ROOT\"");
+  if (c.weldmentMembers) kinds.push_back(Plural(c.weldmentMembers, "weldment member", "weldment members"));
+  if (c.rootAttachments) kinds.push_back("the root's own");
+  std::string attachments = Plural(c.attachments, "attachment", "attachments") + ": ";
+  for (size_t i = 0; i < kinds.size(); ++i)
+    attachments += (i == 0 ? "" : i + 1 == kinds.size() ? ", and " : ", ") + kinds[i];
   std::fprintf(out, "%s\n", attachments.c_str());
   std::fprintf(out, "%s (%s, %s): one per path from the root, the root included\n",
                Plural(c.assemblies + c.parts, "occurrence", "occurrences").c_str(),

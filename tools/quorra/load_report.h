@@ -41,6 +41,7 @@ struct TreeCounts {
   DWORD weldmentDocuments = 0;
   DWORD weldmentMembers = 0;  // part sites made for weldment members
   DWORD placements = 0;       // attachments read from assembly documents
+  DWORD partRootPlacements = 0;  // a part loaded on its own, placed in "ROOT"
   DWORD rootAttachments = 0;  // the root's own placement
   DWORD Documents() const { return assemblyDocuments + partDocuments + weldmentDocuments; }
 };
