@@ -6,7 +6,14 @@
 //                      data loaded into a geometry cache;
 //   BM_BuildTree       its tree work alone: the same sites, attachments and
 //                      occurrences made in the same order from memory;
-//   BM_PopulateFullTree  the site reader.
+//   BM_PopulateFullTree  the site reader;
+//   BM_ScanReferences  what the tool adds before each load: every
+//                      "Attachments" stream read and every child searched for
+//                      (refhost::ScanReferences), to know what the load must
+//                      find;
+//   BM_MemoryBandwidth a probe of the machine, run in the same process: a
+//                      64 MiB copy, to tell a slower machine from a slower
+//                      change.
 // The samples are written once into a temporary directory, with absolute
 // child names so that the site reader finds them too. Arguments: depth,
 // fan-out, part shapes (4/24/50: few documents placed very often; 3/60/1000:
@@ -14,9 +21,11 @@
 #include <benchmark/benchmark.h>
 #include <quorra/quorra.h>
 #include <quorra/refhost.h>
+#include <quorra/refhost/references.h>
 #include <quorra/refhost/sample.h>
 #include <stdlib.h>
 
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -194,6 +203,29 @@ void BM_PopulateFullTree(benchmark::State& state) {
   Report(state, *sample);
 }
 
+void BM_ScanReferences(benchmark::State& state) {
+  const Sample* sample = Prepare(state);
+  if (!sample) return;
+  for (auto _ : state) {
+    ReferenceGraph graph;
+    if (FAILED(ScanReferences(sample->summary.topDocument.c_str(), &graph))) state.SkipWithError("scan failed");
+    benchmark::DoNotOptimize(graph.references.data());
+  }
+  Report(state, *sample);
+}
+
+void BM_MemoryBandwidth(benchmark::State& state) {
+  constexpr size_t kBytes = size_t{64} << 20;
+  std::vector<char> from(kBytes, 1), to(kBytes);
+  for (auto _ : state) {
+    std::memcpy(to.data(), from.data(), kBytes);
+    benchmark::DoNotOptimize(to.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBytes));
+}
+BENCHMARK(BM_MemoryBandwidth)->Unit(benchmark::kMillisecond);
+
 #define LOAD_SAMPLES(function) \
   BENCHMARK(function)->Args({4, 24, 50})->Args({3, 60, 1000})->Unit(benchmark::kMillisecond)
 
@@ -201,5 +233,6 @@ LOAD_SAMPLES(BM_LoadFile);
 LOAD_SAMPLES(BM_ReadDocuments);
 LOAD_SAMPLES(BM_BuildTree);
 LOAD_SAMPLES(BM_PopulateFullTree);
+LOAD_SAMPLES(BM_ScanReferences);
 
 }  // namespace

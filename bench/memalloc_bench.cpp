@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <vector>
+#include "core/testing_hooks.h"
 
 namespace {
 

@@ -307,7 +307,7 @@ TEST(CompoundFile, ExcludedElementsOpenEmpty) {
 }
 
 TEST(CompoundFile, ReadsVersion4FilesWith4096ByteSectors) {
-  ComPtr<IStorage> root = Open(std::string(QUORRA_SOURCE_DIR) + "/tests/data/compound_file/gsf-v4-small.cfb");
+  ComPtr<IStorage> root = Open(std::string(QUORRA_TEST_SOURCE_DIR) + "/tests/data/compound_file/gsf-v4-small.cfb");
   ASSERT_TRUE(root);
   EXPECT_EQ(GetStream(root.Get(), L"Small"), quorra::test::FixtureBytes(10, 1));
   EXPECT_EQ(GetStream(root.Get(), L"Edge4095"), quorra::test::FixtureBytes(4095, 2));

@@ -502,6 +502,33 @@ TEST_F(PathSearch, FindsNamesInOrderOfDirectories) {
   EXPECT_EQ(asmDir + "/fam.par|Member2", Search(assembly, L"C:\\lib\\fam.par|Member2", L".par"));
 }
 
+TEST_F(PathSearch, ExtraDirectoriesComeAfterTheCurrentDirectory) {
+  std::filesystem::create_directories(dir_.File("lib/sub"));
+  for (const char* file : {"lib/a.par", "lib/e.par", "lib/sub/f.par", "lib/g.psm"})
+    quorra::test::WriteFileBytes(dir_.File(file), {1});
+  quorra::host::SetExtraSearchDirectories({dir_.File("lib")});
+  const std::wstring assembly = Widen(dir_.File("asm"));
+  struct Case {
+    std::wstring path;
+    std::wstring name;
+    const wchar_t* extension;
+    std::string found;
+  } cases[] = {
+      {L".", L"a.par", L".par", Real("cwd/a.par")},          // the current directory first
+      {assembly, L"e.par", L".par", ""},                     // not after a list without "."
+      {L".", L"e.par", L".par", Real("lib/e.par")},          // after it
+      {assembly + L";.", L"e", L".par", Real("lib/e.par")},  // with the default extension
+      {L".", L"g", L".par", ""},
+      {L".", L"sub/f.par", nullptr, Real("lib/sub/f.par")},   // relative: as given
+      {L".", L"C:\\old\\e.par", L".par", Real("lib/e.par")},  // a Windows name by its base name
+      {L".", L"C:\\old\\f.par", L".par", ""},
+      {L".", Widen("/nowhere/e.par"), nullptr, Real("lib/e.par")},  // a moved absolute name
+  };
+  for (const Case& c : cases) EXPECT_EQ(Search(c.path, c.name, c.extension), c.found) << quorra::host::ToUtf8(c.name);
+  quorra::host::SetExtraSearchDirectories({});
+  EXPECT_EQ(Search(L".", L"e.par", L".par"), "");
+}
+
 TEST_F(PathSearch, ReportsTheBufferSizeNeeded) {
   const std::wstring assembly = Widen(dir_.File("asm"));
   const size_t length = Real("asm/a.par").size();

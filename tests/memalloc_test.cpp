@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include <vector>
+#include "core/testing_hooks.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/assembly_builder.h"
+#include "core/testing_hooks.h"
 
 namespace {
 

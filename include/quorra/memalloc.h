@@ -180,11 +180,6 @@ class MemoryAllocator {
 
 namespace quorra {
 
-// Tests only: replaces the "DISABLE_IDS_HEAP" value read at load, and answers
-// the previous one. Change it only while no MemoryAllocator holds memory: an
-// allocator without a private heap that is switched to the private heap would
-// free its general-heap blocks to the wrong heap.
-bool SetIdsHeapDisabledForTesting(bool disabled);
 // The "DISABLE_IDS_HEAP" value in force.
 bool IsIdsHeapDisabled();
 

@@ -136,14 +136,12 @@ class OccurrenceNode : public IJProbeIt {
   virtual ~OccurrenceNode();   // slot 5
   virtual DWORD GetCrc() = 0;  // slot 6
 
-  // Occurrences live in occurrence arenas: a tree's (the placement form
-  // the construction code uses) or the process-wide one behind `new`.
+  // Occurrences are heap objects whose memory is the library's node memory:
+  // `new` and `delete` of an occurrence go there.
   static void* operator new(size_t size);
   static void* operator new(size_t size, const std::nothrow_t&) noexcept;
-  static void* operator new(size_t size, quorra::OccurrenceArena* arena) noexcept;
   static void operator delete(void* node) noexcept;
   static void operator delete(void* node, const std::nothrow_t&) noexcept;
-  static void operator delete(void* node, quorra::OccurrenceArena* arena) noexcept;
 
   // Refreshes the world matrix; called right after construction.
   HRESULT Init();

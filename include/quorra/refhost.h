@@ -4,6 +4,7 @@
 // offers document objects and a progress sink to the tool and the tests.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,6 +18,9 @@ struct Options {
   bool traceToStderr = false;
   // Settings put into the host's table (name, value), after refhost's own.
   std::vector<std::pair<std::wstring, std::wstring>> settings;
+  // Extra folders the path search looks in after the loaders' own order
+  // (quorra::host::SetExtraSearchDirectories).
+  std::vector<std::string> searchPaths;
 };
 
 // Registers refhost's host modules, its module loader and its trace sink,
@@ -31,6 +35,10 @@ const std::vector<std::wstring>& ModuleNames();
 
 // The most recent trace seen by refhost's sink (empty before the first).
 host::TraceEntry LastTrace();
+// How many out-of-memory failures (E_OUTOFMEMORY, STG_E_INSUFFICIENTMEMORY)
+// refhost's sink has seen: a host compares the count before and after a load
+// to learn that the load ran out of memory somewhere below the top.
+uint64_t OutOfMemoryTraces();
 // "operation failed with 0x80030002 (source:line)" for the most recent trace.
 std::string DescribeLastTrace();
 

@@ -378,13 +378,5 @@ namespace quorra {
 // The process's site mapping mode: "DEBUG_SITE_MAPPING" (default 1), read
 // once. Managers take the mode in force when they are made.
 DWORD SiteMappingMode();
-// Replaces the process's mode for managers made from now on (tests and
-// benchmarks); returns the previous mode.
-DWORD SetSiteMappingMode(DWORD mode);
-
-// Managers with an entry in the process-wide index A registry.
-size_t SiteIndexRegistrySize();
-// Entries of a manager's index A (0 when it has none).
-size_t SiteIndexASize(const SiteManager* manager);
 
 }  // namespace quorra

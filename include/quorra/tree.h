@@ -79,7 +79,8 @@ class TreeModificationCallback {
 };
 
 namespace quorra {
-class OccurrenceArena;
+class OccurrenceArena;  // node memory, internal to the library
+struct OccurrenceArenaAccess;
 struct OccurrenceArenaDeleter {
   void operator()(OccurrenceArena* arena) const;
 };
@@ -98,12 +99,13 @@ class OccurrenceManager {
   AsmTree* GetAsmTree() const { return tree_; }
   // No pooled allocator is offered to callers.
   void* GetAllocator() const { return nullptr; }
-  // The node memory the tree's occurrences are made in, internal to the
-  // library (made on first use; null when it cannot be made). It outlives
-  // the root's destruction.
-  quorra::OccurrenceArena* GetArena();
 
  private:
+  friend struct quorra::OccurrenceArenaAccess;
+  // The node memory the tree's occurrences are made in (made on first use;
+  // null when it cannot be made). It outlives the root's destruction.
+  quorra::OccurrenceArena* GetArena();
+
   AssemblyOccurrence* root_ = nullptr;
   AsmTree* tree_;
   std::unique_ptr<quorra::OccurrenceArena, quorra::OccurrenceArenaDeleter> arena_;

@@ -223,14 +223,14 @@ HRESULT SiteNode::CreateOccurrence(AttachmentNode* attachment, AssemblyOccurrenc
   constexpr const char* kOperation = "SiteNode::CreateOccurrence";
   if (occurrence) *occurrence = nullptr;
   OccurrenceNode* node = nullptr;
-  quorra::OccurrenceArena* arena = tree_ ? tree_->GetOccurrenceManager()->GetArena() : nullptr;
+  quorra::OccurrenceArena* arena = tree_ ? quorra::OccurrenceArenaAccess::Of(tree_->GetOccurrenceManager()) : nullptr;
   if (IsAssembly()) {
-    auto* assembly = new (arena) AssemblyOccurrence(attachment, parent);
+    auto* assembly = quorra::NewOccurrence<AssemblyOccurrence>(arena, attachment, parent);
     if (!assembly) return QUORRA_TRACE_SITE(E_OUTOFMEMORY, kOperation);
     assembly->Init();
     node = assembly;
   } else if (IsPart()) {
-    auto* part = new (arena) PartOccurrence(attachment, parent);
+    auto* part = quorra::NewOccurrence<PartOccurrence>(arena, attachment, parent);
     if (!part) return QUORRA_TRACE_SITE(E_OUTOFMEMORY, kOperation);
     part->Init();
     part->InitPartOccurrence();

@@ -12,6 +12,7 @@
 #include "quorra/host/trace.h"
 #include "quorra/occurrence.h"
 #include "quorra/site.h"
+#include "core/testing_hooks.h"
 
 namespace {
 

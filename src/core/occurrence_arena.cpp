@@ -186,6 +186,14 @@ quorra::OccurrenceArena* OccurrenceManager::GetArena() {
   return arena_.get();
 }
 
+quorra::OccurrenceArena* quorra::OccurrenceArenaAccess::Of(OccurrenceManager* manager) {
+  return manager ? manager->GetArena() : nullptr;
+}
+
+void* quorra::AllocateOccurrenceSlot(OccurrenceArena* arena, size_t size) noexcept { return AllocateNode(arena, size); }
+
+void quorra::FreeOccurrenceSlot(void* slot) noexcept { FreeNode(slot); }
+
 void* OccurrenceNode::operator new(size_t size) {
   if (void* slot = AllocateNode(nullptr, size)) return slot;
   throw std::bad_alloc();
@@ -193,12 +201,6 @@ void* OccurrenceNode::operator new(size_t size) {
 
 void* OccurrenceNode::operator new(size_t size, const std::nothrow_t&) noexcept { return AllocateNode(nullptr, size); }
 
-void* OccurrenceNode::operator new(size_t size, quorra::OccurrenceArena* arena) noexcept {
-  return AllocateNode(arena, size);
-}
-
 void OccurrenceNode::operator delete(void* node) noexcept { FreeNode(node); }
 
 void OccurrenceNode::operator delete(void* node, const std::nothrow_t&) noexcept { FreeNode(node); }
-
-void OccurrenceNode::operator delete(void* node, quorra::OccurrenceArena*) noexcept { FreeNode(node); }

@@ -15,6 +15,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <new>
+#include <utility>
+
+class OccurrenceManager;
 
 namespace quorra {
 
@@ -61,6 +65,30 @@ class OccurrenceArena {
   Chunk* partial_ = nullptr;  // chunks with freed slots, most recent first
   size_t chunkCount_ = 0;
   size_t slotsInUse_ = 0;
+};
+
+// A slot for an occurrence of `size` bytes in `arena` (the shared arena when
+// null), or null; under AddressSanitizer the ordinary heap. Slots go back
+// through the occurrence's operator delete.
+void* AllocateOccurrenceSlot(OccurrenceArena* arena, size_t size) noexcept;
+void FreeOccurrenceSlot(void* slot) noexcept;
+
+// Makes an occurrence of class T in `arena`; null when out of memory.
+template <class T, class... Args>
+T* NewOccurrence(OccurrenceArena* arena, Args&&... args) {
+  void* slot = AllocateOccurrenceSlot(arena, sizeof(T));
+  if (!slot) return nullptr;
+  try {
+    return ::new (slot) T(std::forward<Args>(args)...);
+  } catch (...) {
+    FreeOccurrenceSlot(slot);
+    throw;
+  }
+}
+
+// The tree's node memory, which the occurrence manager keeps from callers.
+struct OccurrenceArenaAccess {
+  static OccurrenceArena* Of(OccurrenceManager* manager);
 };
 
 }  // namespace quorra

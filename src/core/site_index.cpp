@@ -25,6 +25,7 @@
 #include "quorra/host/trace.h"
 #include "quorra/site.h"
 #include "quorra/tree.h"
+#include "core/testing_hooks.h"
 
 namespace {
 constexpr const char* kTraceSource = "SERVICES/quorra/dev/site";

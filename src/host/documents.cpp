@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -170,9 +171,8 @@ std::vector<std::string> SearchDirectories(LPCWSTR path) {
   return directories;
 }
 
-// Finds the file; empty when it is not there.
-std::string FindFile(LPCWSTR path, std::wstring_view name) {
-  std::vector<std::string> directories = SearchDirectories(path);
+// Finds the file in the directories; empty when it is not there.
+std::string FindFileIn(const std::vector<std::string>& directories, std::wstring_view name) {
   std::string given = ToFileSystemPath(name);
   if (!given.empty() && given[0] == '/') {
     if (IsFile(given)) return given;
@@ -193,6 +193,44 @@ std::string FindFile(LPCWSTR path, std::wstring_view name) {
       }
   }
   return {};
+}
+
+// The host's extra search directories (SetExtraSearchDirectories), set
+// before loads start and read by every search.
+std::mutex g_extraDirectoriesMutex;
+std::vector<std::string> g_extraDirectories;
+
+// True when the last directory of the list is the current directory.
+bool EndsWithCurrentDirectory(const std::vector<std::string>& directories) {
+  return !directories.empty() && (directories.back() == "." || directories.back() == "./");
+}
+
+// Finds the file; empty when it is not there.
+std::string FindFile(LPCWSTR path, std::wstring_view name) {
+  std::vector<std::string> directories = SearchDirectories(path);
+  if (EndsWithCurrentDirectory(directories)) {
+    std::lock_guard<std::mutex> lock(g_extraDirectoriesMutex);
+    if (!g_extraDirectories.empty()) {
+      // The extra directories come after everything the caller named; a
+      // name not found as given is then looked for by its base name there.
+      std::string found = FindFileIn(directories, name);
+      if (!found.empty()) return found;
+      std::string given = ToFileSystemPath(name);
+      std::string base = ToFileSystemPath(PathBaseName(name, true));
+      for (const std::string& directory : g_extraDirectories) {
+        if (!given.empty() && given[0] != '/' && !HasDriveLetter(name)) {
+          std::string candidate = JoinPath(directory, given);
+          if (IsFile(candidate)) return candidate;
+        }
+        if (!base.empty()) {
+          std::string candidate = JoinPath(directory, base);
+          if (IsFile(candidate)) return candidate;
+        }
+      }
+      return {};
+    }
+  }
+  return FindFileIn(directories, name);
 }
 
 // --- A document's component ----------------------------------------------------
@@ -317,6 +355,11 @@ HRESULT GetFamilyMembers(IStorage* storage, std::vector<std::wstring>* members, 
   } catch (const std::exception&) {
     return E_OUTOFMEMORY;
   }
+}
+
+void SetExtraSearchDirectories(const std::vector<std::string>& directories) {
+  std::lock_guard<std::mutex> lock(g_extraDirectoriesMutex);
+  g_extraDirectories = directories;
 }
 
 }  // namespace quorra::host

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "quorra/host/documents.h"
 #include "quorra/host/modules.h"
 #include "quorra/host/switches.h"
 #include "quorra/host/text.h"
@@ -17,6 +18,7 @@ struct State {
   bool installed = false;
   bool traceToStderr = false;
   host::TraceEntry last;
+  uint64_t outOfMemoryTraces = 0;
   std::vector<std::wstring> settingNames;
 };
 
@@ -35,6 +37,7 @@ void Sink(const HRerrRecord& record, void*) {
     s.last.source = record.source ? record.source : "";
     s.last.line = record.line;
     s.last.operation = record.operation ? record.operation : "";
+    if (record.code == E_OUTOFMEMORY || record.code == STG_E_INSUFFICIENTMEMORY) ++s.outOfMemoryTraces;
     print = s.traceToStderr;
   }
   if (print)
@@ -77,6 +80,7 @@ void Install(const Options& options) {
     host::SetSetting(name.c_str(), value.c_str());
     s.settingNames.push_back(name);
   }
+  host::SetExtraSearchDirectories(options.searchPaths);
   JSetHRerrSink(Sink, nullptr);
   s.installed = true;
 }
@@ -86,6 +90,7 @@ void Uninstall() {
   if (!s.installed) return;
   JSetHRerrSink(nullptr, nullptr);
   host::SetModuleLoader(nullptr);
+  host::SetExtraSearchDirectories({});
   UninstallGeometryCaches();
   for (const std::wstring& module : ModuleNames()) host::UnregisterModule(module.c_str());
   for (const std::wstring& name : s.settingNames) host::RemoveSetting(name.c_str());
@@ -99,6 +104,12 @@ host::TraceEntry LastTrace() {
   State& s = GetState();
   std::lock_guard<std::mutex> lock(s.mutex);
   return s.last;
+}
+
+uint64_t OutOfMemoryTraces() {
+  State& s = GetState();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.outOfMemoryTraces;
 }
 
 std::string DescribeLastTrace() {

@@ -1,11 +1,15 @@
-// Counts, outline and progress bar of a loaded tree, for `load` and `demo`.
+// Loading with progress and the check for left-out documents, and what the
+// loading commands print about a tree.
 #include "load_report.h"
 
+#include <quorra/refhost.h>
+#include <quorra/refhost/describe.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
-#include <string>
-#include <vector>
+
+#include "command.h"
 
 namespace quorra::tool {
 namespace {
@@ -54,13 +58,65 @@ int64_t NowMilliseconds() {
       .count();
 }
 
+bool EndsWithNoCase(const std::wstring& text, const wchar_t* suffix) {
+  const std::wstring lower = host::LowerCase(text);
+  const std::wstring_view end(suffix);
+  return lower.size() >= end.size() && lower.compare(lower.size() - end.size(), end.size(), end) == 0;
+}
+
+DWORD AttachmentCount(const SiteNode* site) {
+  DWORD count = 0;
+  AttachmentNode* const* list = nullptr;
+  static_cast<const AssemblySite*>(site)->GetAttachments(&count, &list);
+  return count;
+}
+
+std::string Utf8(const std::wstring& text) { return host::ToUtf8(text); }
+
+std::string BaseName(const std::wstring& path) { return host::ToUtf8(host::PathBaseName(path, true)); }
+
 }  // namespace
+
+std::string Plural(unsigned long long count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+bool IsWeldmentMemberSite(const SiteNode* site) {
+  if (site->IsAssembly()) return false;
+  const std::wstring lower = host::LowerCase(site->GetFilePath().View());
+  return lower.find(L".pwd\\weldment") != std::wstring::npos;
+}
+
+bool IsPartRootSite(AsmTree* tree, const SiteNode* site) {
+  AssemblyOccurrence* root = tree->GetRootAssembly();
+  if (!root || root->GetSite() != site) return false;
+  return IsPartFileName(site->GetFilePath().GetText()) == FALSE &&
+         IsAssemblyFileName(site->GetFilePath().GetText()) == FALSE &&
+         !EndsWithNoCase(std::wstring(site->GetFilePath().View()), L".pwd");
+}
 
 TreeCounts CountTree(AsmTree* tree) {
   TreeCounts counts;
   counts.assemblySites = tree->GetAssemblySiteManager()->GetCount();
   counts.partSites = tree->GetPartSiteManager()->GetCount();
   counts.attachments = tree->GetAttachmentManager()->GetCount();
+  for (SiteNode* site : tree->GetAssemblySiteManager()->Nodes()) {
+    if (!site) continue;
+    const DWORD attached = AttachmentCount(site);
+    if (EndsWithNoCase(std::wstring(site->GetFilePath().View()), L".pwd")) {
+      ++counts.weldmentDocuments;
+      counts.weldmentMembers += attached;
+    } else if (IsPartRootSite(tree, site)) {
+      counts.partRootPlacements += attached;
+    } else {
+      ++counts.assemblyDocuments;
+      counts.placements += attached;
+    }
+  }
+  for (SiteNode* site : tree->GetPartSiteManager()->Nodes())
+    if (site && !IsWeldmentMemberSite(site)) ++counts.partDocuments;
+  const DWORD counted = counts.placements + counts.weldmentMembers + counts.partRootPlacements;
+  counts.rootAttachments = counts.attachments > counted ? counts.attachments - counted : 0;
   if (tree->GetRootAssembly()) {
     IDSCounter counter;
     tree->Walk(&counter, nullptr, 1);
@@ -72,18 +128,39 @@ TreeCounts CountTree(AsmTree* tree) {
 }
 
 void PrintTreeSummary(FILE* out, AsmTree* tree) {
-  const TreeCounts c = CountTree(tree);
-  std::fprintf(out, "sites: %u (%u assemblies, %u parts)\n", c.assemblySites + c.partSites, c.assemblySites,
-               c.partSites);
-  std::fprintf(out, "attachments: %u\n", c.attachments);
-  std::fprintf(out, "occurrences: %u (%u assemblies, %u parts)\n", c.assemblies + c.parts, c.assemblies, c.parts);
   tagGBox range;
   AsmTreeGetRange(tree, &range);
+  PrintTreeSummary(out, CountTree(tree), range);
+}
+
+void PrintTreeSummary(FILE* out, const TreeCounts& c, const tagGBox& range) {
+  std::string documents =
+      Plural(c.assemblyDocuments, "assembly", "assemblies") + ", " + Plural(c.partDocuments, "part", "parts");
+  if (c.weldmentDocuments) documents += ", " + Plural(c.weldmentDocuments, "weldment", "weldments");
+  std::fprintf(out, "documents: %u (%s)\n", c.Documents(), documents.c_str());
+  std::string sites = Plural(c.assemblySites + c.partSites, "site", "sites") + ": one per document";
+  if (c.weldmentMembers) sites += ", and one per weldment member";
+  if (c.rootAttachments && c.assemblySites > c.assemblyDocuments + c.weldmentDocuments)
+    sites += ", and the \"ROOT\" assembly a part is loaded into";
+  std::fprintf(out, "%s\n", sites.c_str());
+  std::vector<std::string> kinds;
+  if (c.placements || (!c.weldmentMembers && !c.partRootPlacements))
+    kinds.push_back(Plural(c.placements, "placement", "placements") + " read from assemblies");
+  if (c.partRootPlacements) kinds.push_back("the part placed in \"ROOT\"");
+  if (c.weldmentMembers) kinds.push_back(Plural(c.weldmentMembers, "weldment member", "weldment members"));
+  if (c.rootAttachments) kinds.push_back("the root's own");
+  std::string attachments = Plural(c.attachments, "attachment", "attachments") + ": ";
+  for (size_t i = 0; i < kinds.size(); ++i)
+    attachments += (i == 0 ? "" : i + 1 == kinds.size() ? ", and " : ", ") + kinds[i];
+  std::fprintf(out, "%s\n", attachments.c_str());
+  std::fprintf(out, "%s (%s, %s): one per path from the root, the root included\n",
+               Plural(c.assemblies + c.parts, "occurrence", "occurrences").c_str(),
+               Plural(c.assemblies, "assembly", "assemblies").c_str(), Plural(c.parts, "part", "parts").c_str());
   if (range.IsNull() || range.IsEmpty())
     std::fprintf(out, "range: none\n");
   else
-    std::fprintf(out, "range: (%g, %g, %g) to (%g, %g, %g)\n", range.low[0], range.low[1], range.low[2], range.high[0],
-                 range.high[1], range.high[2]);
+    std::fprintf(out, "range: (%g, %g, %g) to (%g, %g, %g) mm\n", range.low[0], range.low[1], range.low[2],
+                 range.high[0], range.high[1], range.high[2]);
 }
 
 void PrintOutline(FILE* out, AsmTree* tree, DWORD depth) {
@@ -97,33 +174,280 @@ void PrintOutline(FILE* out, AsmTree* tree, DWORD depth) {
   collector.Print(out, root, 2);
 }
 
-ProgressBar::ProgressBar() : enabled_(::isatty(STDERR_FILENO) == 1) {
-  sink_ = refhost::ProgressSink::Create([this](const wchar_t* text, uint64_t reports) { Draw(text, reports); });
+std::string JsonEscape(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  for (char c : text) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+          out += escaped;
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out;
 }
 
-void ProgressBar::Draw(const wchar_t* text, uint64_t reports) {
+std::string JsonString(const std::string& text) {
+  if (text.empty()) return "null";
+  std::string quoted(1, '"');
+  quoted += JsonEscape(text);
+  quoted += '"';
+  return quoted;
+}
+
+std::string LoadProblemsJson(const std::vector<refhost::LoadProblem>& problems) {
+  std::string out = "[";
+  for (size_t i = 0; i < problems.size(); ++i) {
+    const refhost::LoadProblem& p = problems[i];
+    out += i ? ",\n    " : "\n    ";
+    out += "{\"placedBy\": " + JsonString(Utf8(p.placedBy)) + ", \"name\": " + JsonString(Utf8(p.name)) +
+           ", \"path\": " + JsonString(Utf8(p.path)) + ", \"placements\": " + std::to_string(p.placements) +
+           ", \"reason\": " + JsonString(p.reason) + "}";
+  }
+  out += problems.empty() ? "]" : "\n  ]";
+  return out;
+}
+
+void PrintLoadProblems(FILE* out, const std::vector<refhost::LoadProblem>& problems, size_t limit) {
+  const size_t shown = std::min(limit, problems.size());
+  for (size_t i = 0; i < shown; ++i) {
+    const refhost::LoadProblem& p = problems[i];
+    if (p.name.empty()) {
+      std::fprintf(out, "  %s: %s\n", BaseName(p.placedBy).c_str(), p.reason.c_str());
+      continue;
+    }
+    std::string where;
+    if (p.placedBy.empty())
+      where = "the document loaded";
+    else
+      where = "placed " + (p.placements == 1 ? std::string("once") : std::to_string(p.placements) + " times") + " by " +
+              BaseName(p.placedBy);
+    std::fprintf(out, "  %s: %s (%s)\n", Utf8(p.name).c_str(), p.reason.c_str(), where.c_str());
+  }
+  if (problems.size() > shown) std::fprintf(out, "  and %zu more\n", problems.size() - shown);
+}
+
+// ---- ProgressBar ----
+
+ProgressBar::ProgressBar() : enabled_(::isatty(STDERR_FILENO) == 1) {
+  sink_ = refhost::ProgressSink::Create([this](const wchar_t* text, uint64_t) { Report(text); });
+}
+
+void ProgressBar::Phase(const char* name) {
+  {
+    std::lock_guard<std::mutex> lock(drawMutex_);
+    phase_ = name;
+  }
+  Draw(std::string(name) + "...", true);
+}
+
+void ProgressBar::Report(const wchar_t* text) {
+  // Every placement of a document is reported; the display counts each
+  // document once. A run of one document's placements costs one comparison.
+  if (last_ != text) {
+    last_ = text;
+    if (seen_.insert(host::LowerCase(last_)).second) ++documents_;
+  }
   if (!enabled_) return;
   const int64_t now = NowMilliseconds();
-  int64_t last = lastDraw_.load(std::memory_order_relaxed);
-  if (now - last < 50 || !lastDraw_.compare_exchange_strong(last, now)) return;
-  // No total is known in advance: a block runs along the bar as files come.
-  constexpr int kWidth = 24, kBlock = 5;
+  int64_t before = lastDraw_.load(std::memory_order_relaxed);
+  if (now - before < 50 || !lastDraw_.compare_exchange_strong(before, now)) return;
+  const uint64_t done = documents_.load(), total = total_.load();
+  constexpr int kWidth = 20;
   char bar[kWidth + 1];
-  const int at = static_cast<int>(reports % (kWidth - kBlock + 1));
-  for (int i = 0; i < kWidth; ++i) bar[i] = i >= at && i < at + kBlock ? '#' : '.';
+  char count[64];
+  if (total > 0) {
+    const uint64_t shown = std::min(done, total);
+    const int filled = static_cast<int>(shown * kWidth / total);
+    for (int i = 0; i < kWidth; ++i) bar[i] = i < filled ? '#' : '.';
+    std::snprintf(count, sizeof count, "%llu of %llu (%llu%%)", static_cast<unsigned long long>(done),
+                  static_cast<unsigned long long>(total), static_cast<unsigned long long>(shown * 100 / total));
+  } else {
+    // No total: a block runs along the bar as documents come.
+    constexpr int kBlock = 5;
+    const int at = static_cast<int>(done % (kWidth - kBlock + 1));
+    for (int i = 0; i < kWidth; ++i) bar[i] = i >= at && i < at + kBlock ? '#' : '.';
+    std::snprintf(count, sizeof count, "%s", Plural(done, "document", "documents").c_str());
+  }
   bar[kWidth] = 0;
-  std::string name = host::ToUtf8(host::PathBaseName(text, true));
-  if (name.size() > 40) name = name.substr(0, 37) + "...";
-  std::fprintf(stderr, "\r[%s] %llu files  %-40s", bar, static_cast<unsigned long long>(reports), name.c_str());
+  std::string name = BaseName(last_);
+  if (name.size() > 22) name = name.substr(0, 19) + "...";
+  std::string phase;
+  {
+    std::lock_guard<std::mutex> lock(drawMutex_);
+    phase = phase_;
+  }
+  Draw(phase + " [" + bar + "] " + count + " " + name, false);
+}
+
+void ProgressBar::Draw(const std::string& line, bool force) {
+  if (!enabled_) return;
+  if (force) lastDraw_ = NowMilliseconds();
+  std::lock_guard<std::mutex> lock(drawMutex_);
+  std::fprintf(stderr, "\r%-79.79s", line.c_str());
   std::fflush(stderr);
   drawn_ = true;
 }
 
 void ProgressBar::Finish() {
   if (drawn_.exchange(false)) {
-    std::fprintf(stderr, "\r%*s\r", 80, "");
+    std::fprintf(stderr, "\r%*s\r", 79, "");
     std::fflush(stderr);
   }
+}
+
+// ---- LoadSession ----
+
+template <class Work>
+auto LoadSession::Timed(const char* phase, Work work) {
+  if (progress_) progress_->Phase(phase);
+  const auto start = std::chrono::steady_clock::now();
+  struct Record {
+    LoadSession* session;
+    const char* phase;
+    std::chrono::steady_clock::time_point start;
+    ~Record() {
+      session->phases_.push_back(
+          {phase, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()});
+    }
+  } record{this, phase, start};
+  return work();
+}
+
+int LoadSession::Load(const LoadRequest& request) {
+  const std::string& file = request.file;
+  const std::string problem = refhost::DescribeFileProblem(file);
+  if (!problem.empty()) return Fail(command_, kExitFailure, "cannot load %s: %s", file.c_str(), problem.c_str());
+
+  refhost::Options options;
+  options.searchPaths = request.searchPaths;
+  refhost::Install(options);
+  const std::wstring path = host::FromUtf8(file);
+
+  ProgressBar progress;
+  progress_ = &progress;
+  const uint64_t outOfMemoryBefore = refhost::OutOfMemoryTraces();
+  refhost::ReferenceGraph graph;
+  Timed("finding documents", [&] { return refhost::ScanReferences(path.c_str(), &graph); });
+  progress.SetTotal(graph.documents.size());
+
+  HRESULT hr = Timed("reading documents", [&] {
+    if (!request.threaded) return AsmTreeCreateAndLoad(path.c_str(), &tree_, progress.Sink());
+    ThreadedLoadContext* context = nullptr;
+    HRESULT result = AsmTreeThreadedCreateAndLoad(path.c_str(), &tree_, &context, progress.Sink());
+    if (SUCCEEDED(result)) FreeThreadedLoadContext(context);  // waits for the worker
+    return result;
+  });
+  loadSeconds_ = phases_.back().seconds;
+  outOfMemory_ = refhost::OutOfMemoryTraces() != outOfMemoryBefore;
+
+  if (tree_) problems_ = Timed("checking references", [&] { return refhost::FindLoadProblems(tree_, graph); });
+  // A threaded load reports no result of its own: a root without children
+  // means nothing was loaded.
+  if (SUCCEEDED(hr) && request.threaded) {
+    AssemblyOccurrence* root = tree_ ? tree_->GetRootAssembly() : nullptr;
+    if (!root || root->GetChildCount() == 0) hr = E_FAIL;
+  }
+  if (FAILED(hr)) {
+    progress.Finish();
+    progress_ = nullptr;
+    Release();
+    // The top document's own problem explains the failure best.
+    std::string reason = refhost::DescribeResult(hr);
+    if (!problems_.empty() && problems_.front().placedBy.empty()) {
+      reason = problems_.front().reason;
+      problems_.erase(problems_.begin());
+    }
+    if (problems_.empty() && hr == E_FAIL) reason = "nothing in it could be loaded";
+    if (outOfMemory_) reason += " (the load ran out of memory)";
+    Fail(command_, kExitFailure, "cannot load %s: %s", file.c_str(), reason.c_str());
+    if (!problems_.empty()) {
+      std::fprintf(stderr, "%s could not be loaded:\n", Plural(problems_.size(), "reference", "references").c_str());
+      PrintLoadProblems(stderr, problems_);
+    }
+    return kExitFailure;
+  }
+
+  Timed("measuring the tree", [&] {
+    counts_ = CountTree(tree_);
+    return AsmTreeGetRange(tree_, &range_);
+  });
+  progress.Finish();
+  progress_ = nullptr;
+  return problems_.empty() ? kExitOk : kExitIncomplete;
+}
+
+void LoadSession::Release() {
+  if (!tree_) return;
+  AsmTree* tree = tree_;
+  tree_ = nullptr;
+  ProgressBar progress;
+  progress_ = &progress;
+  Timed("releasing memory", [&] { return AsmTreeUnloadAndDelete(tree); });
+  progress.Finish();
+  progress_ = nullptr;
+}
+
+void LoadSession::LeaveToExit() {
+#if defined(__SANITIZE_ADDRESS__)
+  Release();
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  Release();
+#endif
+#endif
+  if (!tree_) return;
+  tree_ = nullptr;
+  leftToExit_ = true;
+}
+
+void LoadSession::PrintProblems(FILE* out) const {
+  if (problems_.empty()) return;
+  std::fprintf(out, "quorra %s: incomplete load: %s%s could not be loaded\n", command_,
+               outOfMemory_ ? "the load ran out of memory; " : "",
+               Plural(problems_.size(), "reference", "references").c_str());
+  PrintLoadProblems(out, problems_);
+}
+
+void LoadSession::PrintPhases(FILE* out) const {
+  double total = 0;
+  std::string line = "phases:";
+  for (size_t i = 0; i < phases_.size(); ++i) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%s %s %.3f s", i ? "," : "", phases_[i].name, phases_[i].seconds);
+    line += text;
+    total += phases_[i].seconds;
+  }
+  std::fprintf(out, "%s; total %.3f s%s\n", line.c_str(), total,
+               leftToExit_ ? " (the tree's memory is left to the system at exit)" : "");
+}
+
+std::string LoadSession::PhasesJson() const {
+  std::string out = "[";
+  for (size_t i = 0; i < phases_.size(); ++i) {
+    char text[128];
+    std::snprintf(text, sizeof text, "%s{\"name\": \"%s\", \"seconds\": %.6f}", i ? ", " : "", phases_[i].name,
+                  phases_[i].seconds);
+    out += text;
+  }
+  return out + "]";
 }
 
 }  // namespace quorra::tool

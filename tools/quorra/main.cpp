@@ -1,5 +1,6 @@
 // The quorra command-line tool: dispatches to the registered subcommands.
 #include <algorithm>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -17,7 +18,8 @@ std::vector<Command>& Registry() {
 void PrintOverview(FILE* out) {
   std::fprintf(out,
                "usage: quorra COMMAND [ARGS...]\n"
-               "       quorra COMMAND --help\n\ncommands:\n");
+               "       quorra COMMAND --help\n"
+               "       quorra --version\n\ncommands:\n");
   std::vector<Command> sorted = Registry();
   std::sort(sorted.begin(), sorted.end(),
             [](const Command& a, const Command& b) { return std::strcmp(a.name, b.name) < 0; });
@@ -49,12 +51,25 @@ const std::string* ParsedArgs::Find(const char* name) const {
 }
 
 bool ParseArgs(const std::vector<std::string>& args, const std::vector<std::string>& valued,
-               const std::vector<std::string>& flags, ParsedArgs* out, std::string* error) {
+               const std::vector<std::string>& flags, ParsedArgs* out, std::string* error,
+               const std::vector<std::string>& optional, const std::vector<std::string>& repeatable) {
+  auto listed = [](const std::vector<std::string>& names, const std::string& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+  };
+  bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a.size() < 3 || a.compare(0, 2, "--") != 0) {
+    if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
       out->positional.push_back(a);
       continue;
+    }
+    if (a == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (a.compare(0, 2, "--") != 0) {
+      *error = "unknown option " + a;
+      return false;
     }
     std::string name = a.substr(2);
     std::string value;
@@ -64,7 +79,7 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<std::stri
       name.resize(eq);
       inlineValue = true;
     }
-    if (std::find(valued.begin(), valued.end(), name) != valued.end()) {
+    if (listed(valued, name)) {
       if (!inlineValue) {
         if (i + 1 >= args.size()) {
           *error = "option --" + name + " needs a value";
@@ -72,25 +87,48 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<std::stri
         }
         value = args[++i];
       }
-      out->options.emplace_back(name, value);
-    } else if (std::find(flags.begin(), flags.end(), name) != flags.end() && !inlineValue) {
-      out->options.emplace_back(name, "");
+    } else if (listed(optional, name)) {
+      // the value, when any, is the inline one
+    } else if (listed(flags, name)) {
+      if (inlineValue) {
+        *error = "option --" + name + " takes no value";
+        return false;
+      }
     } else {
-      *error = "unknown option " + a;
+      *error = "unknown option --" + name;
       return false;
     }
+    if (out->Has(name.c_str()) && !listed(repeatable, name)) {
+      *error = "option --" + name + " is given more than once";
+      return false;
+    }
+    out->options.emplace_back(name, value);
   }
   return true;
 }
 
 bool ParseUnsigned(const std::string& text, unsigned long long* out) {
-  if (text.empty() || text.size() > 19) return false;
+  if (text.empty()) return false;
   unsigned long long v = 0;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
-    v = v * 10 + static_cast<unsigned>(c - '0');
+    const unsigned digit = static_cast<unsigned>(c - '0');
+    if (v > (ULLONG_MAX - digit) / 10) return false;
+    v = v * 10 + digit;
   }
   *out = v;
+  return true;
+}
+
+bool ParseNumberOption(const std::string& text, const char* option, unsigned long long low, unsigned long long high,
+                       unsigned long long* out, std::string* error) {
+  unsigned long long value = 0;
+  if (!ParseUnsigned(text, &value) || value < low || value > high) {
+    *error = "--" + std::string(option) + ": expected a whole number from " + std::to_string(low) + " to " +
+             std::to_string(high) + ", got '" + text + "'";
+    return false;
+  }
+  *out = value;
   return true;
 }
 
@@ -107,6 +145,10 @@ int main(int argc, char** argv) {
     PrintOverview(stdout);
     return kExitOk;
   }
+  if (name == "--version") {
+    std::printf("quorra %s\n", kVersion);
+    return kExitOk;
+  }
   std::vector<std::string> args(argv + 2, argv + argc);
   for (const Command& c : Commands()) {
     if (name != c.name) continue;
@@ -120,6 +162,9 @@ int main(int argc, char** argv) {
       return Fail(c.name, kExitFailure, "%s", e.what());
     }
   }
-  std::fprintf(stderr, "quorra: unknown command '%s' (try quorra --help)\n", name.c_str());
+  if (!name.empty() && name[0] == '-')
+    std::fprintf(stderr, "quorra: unknown option %s (try quorra --help)\n", name.c_str());
+  else
+    std::fprintf(stderr, "quorra: unknown command '%s' (try quorra --help)\n", name.c_str());
   return kExitUsage;
 }

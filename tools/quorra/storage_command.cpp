@@ -1,9 +1,12 @@
 // `quorra storage`: look into compound files and change single streams.
 //   ls FILE             the tree of storages and streams, sizes and class ids
 //   cat FILE PATH       the raw bytes of one stream to stdout
-//   put FILE PATH SRC   writes SRC's bytes as that stream, creating the file
-//                       and storages as needed and keeping every other element
+//   put FILE PATH SRC [--force]
+//                       writes SRC's bytes as that stream, creating the file
+//                       and storages as needed and keeping every other
+//                       element; a storage at PATH is replaced only with --force
 #include <quorra/quorra.h>
+#include <quorra/refhost/describe.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -84,7 +87,28 @@ std::vector<std::wstring> SplitPath(const std::string& path) {
 }
 
 int FailWith(HRESULT hr, const char* what, const std::string& subject) {
-  return Fail(kName, kExitFailure, "%s %s (0x%08X)", what, subject.c_str(), static_cast<unsigned>(hr));
+  return Fail(kName, kExitFailure, "%s %s: %s", what, subject.c_str(), refhost::DescribeResult(hr).c_str());
+}
+
+// Opening FILE failed: what is wrong with the file says more than the code.
+int FailOpen(HRESULT hr, const std::string& file) {
+  const std::string problem = refhost::DescribeFileProblem(file, false);
+  if (!problem.empty()) return Fail(kName, kExitFailure, "cannot open %s: %s", file.c_str(), problem.c_str());
+  return FailWith(hr, "cannot open", file);
+}
+
+// The type of the element `name` of `storage`: STGTY_STREAM, STGTY_STORAGE,
+// or 0 when there is none.
+DWORD ElementType(IStorage* storage, const std::wstring& name) {
+  ComPtr<IEnumSTATSTG> elements;
+  if (FAILED(storage->EnumElements(0, nullptr, 0, elements.Put()))) return 0;
+  STATSTG stat;
+  DWORD type = 0;
+  while (type == 0 && elements->Next(1, &stat, nullptr) == S_OK) {
+    if (stat.pwcsName && quorra::host::EqualsNoCase(stat.pwcsName, name.c_str())) type = stat.type;
+    CoTaskMemFree(stat.pwcsName);
+  }
+  return type;
 }
 
 struct Line {
@@ -116,7 +140,7 @@ HRESULT CollectTree(IStorage* storage, int depth, std::vector<Line>* lines) {
 int RunList(const std::string& file) {
   ComPtr<IStorage> root;
   HRESULT hr = StgOpenStorage(FromUtf8(file).c_str(), nullptr, kReadMode, nullptr, 0, root.Put());
-  if (FAILED(hr)) return FailWith(hr, "cannot open", file);
+  if (FAILED(hr)) return FailOpen(hr, file);
   STATSTG stat;
   hr = root->Stat(&stat, STATFLAG_NONAME);
   if (FAILED(hr)) return FailWith(hr, "cannot read", file);
@@ -163,8 +187,11 @@ int RunCat(const std::string& file, const std::string& path) {
   ComPtr<IStorage> root, parent;
   ComPtr<IStream> stream;
   HRESULT hr = StgOpenStorage(FromUtf8(file).c_str(), nullptr, kReadMode, nullptr, 0, root.Put());
-  if (FAILED(hr)) return FailWith(hr, "cannot open", file);
+  if (FAILED(hr)) return FailOpen(hr, file);
   hr = OpenParent(root.Get(), parts, false, &parent);
+  if (SUCCEEDED(hr) && ElementType(parent.Get(), parts.back()) == STGTY_STORAGE)
+    return Fail(kName, kExitFailure, "%s is a storage, not a stream (quorra storage ls %s shows its elements)",
+                path.c_str(), file.c_str());
   if (SUCCEEDED(hr)) hr = parent->OpenStream(parts.back().c_str(), nullptr, kReadMode, 0, stream.Put());
   if (FAILED(hr)) return FailWith(hr, "no stream", path + " in " + file);
   std::vector<char> buffer(kChunk);
@@ -178,11 +205,15 @@ int RunCat(const std::string& file, const std::string& path) {
   return std::fflush(stdout) == 0 ? kExitOk : Fail(kName, kExitFailure, "cannot write to stdout");
 }
 
-int RunPut(const std::string& file, const std::string& path, const std::string& source) {
+int RunPut(const std::string& file, const std::string& path, const std::string& source, bool force) {
   std::vector<std::wstring> parts = SplitPath(path);
   if (parts.empty()) return Fail(kName, kExitUsage, "empty stream path");
   FILE* in = source == "-" ? stdin : std::fopen(source.c_str(), "rb");
-  if (!in) return Fail(kName, kExitFailure, "cannot open %s", source.c_str());
+  if (!in) {
+    const std::string problem = refhost::DescribeFileProblem(source, false);
+    return Fail(kName, kExitFailure, "cannot open %s: %s", source.c_str(),
+                problem.empty() ? "cannot be read" : problem.c_str());
+  }
   struct Closer {
     FILE* f;
     ~Closer() {
@@ -195,9 +226,17 @@ int RunPut(const std::string& file, const std::string& path, const std::string& 
   HRESULT hr = StgIsStorageFile(name.c_str()) == STG_E_FILENOTFOUND
                    ? StgCreateDocfile(name.c_str(), kWriteMode | STGM_TRANSACTED, 0, root.Put())
                    : StgOpenStorage(name.c_str(), nullptr, kWriteMode | STGM_TRANSACTED, nullptr, 0, root.Put());
-  if (FAILED(hr)) return FailWith(hr, "cannot open", file);
+  if (FAILED(hr)) return FailOpen(hr, file);
   ComPtr<IStream> stream;
   hr = OpenParent(root.Get(), parts, true, &parent);
+  // Nothing is written before the commit: a refusal leaves FILE as it was.
+  if (SUCCEEDED(hr) && !force && ElementType(parent.Get(), parts.back()) == STGTY_STORAGE)
+    return Fail(kName, kExitFailure,
+                "%s in %s is a storage: writing a stream there would delete it and everything in it "
+                "(give --force to replace it)",
+                path.c_str(), file.c_str());
+  if (SUCCEEDED(hr) && force && ElementType(parent.Get(), parts.back()) == STGTY_STORAGE)
+    hr = parent->DestroyElement(parts.back().c_str());
   if (SUCCEEDED(hr)) hr = parent->CreateStream(parts.back().c_str(), kWriteMode | STGM_CREATE, 0, 0, stream.Put());
   if (FAILED(hr)) return FailWith(hr, "cannot create", path);
   std::vector<char> buffer(kChunk);
@@ -213,16 +252,22 @@ int RunPut(const std::string& file, const std::string& path, const std::string& 
 }
 
 int RunStorage(const std::vector<std::string>& args) {
-  if (args.size() == 2 && args[0] == "ls") return RunList(args[1]);
-  if (args.size() == 3 && args[0] == "cat") return RunCat(args[1], args[2]);
-  if (args.size() == 4 && args[0] == "put") return RunPut(args[1], args[2], args[3]);
+  ParsedArgs parsed;
+  std::string error;
+  if (!ParseArgs(args, {}, {"force"}, &parsed, &error)) return Fail(kName, kExitUsage, "%s", error.c_str());
+  const std::vector<std::string>& a = parsed.positional;
+  const bool force = parsed.Has("force");
+  if (force && (a.empty() || a[0] != "put")) return Fail(kName, kExitUsage, "--force goes with put only");
+  if (a.size() == 2 && a[0] == "ls") return RunList(a[1]);
+  if (a.size() == 3 && a[0] == "cat") return RunCat(a[1], a[2]);
+  if (a.size() == 4 && a[0] == "put") return RunPut(a[1], a[2], a[3], force);
   return Fail(kName, kExitUsage, "expected ls FILE, cat FILE PATH or put FILE PATH SRC (see --help)");
 }
 
 const CommandRegistrar kRegistrar({kName, "list, read and write streams of compound files",
                                    "usage: quorra storage ls FILE\n"
                                    "       quorra storage cat FILE PATH\n"
-                                   "       quorra storage put FILE PATH SRC\n"
+                                   "       quorra storage put FILE PATH SRC [--force]\n"
                                    "\n"
                                    "ls   prints the tree of storages and streams: one line per element,\n"
                                    "     indented by nesting, with its type, a stream's size in bytes and\n"
@@ -230,7 +275,9 @@ const CommandRegistrar kRegistrar({kName, "list, read and write streams of compo
                                    "cat  writes the raw bytes of the stream PATH (like IOT/Default) to stdout.\n"
                                    "put  writes the bytes of the file SRC (- for stdin) as the stream PATH,\n"
                                    "     creating FILE and the storages on the way as needed; every other\n"
-                                   "     element of FILE is kept.\n",
+                                   "     element of FILE is kept. When PATH names a storage, put refuses and\n"
+                                   "     leaves FILE untouched; --force replaces the storage, and everything\n"
+                                   "     in it, with the stream.\n",
                                    RunStorage});
 
 }  // namespace

@@ -8,7 +8,7 @@ namespace {
 
 int RunVersion(const std::vector<std::string>& args) {
   if (!args.empty()) return Fail("version", kExitUsage, "takes no arguments");
-  std::puts("quorra 0.1.0");
+  std::printf("quorra %s\n", kVersion);
   return kExitOk;
 }
 

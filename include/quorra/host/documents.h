@@ -78,6 +78,9 @@ HRESULT GetFamilySeedNameByStorage(IStorage* storage, wchar_t* seedName, DWORD c
 // so documents written on Windows find their children here. A sub-storage
 // component is not searched for: it is carried over to the result.
 // Relative results are made absolute against the current directory.
+// When the list ends with the current directory ("."), the host's extra
+// search directories (quorra::host::SetExtraSearchDirectories) are searched
+// after it: the name as given when relative, then its base name.
 DWORD SearchPathW(LPCWSTR path, LPCWSTR fileName, LPCWSTR extension, DWORD bufferLength, LPWSTR buffer,
                   LPWSTR* filePart);
 
@@ -113,6 +116,11 @@ void SplitSubstorageComponent(std::wstring_view fileName, std::wstring_view* fil
 
 // True for the component "Master" U+0001, which names the document itself.
 bool IsMasterComponent(std::wstring_view component);
+
+// Replaces the host's extra search directories (UTF-8 paths), which
+// SearchPathW looks in after a list that ends with the current directory.
+// Set them before loading; an empty list removes them.
+void SetExtraSearchDirectories(const std::vector<std::string>& directories);
 
 // Opens the document part of `fileName` and then its component's sub-storage
 // (JStgOpenStorage's work for a name with a component). The sub-storage

@@ -1,0 +1,298 @@
+// The quorra tool as a user meets it: bad inputs, wrong command lines, loads
+// that leave documents out, the parts list, and commands that must not
+// destroy data. Runs the built tool ($QUORRA_TOOL).
+#include <gtest/gtest.h>
+#include <quorra/quorra.h>
+#include <quorra/refhost/documents.h>
+#include <quorra/refhost/sample.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+
+#include "support/run_command.h"
+#include "support/storage_support.h"
+
+using quorra::refhost::AssemblyDocument;
+using quorra::refhost::PartDocument;
+using quorra::refhost::SampleSummary;
+using quorra::refhost::WriteAssemblyDocument;
+using quorra::refhost::WriteGearboxSample;
+using quorra::refhost::WritePartDocument;
+using quorra::test::ReadFileBytes;
+using quorra::test::RunTool;
+using quorra::test::TempDir;
+using quorra::test::Widen;
+using quorra::test::WriteFileBytes;
+
+namespace {
+
+size_t Lines(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+class Tool : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::getenv("QUORRA_TOOL")) GTEST_SKIP() << "QUORRA_TOOL is not set";
+  }
+
+  // An assembly "top.asm" placing the given parts (and writing those that
+  // are listed in `present`).
+  std::string WriteAssembly(const std::vector<std::string>& placed, const std::vector<std::string>& present,
+                            const std::string& name = "top.asm") {
+    AssemblyDocument top;
+    for (const std::string& part : placed) top.AddPlacement(Widen(part), tagG4x4());
+    EXPECT_EQ(WriteAssemblyDocument(Widen(dir_.File(name)).c_str(), top), S_OK);
+    for (const std::string& part : present)
+      EXPECT_EQ(WritePartDocument(Widen(dir_.File(part)).c_str(), PartDocument()), S_OK);
+    return dir_.File(name);
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(Tool, BadDocumentsFailWithTheirReasonOnOneLine) {
+  std::filesystem::create_directory(dir_.File("folder.asm"));
+  WriteFileBytes(dir_.File("empty.asm"), {});
+  WriteFileBytes(dir_.File("text.asm"), {'h', 'e', 'l', 'l', 'o', '\n'});
+  WriteFileBytes(dir_.File("notes.txt"), {'h', 'i'});
+  const std::string good = WriteAssembly({"a.par"}, {"a.par"}, "good.asm");
+  std::vector<BYTE> bytes = ReadFileBytes(good);
+  bytes.resize(bytes.size() - 700);
+  WriteFileBytes(dir_.File("truncated.asm"), bytes);
+  WriteFileBytes(dir_.File("locked.asm"), ReadFileBytes(good));
+  std::filesystem::permissions(dir_.File("locked.asm"), std::filesystem::perms::none);
+  const bool canReadEverything = ::access(dir_.File("locked.asm").c_str(), R_OK) == 0;  // root
+
+  struct Case {
+    std::string file;
+    std::string reason;
+  } cases[] = {
+      {"folder.asm", "is a directory"},    {"empty.asm", "the file is empty"},
+      {"text.asm", "not a compound file"}, {"truncated.asm", "the file is truncated"},
+      {"locked.asm", "permission denied"}, {"notes.txt", "unsupported document type: .txt"},
+      {"absent.asm", "no such file"},
+  };
+  for (const Case& c : cases) {
+    if (c.file == "locked.asm" && canReadEverything) continue;
+    for (const char* command : {"load", "bom"}) {
+      const auto result = RunTool(std::string(command) + " " + dir_.File(c.file));
+      EXPECT_EQ(result.exitCode, 1) << command << " " << c.file << ": " << result.output;
+      EXPECT_EQ(result.output,
+                "quorra " + std::string(command) + ": cannot load " + dir_.File(c.file) + ": " + c.reason + "\n");
+    }
+  }
+  // The storage command tells the same reasons (any compound file will do).
+  EXPECT_EQ(RunTool("storage ls " + dir_.File("truncated.asm")).output,
+            "quorra storage: cannot open " + dir_.File("truncated.asm") + ": the file is truncated\n");
+  EXPECT_EQ(RunTool("storage ls " + dir_.File("folder.asm")).output,
+            "quorra storage: cannot open " + dir_.File("folder.asm") + ": is a directory\n");
+  // No internal trace location reaches the user.
+  EXPECT_FALSE(Contains(RunTool("load " + dir_.File("text.asm")).output, "SERVICES/"));
+}
+
+TEST_F(Tool, CommandLineMistakesHaveTheirOwnMessages) {
+  const std::string top = WriteAssembly({"a.par"}, {"a.par"});
+  struct Case {
+    std::string arguments;
+    std::string message;
+  } cases[] = {
+      {"load " + top + " -x", "quorra load: unknown option -x"},
+      {"load " + top + " --bogus", "quorra load: unknown option --bogus"},
+      {"load " + top + " --threaded --threaded", "quorra load: option --threaded is given more than once"},
+      {"load " + top + " --threaded=yes", "quorra load: option --threaded takes no value"},
+      {"load " + top + " --outline=deep", "quorra load: --outline: expected a whole number from 0 to 4294967295"},
+      {"load " + top + " --search-path", "quorra load: option --search-path needs a value"},
+      {"load", "quorra load: expects one file"},
+      {"sample " + dir_.File("s") + " --depth 0", "quorra sample: --depth: expected a whole number from 1 to 16"},
+      {"sample " + dir_.File("s") + " --seed 18446744073709551616",
+       "quorra sample: --seed: expected a whole number from 0 to 18446744073709551615"},
+      {"sample " + dir_.File("s") + " --depth 2 --depth 3", "quorra sample: option --depth is given more than once"},
+      {"storage ls " + top + " --force", "quorra storage: --force goes with put only"},
+      {"--bogus", "quorra: unknown option --bogus"},
+      {"frobnicate", "quorra: unknown command 'frobnicate'"},
+  };
+  for (const Case& c : cases) {
+    const auto result = RunTool(c.arguments);
+    EXPECT_EQ(result.exitCode, 2) << c.arguments << ": " << result.output;
+    EXPECT_EQ(result.output.rfind(c.message, 0), 0u) << c.arguments << ": " << result.output;
+    EXPECT_EQ(Lines(result.output), 1u) << result.output;
+  }
+  // The whole stated range is accepted.
+  const auto seed = RunTool("sample " + dir_.File("s") + " --depth 1 --fanout 1 --parts 1 --seed 18446744073709551615");
+  EXPECT_EQ(seed.exitCode, 0) << seed.output;
+  const auto version = RunTool("--version");
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.output, "quorra " QUORRA_TEST_VERSION "\n");
+  EXPECT_EQ(RunTool("version").output, version.output);
+}
+
+TEST_F(Tool, SampleRefusesADirectoryInUseUnlessForced) {
+  const std::string target = dir_.File("out");
+  std::filesystem::create_directory(target);
+  WriteFileBytes(target + "/stale.par", {1, 2, 3});
+  WriteFileBytes(target + "/notes.txt", {'k'});
+
+  const auto refused = RunTool("sample " + target + " --depth 1 --fanout 2 --parts 1");
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_EQ(refused.output.rfind("quorra sample: " + target + " is not empty; give --force", 0), 0u) << refused.output;
+  EXPECT_EQ(ReadFileBytes(target + "/stale.par"), (std::vector<BYTE>{1, 2, 3}));
+
+  const auto forced = RunTool("sample " + target + " --depth 1 --fanout 2 --parts 1 --force");
+  EXPECT_EQ(forced.exitCode, 0) << forced.output;
+  EXPECT_FALSE(std::filesystem::exists(target + "/stale.par"));  // no stale document remains
+  EXPECT_TRUE(std::filesystem::exists(target + "/notes.txt"));   // nothing else is touched
+  EXPECT_TRUE(std::filesystem::exists(target + "/sample.asm"));
+
+  // A file is not a directory.
+  const auto file = RunTool("sample " + target + "/notes.txt");
+  EXPECT_EQ(file.exitCode, 1);
+  EXPECT_EQ(file.output, "quorra sample: " + target + "/notes.txt is a file, not a directory\n");
+}
+
+TEST_F(Tool, StoragePutNeverReplacesAStorageSilently) {
+  const std::string file = dir_.File("doc.asm");
+  WriteFileBytes(dir_.File("iot"), {'i', 'o', 't'});
+  WriteFileBytes(dir_.File("new"), {'n', 'e', 'w'});
+  ASSERT_EQ(RunTool("storage put " + file + " IOT/Default " + dir_.File("iot")).exitCode, 0);
+  const std::vector<BYTE> before = ReadFileBytes(file);
+
+  const auto refused = RunTool("storage put " + file + " IOT " + dir_.File("new"));
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_TRUE(Contains(refused.output, "IOT in " + file + " is a storage")) << refused.output;
+  EXPECT_TRUE(Contains(refused.output, "--force")) << refused.output;
+  EXPECT_EQ(ReadFileBytes(file), before);  // byte for byte
+  EXPECT_EQ(RunTool("storage cat " + file + " IOT/Default").output, "iot");
+
+  const auto cat = RunTool("storage cat " + file + " IOT");
+  EXPECT_EQ(cat.exitCode, 1);
+  EXPECT_EQ(cat.output.rfind("quorra storage: IOT is a storage, not a stream", 0), 0u) << cat.output;
+
+  EXPECT_EQ(RunTool("storage put " + file + " IOT " + dir_.File("new") + " --force").exitCode, 0);
+  EXPECT_EQ(RunTool("storage cat " + file + " IOT").output, "new");
+}
+
+TEST_F(Tool, ALoadWithoutSomeDocumentsListsThemAndExitsThree) {
+  SampleSummary summary;
+  ASSERT_EQ(WriteGearboxSample(Widen(dir_.Path()).c_str(), &summary), S_OK);
+  // A part placed eight times and a sub-assembly placed six times.
+  std::filesystem::remove(dir_.File("washer_m8.par"));
+  std::filesystem::remove(dir_.File("bearing_cap.asm"));
+  // A part that is there but cannot be read.
+  WriteFileBytes(dir_.File("drain_plug.par"), {'x'});
+
+  for (const char* mode : {"", " --threaded"}) {
+    const auto result = RunTool("load " + dir_.File("gearbox.asm") + mode);
+    EXPECT_EQ(result.exitCode, 3) << result.output;
+    EXPECT_TRUE(Contains(result.output, "(incomplete)")) << result.output;
+    EXPECT_TRUE(Contains(result.output, "quorra load: incomplete load: 3 references could not be loaded\n"))
+        << result.output;
+    EXPECT_TRUE(Contains(result.output, "  washer_m8.par: not found (placed 8 times by gearbox.asm)\n"))
+        << result.output;
+    EXPECT_TRUE(Contains(result.output, "  bearing_cap.asm: not found (placed 6 times by gearbox.asm)\n"))
+        << result.output;
+    EXPECT_TRUE(Contains(result.output, "  drain_plug.par: not a compound file (placed once by gearbox.asm)\n"))
+        << result.output;
+    EXPECT_TRUE(Contains(result.output, "phases: ")) << result.output;
+  }
+  const auto demoLike = RunTool("bom " + dir_.File("gearbox.asm"));
+  EXPECT_EQ(demoLike.exitCode, 3) << demoLike.output;
+
+  const auto json = RunTool("load " + dir_.File("gearbox.asm") + " --json");
+  EXPECT_EQ(json.exitCode, 3);
+  EXPECT_TRUE(Contains(json.output, "\"complete\": false")) << json.output;
+  EXPECT_TRUE(Contains(json.output, "{\"placedBy\": \"" + dir_.File("gearbox.asm") +
+                                        "\", \"name\": \"washer_m8.par\", \"path\": null, \"placements\": 8, "
+                                        "\"reason\": \"not found\"}"))
+      << json.output;
+
+  // The moved documents are found again through --search-path.
+  const std::string library = dir_.File("library");
+  std::filesystem::create_directory(library);
+  ASSERT_EQ(WriteGearboxSample(Widen(library).c_str(), nullptr), S_OK);
+  std::filesystem::remove(dir_.File("drain_plug.par"));
+  const auto found = RunTool("load " + dir_.File("gearbox.asm") + " --search-path " + library);
+  EXPECT_EQ(found.exitCode, 0) << found.output;
+  EXPECT_TRUE(Contains(found.output, std::to_string(summary.expectedOccurrences) + " occurrences")) << found.output;
+}
+
+TEST_F(Tool, ManyMissingReferencesShowTenAndACount) {
+  std::vector<std::string> placed;
+  for (int i = 0; i < 13; ++i) placed.push_back("missing_" + std::to_string(100 + i) + ".par");
+  placed.push_back("there.par");
+  const std::string top = WriteAssembly(placed, {"there.par"});
+  const auto result = RunTool("load " + top);
+  EXPECT_EQ(result.exitCode, 3) << result.output;
+  EXPECT_TRUE(Contains(result.output, "13 references could not be loaded")) << result.output;
+  EXPECT_TRUE(Contains(result.output, "  missing_109.par: not found (placed once by top.asm)\n")) << result.output;
+  EXPECT_FALSE(Contains(result.output, "missing_110.par")) << result.output;
+  EXPECT_TRUE(Contains(result.output, "  and 3 more\n")) << result.output;
+
+  // Nothing loadable at all: a failure that still names what is missing.
+  const std::string none = WriteAssembly({"gone.par"}, {}, "none.asm");
+  const auto failed = RunTool("load " + none);
+  EXPECT_EQ(failed.exitCode, 1) << failed.output;
+  EXPECT_TRUE(Contains(failed.output, "quorra load: cannot load " + none + ": nothing in it could be loaded\n"))
+      << failed.output;
+  EXPECT_TRUE(Contains(failed.output, "  gone.par: not found (placed once by none.asm)\n")) << failed.output;
+}
+
+TEST_F(Tool, SummaryOutlineAndPartsListOfTheGearbox) {
+  SampleSummary summary;
+  ASSERT_EQ(WriteGearboxSample(Widen(dir_.Path()).c_str(), &summary), S_OK);
+  const auto load = RunTool("load " + dir_.File("gearbox.asm") + " --outline=1");
+  EXPECT_EQ(load.exitCode, 0) << load.output;
+  EXPECT_TRUE(Contains(load.output, "documents: 30 (5 assemblies, 24 parts, 1 weldment)\n")) << load.output;
+  EXPECT_TRUE(Contains(load.output,
+                       "65 attachments: 60 placements read from assemblies, 4 weldment members, and the "
+                       "root's own\n"))
+      << load.output;
+  EXPECT_TRUE(Contains(load.output, "  bearing_cap.asm x6  #7 #8 #9 #10 #11 #12\n")) << load.output;
+  EXPECT_FALSE(Contains(load.output, "    cap_screw_m6.par")) << load.output;  // depth 1 only
+  // Every phase is timed; the tree is freed, or left to the system at exit.
+  EXPECT_TRUE(Contains(load.output, "phases: finding documents ")) << load.output;
+  EXPECT_TRUE(Contains(load.output, ", reading documents ")) << load.output;
+  EXPECT_TRUE(Contains(load.output, "releasing memory") ||
+              Contains(load.output, "(the tree's memory is left to the system at exit)"))
+      << load.output;
+
+  // A part and a weldment loaded on their own.
+  struct Alone {
+    const char* file;
+    const char* documents;
+    const char* attachments;
+  } alone[] = {
+      {"housing.par", "documents: 1 (0 assemblies, 1 part)\n",
+       "2 attachments: the part placed in \"ROOT\", and the root's own\n"},
+      {"mounting_foot.pwd", "documents: 1 (0 assemblies, 0 parts, 1 weldment)\n",
+       "5 attachments: 4 weldment members, and the root's own\n"},
+  };
+  for (const Alone& a : alone) {
+    const auto result = RunTool("load " + dir_.File(a.file));
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_TRUE(Contains(result.output, a.documents)) << result.output;
+    EXPECT_TRUE(Contains(result.output, a.attachments)) << result.output;
+  }
+
+  const auto bom = RunTool("bom " + dir_.File("gearbox.asm"));
+  EXPECT_EQ(bom.exitCode, 0) << bom.output;
+  EXPECT_TRUE(Contains(bom.output, "parts list of " + dir_.File("gearbox.asm") + ": 29 documents, 90 instances"))
+      << bom.output;
+  EXPECT_TRUE(Contains(bom.output, "       24  cap_screw_m6.par ")) << bom.output;
+  EXPECT_TRUE(Contains(bom.output, "4 in bearing_cap.asm\n")) << bom.output;
+  EXPECT_TRUE(Contains(bom.output, "1 in input_shaft.asm, 2 in intermediate_shaft.asm, 1 in output_shaft.asm\n"))
+      << bom.output;
+  EXPECT_LT(bom.output.find("bearing_6205.par"), bom.output.find("washer_m8.par"));  // sorted by name
+  EXPECT_FALSE(Contains(bom.output, "Weldment1"));
+
+  const auto json = RunTool("bom " + dir_.File("gearbox.asm") + " --json");
+  EXPECT_EQ(json.exitCode, 0);
+  EXPECT_TRUE(Contains(json.output, "\"name\": \"mounting_foot.pwd\", \"path\": \"" + dir_.File("mounting_foot.pwd") +
+                                        "\", \"kind\": \"weldment\", \"instances\": 2, \"parents\": [{\"name\": "
+                                        "\"gearbox.asm\", \"quantity\": 2}]"))
+      << json.output;
+}
+
+}  // namespace
