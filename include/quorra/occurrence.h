@@ -193,6 +193,9 @@ class OccurrenceNode : public IJProbeIt {
 
   // ---- Host services reached through the attachment and the tree ----
   HRESULT GetHelixReference(REFIID iid, void** out) const;
+  // The document this occurrence places, in interface `iid`, from the host
+  // reference's occurrence document.
+  HRESULT GetSourceDocument(REFIID iid, void** out) const;
   HRESULT GetKVDataServer(IKVDataServer** out) const;
   HRESULT GetKVData(DWORD type, KVBaseData** out);
   JGraphicContext* GetGraphicContext() const;

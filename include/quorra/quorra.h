@@ -23,6 +23,7 @@
 #include "quorra/host/geometry_cache.h"
 #include "quorra/host/container.h"
 #include "quorra/host/documents.h"
+#include "quorra/host/oleauto.h"
 
 // Library.
 #include "quorra/roadmap.h"
@@ -44,3 +45,5 @@
 #include "quorra/walk.h"
 #include "quorra/lifecycle.h"
 #include "quorra/load.h"
+#include "quorra/member_roadmap.h"
+#include "quorra/roadmap_lookup.h"

@@ -26,6 +26,7 @@ class AssemblySite;
 class AttachmentManager;
 class AttachmentNode;
 class CutawayContext;
+class DisplayRoadmap;
 class GScene;
 class JGraphicContext;
 class OccurrenceNode;
@@ -203,6 +204,8 @@ class AsmTree {
   // Recomputes the root's range when it is dirty; answers the flag read.
   bool Validate();
   HRESULT Walk(TreeWalkCallback* callback, void* data, int flags);
+  // The occurrence a roadmap names (the root for the empty one), or null.
+  const OccurrenceNode* Lookup(DisplayRoadmap* rm);
   HRESULT DeleteUnusedSites();
 
   // Sites. CreateSite classifies the path by its extension (E_INVALIDARG

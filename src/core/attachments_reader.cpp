@@ -165,6 +165,7 @@ HRESULT AttachmentsReader::ReadComponent(DWORD* placementCount) {
 
 HRESULT AttachmentsReader::ReadPlacement(PlacementRecord* record) {
   record->documentName.clear();
+  record->storedName.clear();
   record->nameLength = 0;
   HRESULT hr = Read(record->matrix.m, sizeof record->matrix.m);
   if (SUCCEEDED(hr)) hr = Read(record->extra, sizeof record->extra);
@@ -191,7 +192,8 @@ HRESULT AttachmentsReader::ReadPlacement(PlacementRecord* record) {
     if (unit == 0) break;
     units[count] = unit;
   }
-  record->documentName = host::FromUtf16(units, count);
+  record->storedName = host::FromUtf16(units, count);
+  record->documentName = record->storedName;
   const size_t colon = record->documentName.rfind(L':');
   if (colon != std::wstring::npos) record->documentName.resize(colon);
 

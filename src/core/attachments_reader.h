@@ -70,6 +70,8 @@ struct PlacementRecord {
   // The stored name up to its last ':' (the whole name when it has none);
   // empty for a record without a name.
   std::wstring documentName;
+  // The whole stored name ("path:n"); empty for a record without a name.
+  std::wstring storedName;
 };
 
 // How a reader treats the stream.

@@ -146,12 +146,45 @@ DWORD PartOccurrence::GetCrc() { return CachedCrc(sizeof(*this)); }
 
 // ---- IUnknown and probing ----
 
+namespace {
+
+// Answers the probe-related interfaces for an occurrence, which is not
+// reference counted: a separate counted object that refers to it.
+class OccurrenceProbeAdaptor final
+    : public quorra::host::ComObject<IJProbeText, IJProbeResultsSource, IJProbeTarget> {
+ public:
+  explicit OccurrenceProbeAdaptor(OccurrenceNode* occurrence) : occurrence_(occurrence) {}
+
+  HRESULT GetProbeText(const JProbeOptions& options, std::wstring* text) override {
+    if (!text) return E_POINTER;
+    std::wstringstream out;
+    HRESULT hr = occurrence_->Probe(out, options, JProbeFormat());
+    *text = out.str();
+    return hr;
+  }
+  HRESULT GetProbeResults(IJProbeResults** results, const JProbeOptions& options) override {
+    return occurrence_->Probe(results, options);
+  }
+  IJProbeIt* GetProbeTarget() override { return occurrence_; }
+
+ private:
+  OccurrenceNode* occurrence_;
+};
+
+}  // namespace
+
 HRESULT OccurrenceNode::QueryInterface(REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
   if (iid == IID_IJProbeIt) {
     *out = static_cast<IJProbeIt*>(this);
     return S_OK;
+  }
+  if (iid == IID_IJProbeText || iid == IID_IJProbeResultsSource || iid == IID_IJProbeTarget) {
+    auto* adaptor = new (std::nothrow) OccurrenceProbeAdaptor(this);
+    if (!adaptor) return E_OUTOFMEMORY;
+    quorra::host::ComPtr<OccurrenceProbeAdaptor> held(adaptor);
+    return adaptor->QueryInterface(iid, out);
   }
   return E_NOINTERFACE;
 }
@@ -479,9 +512,3 @@ void OccurrenceNode::SetXformDirty() {
   }
   if (parent_) parent_->SetPossiblyDirty();
 }
-
-// ---- Names ----
-
-namespace quorra {
-GUserText GetOccurrenceName(const OccurrenceNode*) { return GUserText(L"NoOccurrenceName"); }
-}  // namespace quorra
