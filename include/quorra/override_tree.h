@@ -491,6 +491,7 @@ class JAsmOverride : public JIDSOverride {
  protected:
   friend class JIDSOverride;
   friend class JIDSOverrideTree;
+  friend class DeleteTreeWalker;
   // Inserts a node under its id: E_UNEXPECTED (traced) when a non-zero id
   // is taken already.
   HRESULT AddChild(JIDSOverride* node);

@@ -106,7 +106,11 @@ HRESULT DeleteTreeWalker::VisitPart(JIDSOverride* node, JIOTWalkContext*) {
 }
 
 HRESULT DeleteTreeWalker::EndAssembly(JAsmOverride* node, JIOTWalkContext* context) {
-  if (context->depth == 0 && context->context == 0) return 0;
+  if (context->depth == 0 && context->context == 0) {
+    // The kept root no longer refers to the children it lost.
+    node->children_.Clear();
+    return 0;
+  }
   delete node;
   return 0;
 }
