@@ -7,6 +7,7 @@
 #include "quorra/host/modules.h"
 #include "quorra/host/switches.h"
 #include "quorra/host/text.h"
+#include "quorra/refhost/persist_manager.h"
 #include "refhost/host_modules.h"
 
 namespace quorra::refhost {
@@ -87,6 +88,7 @@ void Uninstall() {
   JSetHRerrSink(nullptr, nullptr);
   host::SetModuleLoader(nullptr);
   UninstallGeometryCaches();
+  ReleasePersistManagers();
   for (const std::wstring& module : ModuleNames()) host::UnregisterModule(module.c_str());
   for (const std::wstring& name : s.settingNames) host::RemoveSetting(name.c_str());
   s.settingNames.clear();
