@@ -87,7 +87,9 @@ TEST(IOTWalk, OrderAndCodes) {
     ScopedTraceCapture traces;
     EXPECT_EQ(tree.GetAsmOverride()->Walk(&r, 77, c.visitRoot), c.result);
     EXPECT_EQ(Joined(r.seen), c.seen);
-    if (c.result < 0) EXPECT_TRUE(traces.Saw("JAsmOverride::InternalWalk", c.result));
+    if (c.result < 0) {
+      EXPECT_TRUE(traces.Saw("JAsmOverride::InternalWalk", c.result));
+    }
   }
 }
 

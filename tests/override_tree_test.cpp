@@ -287,6 +287,25 @@ TEST(OverrideTree, ClearDeletesEverythingBelowTheRoot) {
   EXPECT_EQ(SetMatrixAt(tree, {1}, 2.0), S_OK);  // usable afterwards
 }
 
+TEST(OverrideTree, DeletingNodes) {
+  JIDSOverrideTree tree;
+  ScopedTraceCapture traces;
+  EXPECT_EQ(JIDSOverride::Delete(tree.GetAsmOverride()), E_UNEXPECTED);
+  EXPECT_TRUE(traces.Saw("JIDSOverride::Delete", E_UNEXPECTED));
+  EXPECT_EQ(JIDSOverride::Delete(nullptr), E_INVALIDARG);
+
+  // A detached assembly destroyed directly takes its children with it.
+  const DWORD asmBefore = JAsmOverride::GetInstanceCount(), partBefore = JPartOverride::GetInstanceCount();
+  auto* loose = new JAsmOverride();
+  loose->AddChild(2, IOT_PART);
+  loose->AddChild(1, IOT_ASSEMBLY)->IsAssembly();
+  static_cast<JAsmOverride*>(loose->GetChild(1))->AddChild(1, IOT_PART);
+  EXPECT_EQ(JPartOverride::GetInstanceCount(), partBefore + 2);
+  delete loose;
+  EXPECT_EQ(JAsmOverride::GetInstanceCount(), asmBefore);
+  EXPECT_EQ(JPartOverride::GetInstanceCount(), partBefore);
+}
+
 // ---- node values ----
 
 TEST(OverrideNode, SyncGettersAnswerThreeWays) {

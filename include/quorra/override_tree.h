@@ -444,6 +444,8 @@ class OverrideChildTable {
   }
   void Clear();
   std::vector<Entry> TakeAll();
+  // Destroys every node held (in no particular order) and empties the table.
+  void DeleteAll() noexcept;
 
  private:
   void Normalize() const;

@@ -113,6 +113,12 @@ std::vector<OverrideChildTable::Entry> OverrideChildTable::TakeAll() {
   return all;
 }
 
+void OverrideChildTable::DeleteAll() noexcept {
+  for (const Entry& e : sorted_) delete e.second;
+  for (const Entry& e : pending_) delete e.second;
+  Clear();
+}
+
 }  // namespace quorra
 
 // ---- instances ----
@@ -122,7 +128,12 @@ JAsmOverride::JAsmOverride() {
   gAsmOverrideCount.fetch_add(1, std::memory_order_relaxed);
 }
 
-JAsmOverride::~JAsmOverride() { gAsmOverrideCount.fetch_sub(1, std::memory_order_relaxed); }
+JAsmOverride::~JAsmOverride() {
+  // Children still held (a node destroyed directly rather than through the
+  // table's walks) go with it, without style-manager notification.
+  children_.DeleteAll();
+  gAsmOverrideCount.fetch_sub(1, std::memory_order_relaxed);
+}
 
 DWORD JAsmOverride::GetInstanceCount() { return gAsmOverrideCount.load(std::memory_order_relaxed); }
 
@@ -264,6 +275,9 @@ HRESULT JAsmOverride::ChangeChildIDs(const std::vector<std::pair<DWORD, DWORD>>&
 HRESULT JIDSOverride::Delete(JIDSOverride* node) {
   if (!node) return E_INVALIDARG;
   JAsmOverride* parent = node->GetParent();
+  // A table's root goes only with its table.
+  if (!parent && node->GetUserData(UD_ASMTREE_BACK_POINTER, nullptr))
+    return QUORRA_TRACE_FAIL(E_UNEXPECTED, "JIDSOverride::Delete");
   if (parent) parent->children_.Erase(node->GetAttachmentID(), node);
   if (node->IsAssembly()) {
     DeleteTreeWalker deleter;

@@ -106,11 +106,10 @@ HRESULT DeleteTreeWalker::VisitPart(JIDSOverride* node, JIOTWalkContext*) {
 }
 
 HRESULT DeleteTreeWalker::EndAssembly(JAsmOverride* node, JIOTWalkContext* context) {
-  if (context->depth == 0 && context->context == 0) {
-    // The kept root no longer refers to the children it lost.
-    node->children_.Clear();
-    return 0;
-  }
+  // The children were destroyed by this walk: the node forgets them (a kept
+  // root stays usable, and a destroyed one does not destroy them again).
+  node->children_.Clear();
+  if (context->depth == 0 && context->context == 0) return 0;
   delete node;
   return 0;
 }
