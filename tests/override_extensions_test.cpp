@@ -35,8 +35,7 @@ TEST(OccurrencePropertyOverrides, OnePairPerTypeInInsertionOrder) {
   EXPECT_EQ(*node.GetOccurrencePropertyOverrides(false), expected);
 
   EXPECT_EQ(node.RemoveOccurrencePropertyOverride(JOET_HIDE_IN_SUBASSEMBLY), S_OK);
-  EXPECT_EQ(*node.GetOccurrencePropertyOverrides(false),
-            (quorra::OccPropertyOverrides{{JOET_NOT_SELECTABLE, 0}}));
+  EXPECT_EQ(*node.GetOccurrencePropertyOverrides(false), (quorra::OccPropertyOverrides{{JOET_NOT_SELECTABLE, 0}}));
   EXPECT_EQ(node.RemoveOccurrencePropertyOverride(JOET_NOT_SELECTABLE), S_OK);
   EXPECT_EQ(node.GetOccurrencePropertyOverrides(false), nullptr);
   EXPECT_FALSE(node.GetPropsEx() & IOTX_OCC_PROPERTIES);

@@ -3,14 +3,13 @@
 // the adjustable cache and style-manager notification.
 #include <gtest/gtest.h>
 #include <quorra/quorra.h>
+#include <quorra/refhost.h>
+#include <quorra/refhost/occurrence_container.h>
+#include <quorra/refhost/persist_manager.h>
 
 #include <map>
 #include <memory>
 #include <vector>
-
-#include <quorra/refhost.h>
-#include <quorra/refhost/occurrence_container.h>
-#include <quorra/refhost/persist_manager.h>
 
 #include "support/assembly_builder.h"
 
@@ -200,7 +199,7 @@ TEST(OverrideTree, RouteIdentifiedChildren) {
   EXPECT_TRUE(traces.Saw("JIDSOverride::UpdateAttachmentID", E_FAIL));
   EXPECT_EQ(a->UpdateAttachmentID(30), S_OK);
   EXPECT_EQ(root->GetChild(30), a);
-  EXPECT_EQ(root->GetChild(r1), nullptr);  // no longer among the id-0 children
+  EXPECT_EQ(root->GetChild(r1), nullptr);        // no longer among the id-0 children
   EXPECT_EQ(a->UpdateAttachmentID(31), E_FAIL);  // has a non-zero id now
   EXPECT_EQ(root->GetChildCount(), 3u);
   EXPECT_EQ(root->GetChildByIndex(0), b);  // key order: 0, 12, 30
@@ -277,7 +276,8 @@ TEST(OverrideTree, ClearDeletesEverythingBelowTheRoot) {
   ComPtr<CountingStyleManager> styles(new CountingStyleManager);
   tree.SetStyleManager(styles.Get());
   const DWORD asmBefore = JAsmOverride::GetInstanceCount(), partBefore = JPartOverride::GetInstanceCount();
-  for (Path p : {Path{1}, Path{2, 1}, Path{2, 2}}) tree.SetStyleID(static_cast<DWORD>(p.size()), p.data(), 7, IOT_PART, 0);
+  for (Path p : {Path{1}, Path{2, 1}, Path{2, 2}})
+    tree.SetStyleID(static_cast<DWORD>(p.size()), p.data(), 7, IOT_PART, 0);
   EXPECT_EQ(styles->uses[7], 3);
   EXPECT_EQ(tree.Clear(), S_OK);
   EXPECT_EQ(tree.GetAsmOverride()->GetChildCount(), 0u);

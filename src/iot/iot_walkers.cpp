@@ -82,15 +82,24 @@ void AppendOverridePropsExWords(DWORD propsEx, std::wstring* out) {
 
 const wchar_t* SolverStatusName(DWORD status) {
   switch (status) {
-    case 1: return L" (ASM_P_WELL_DEFINED)";
-    case 2: return L" (ASM_P_FIXED)";
-    case 4: return L" (ASM_P_UNDER_DEFINED)";
-    case 0x8008: return L" (ASM_P_OVER_DEFINED)";
-    case 0x8010: return L" (ASM_P_NOT_CONSISTENT)";
-    case 0x8020: return L" (ASM_P_NOT_CHANGED)";
-    case 0x8040: return L" (ASM_P_NON_ALGEBRAIC)";
-    case 0x8080: return L" (ASM_P_UNKNOWN)";
-    default: return L" (unknown status value!!!)";
+    case 1:
+      return L" (ASM_P_WELL_DEFINED)";
+    case 2:
+      return L" (ASM_P_FIXED)";
+    case 4:
+      return L" (ASM_P_UNDER_DEFINED)";
+    case 0x8008:
+      return L" (ASM_P_OVER_DEFINED)";
+    case 0x8010:
+      return L" (ASM_P_NOT_CONSISTENT)";
+    case 0x8020:
+      return L" (ASM_P_NOT_CHANGED)";
+    case 0x8040:
+      return L" (ASM_P_NON_ALGEBRAIC)";
+    case 0x8080:
+      return L" (ASM_P_UNKNOWN)";
+    default:
+      return L" (unknown status value!!!)";
   }
 }
 
@@ -161,8 +170,7 @@ HRESULT IOTNodeCounter::VisitAssemblyChild(JAsmOverride*, JIOTWalkContext*) {
 
 // ---- IOTProbe ----
 
-IOTProbe::IOTProbe(std::wstring* out, IUnknown* first, IUnknown* second)
-    : out_(out), first_(first), second_(second) {
+IOTProbe::IOTProbe(std::wstring* out, IUnknown* first, IUnknown* second) : out_(out), first_(first), second_(second) {
   if (first_) first_->AddRef();
   if (second_) second_->AddRef();
 }
@@ -175,7 +183,7 @@ IOTProbe::~IOTProbe() {
 void IOTProbe::Describe(JIDSOverride* node, JIOTWalkContext* context) {
   if (!out_) return;
   wchar_t line[160];
-  std::swprintf(line, sizeof(line) / sizeof(line[0]), L"%*ls%ls %p id %u parent %p dwProps %08x dwPropsEx %08x", 
+  std::swprintf(line, sizeof(line) / sizeof(line[0]), L"%*ls%ls %p id %u parent %p dwProps %08x dwPropsEx %08x",
                 static_cast<int>(2 * context->depth), L"", node->IsAssembly() ? L"JAsmOverride" : L"JPartOverride",
                 static_cast<void*>(node), node->GetAttachmentID(), static_cast<void*>(node->GetParent()),
                 node->GetProps(), node->GetPropsEx());

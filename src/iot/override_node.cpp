@@ -111,9 +111,7 @@ DWORD JIDSOverride::GetAltStyle() const { return GatedValue(UD_ALT_STYLE, IOT_AL
 
 // ---- plain stored values ----
 
-DWORD JIDSOverride::GetColorOverride() const {
-  return GatedValue(UD_IOT_COLOR_OVERRIDE, IOTX_COLOR_OVERRIDE, true);
-}
+DWORD JIDSOverride::GetColorOverride() const { return GatedValue(UD_IOT_COLOR_OVERRIDE, IOTX_COLOR_OVERRIDE, true); }
 HRESULT JIDSOverride::SetColorOverride(DWORD color) {
   if (color == GetColorOverride() && ((dwPropsEx_ & IOTX_COLOR_OVERRIDE) || color == 0)) return S_OK;
   RemoveUserData(UD_IOT_COLOR_OVERRIDE);
@@ -268,7 +266,8 @@ HRESULT JIDSOverride::SetBodyData(JOverrideBodyData* body) {
   dwProps_ &= ~IOT_OVERRIDE_BODY;
   dwPropsEx_ &= ~IOTX_OVERRIDEBODY_PROPS_ON;
   if (body) {
-    if (FAILED(AddUserData(UD_OVERRIDE_BODY, body))) return QUORRA_TRACE_FAIL(E_OUTOFMEMORY, "JIDSOverride::SetBodyData");
+    if (FAILED(AddUserData(UD_OVERRIDE_BODY, body)))
+      return QUORRA_TRACE_FAIL(E_OUTOFMEMORY, "JIDSOverride::SetBodyData");
     dwProps_ |= IOT_OVERRIDE_BODY;
     dwPropsEx_ |= IOTX_OVERRIDEBODY_PROPS_ON;
   }
@@ -292,9 +291,8 @@ HRESULT JIDSOverride::SetCurrentDocPreviousOverrideBodyData(JOverrideBodyData* b
 }
 
 JOverrideBodyData* JIDSOverride::GetCurrentDocPreviousOverrideBodyData() const {
-  return (dwPropsEx_ & IOTX_PREVIOUS_OVERRIDE_BODY)
-             ? Stored<JOverrideBodyData>(this, UD_IOT_PREVIOUS_OVERRIDE_BODY)
-             : nullptr;
+  return (dwPropsEx_ & IOTX_PREVIOUS_OVERRIDE_BODY) ? Stored<JOverrideBodyData>(this, UD_IOT_PREVIOUS_OVERRIDE_BODY)
+                                                    : nullptr;
 }
 
 // ---- flags with a stored value of 1 ----

@@ -1,5 +1,7 @@
 // The override table: construction and the live-tree set, identities, path
 // operations, removal scopes, the dirty flags and the adjustable-state cache.
+#include "quorra/override_tree.h"
+
 #include <mutex>
 #include <new>
 #include <unordered_set>
@@ -9,7 +11,6 @@
 #include "quorra/host/override_services.h"
 #include "quorra/host/trace.h"
 #include "quorra/iot_walkers.h"
-#include "quorra/override_tree.h"
 
 namespace {
 constexpr const char* kTraceSource = "SERVICES/quorra/dev/iot";
@@ -27,8 +28,8 @@ quorra::host::LateBoundFunction<JAsmCheckFoaMasterAndEditMode2Signature> gCheckF
     L"ferrule.dll", "JAsmCheckFoaMasterAndEditMode2");
 quorra::host::LateBoundFunction<JAsmGetFileNameSignature> gGetFileName(L"brenik.dex", "JAsmGetFileName");
 quorra::host::LateBoundFunction<GetPersistManagerSignature> gGetPersistManager(L"dulcet.dll", "GetPersistManager");
-quorra::host::LateBoundFunction<JGetGraphicSupportObjectSignature> gGetGraphicSupportObject(
-    L"dulcet.dll", "JGetGraphicSupportObject");
+quorra::host::LateBoundFunction<JGetGraphicSupportObjectSignature> gGetGraphicSupportObject(L"dulcet.dll",
+                                                                                            "JGetGraphicSupportObject");
 
 constexpr bool IsNodeType(DWORD type) { return type == IOT_PART || type == IOT_ASSEMBLY; }
 
@@ -283,18 +284,18 @@ HRESULT JIDSOverrideTree::SetAdjustablePart(DWORD count, const DWORD* ids, BOOL 
 
 // The synchronisation flags by path: Set creates the node, Get and Remove
 // need it (E_FAIL without).
-#define QUORRA_IOT_SYNC_OPERATIONS(Name)                                                         \
-  HRESULT JIDSOverrideTree::Set##Name(DWORD count, const DWORD* ids, DWORD type) {               \
-    JIDSOverride* node = Branch(count, ids, type);                                               \
-    return node ? node->Set##Name() : E_FAIL;                                                    \
-  }                                                                                              \
-  HRESULT JIDSOverrideTree::Get##Name(DWORD count, const DWORD* ids, DWORD* out) const {         \
-    JIDSOverride* node = Bind(count, ids);                                                       \
-    return node ? node->Get##Name(out) : E_FAIL;                                                 \
-  }                                                                                              \
-  HRESULT JIDSOverrideTree::Remove##Name(DWORD count, const DWORD* ids) {                        \
-    JIDSOverride* node = Bind(count, ids);                                                       \
-    return node ? node->Remove##Name() : E_FAIL;                                                 \
+#define QUORRA_IOT_SYNC_OPERATIONS(Name)                                                 \
+  HRESULT JIDSOverrideTree::Set##Name(DWORD count, const DWORD* ids, DWORD type) {       \
+    JIDSOverride* node = Branch(count, ids, type);                                       \
+    return node ? node->Set##Name() : E_FAIL;                                            \
+  }                                                                                      \
+  HRESULT JIDSOverrideTree::Get##Name(DWORD count, const DWORD* ids, DWORD* out) const { \
+    JIDSOverride* node = Bind(count, ids);                                               \
+    return node ? node->Get##Name(out) : E_FAIL;                                         \
+  }                                                                                      \
+  HRESULT JIDSOverrideTree::Remove##Name(DWORD count, const DWORD* ids) {                \
+    JIDSOverride* node = Bind(count, ids);                                               \
+    return node ? node->Remove##Name() : E_FAIL;                                         \
   }
 
 QUORRA_IOT_SYNC_OPERATIONS(AdaptableSync)
@@ -410,9 +411,9 @@ HRESULT JIDSOverrideTree::Probe(GUserText* out) {
     IOTNodeCounter counter;
     root_->Walk(&counter, 0, 1);
     wchar_t head[160];
-    std::swprintf(head, sizeof(head) / sizeof(head[0]), L"JIDSOverrideTree: %p; m_pRoot: %p%u AsmOverrides, %u PartOverrides\r\n",
-                  static_cast<void*>(this), static_cast<void*>(root_), counter.GetAssemblyCount(),
-                  counter.GetPartCount());
+    std::swprintf(head, sizeof(head) / sizeof(head[0]),
+                  L"JIDSOverrideTree: %p; m_pRoot: %p%u AsmOverrides, %u PartOverrides\r\n", static_cast<void*>(this),
+                  static_cast<void*>(root_), counter.GetAssemblyCount(), counter.GetPartCount());
     std::wstring text(head);
     IOTProbe probe(&text);
     root_->Walk(&probe, 0, 1);
@@ -431,8 +432,7 @@ extern "C" HRESULT JGetIOT(IUnknown* document, REFIID iid, void** out) {
   auto* getSupport = gGetGraphicSupportObject.Get();
   if (!getSupport) return E_FAIL;
   IUnknown* object = nullptr;
-  if (FAILED(document->QueryInterface(IID_IJOccurrenceContainer, reinterpret_cast<void**>(&object))) ||
-      !object) {
+  if (FAILED(document->QueryInterface(IID_IJOccurrenceContainer, reinterpret_cast<void**>(&object))) || !object) {
     object = nullptr;
     auto* getPersistManager = gGetPersistManager.Get();
     if (!getPersistManager) return E_FAIL;

@@ -30,8 +30,7 @@ QUORRA_INTERFACE_ID(IJStyleManager, IID_IJStyleManager);
 
 // {13A1D22A-2CA8-4856-A89C-6C73D87F6572}: a document's override-table holder,
 // reached with JGetIOT.
-constexpr IID IID_IJOverrideTreeHolder = {
-    0x13a1d22a, 0x2ca8, 0x4856, {0xa8, 0x9c, 0x6c, 0x73, 0xd8, 0x7f, 0x65, 0x72}};
+constexpr IID IID_IJOverrideTreeHolder = {0x13a1d22a, 0x2ca8, 0x4856, {0xa8, 0x9c, 0x6c, 0x73, 0xd8, 0x7f, 0x65, 0x72}};
 
 struct IJOverrideTreeHolder : IUnknown {
   // The document's override table (not reference counted: the holder owns
