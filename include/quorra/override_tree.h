@@ -433,13 +433,14 @@ class OverrideChildTable {
   bool Erase(DWORD id, JIDSOverride* node);
   // The entries in order, without holes.
   const std::vector<Entry>& Ordered() const;
-  // Calls f(node) for every entry with id `id`, in order, until f answers true.
+  // The first node under `id`, in order, for which f(node) answers true;
+  // null when none. Does not reorder the table.
   template <class F>
   JIDSOverride* FindIf(DWORD id, F f) const {
-    for (const Entry& e : Ordered()) {
-      if (e.first > id) break;
+    for (auto it = LowerBound(id); it != sorted_.end() && it->first == id; ++it)
+      if (it->second && f(it->second)) return it->second;
+    for (const Entry& e : pending_)
       if (e.first == id && f(e.second)) return e.second;
-    }
     return nullptr;
   }
   void Clear();
@@ -448,6 +449,7 @@ class OverrideChildTable {
   void DeleteAll() noexcept;
 
  private:
+  std::vector<Entry>::const_iterator LowerBound(DWORD id) const;
   void Normalize() const;
   mutable std::vector<Entry> sorted_;   // may hold holes (null nodes)
   mutable std::vector<Entry> pending_;  // insertion order

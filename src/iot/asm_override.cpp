@@ -59,13 +59,12 @@ void OverrideChildTable::Normalize() const {
   }
 }
 
+std::vector<OverrideChildTable::Entry>::const_iterator OverrideChildTable::LowerBound(DWORD id) const {
+  return std::lower_bound(sorted_.cbegin(), sorted_.cend(), Entry(id, nullptr), KeyLess);
+}
+
 JIDSOverride* OverrideChildTable::Find(DWORD id) const {
-  auto it = std::lower_bound(sorted_.begin(), sorted_.end(), Entry(id, nullptr), KeyLess);
-  for (; it != sorted_.end() && it->first == id; ++it)
-    if (it->second) return it->second;
-  for (const Entry& e : pending_)
-    if (e.first == id) return e.second;
-  return nullptr;
+  return FindIf(id, [](JIDSOverride*) { return true; });
 }
 
 bool OverrideChildTable::Erase(DWORD id, JIDSOverride* node) {
