@@ -53,6 +53,47 @@ TEST(OccurrencePropertyOverrides, ReleasedWithTheirNode) {
   EXPECT_EQ(tree.GetAsmOverride()->GetChildCount(), 0u);
 }
 
+// ---- the occurrence's extension record ----
+
+TEST(OccurrencePropertyOverrides, RebuildKeepsWhatTheOccurrenceNeeds) {
+  AssemblyBuilder b;
+  AssemblySite* top = b.Assembly(L"top");
+  AssemblySite* sub = b.Assembly(L"sub");
+  PartSite* part = b.Part(L"p");
+  b.Place(sub, part);
+  b.Place(top, sub);
+  b.Place(top, part);
+  AssemblyOccurrence* root = b.Build(top);
+  OccurrenceNode* firstLevel = At(root, {2});
+  OccurrenceNode* secondLevel = At(root, {1, 1});
+  ComPtr<FakeDocument> doc(new FakeDocument), other(new FakeDocument);
+  const JDocIdentity identity(doc.Get());
+
+  JPartOverride node;
+  node.AddOccurrencePropertyOverride(JOET_HIDE_IN_DRAWING, 0);
+  node.AddOccurrencePropertyOverride(JOET_NOT_SELECTABLE, 1);
+  node.AddOccurrencePropertyOverride(JOET_EXCLUDE_FROM_REPORTS, 0);
+  std::vector<JOverrideExtensions*>* records = nullptr;
+
+  // First level: zero values are dropped unless another record names the type.
+  ASSERT_EQ(firstLevel->SetOverrideExtensions(JDocIdentity(other.Get()), JOET_EXCLUDE_FROM_REPORTS), S_OK);
+  ASSERT_EQ(quorra::RebuildOverrideExtensions(firstLevel, &node, identity), S_OK);
+  ASSERT_EQ(firstLevel->GetOverrideExtensions(&records, false), S_OK);
+  ASSERT_EQ(records->size(), 2u);
+  EXPECT_EQ((*records)[1]->StoredOverrides(), (std::vector<DWORD>{JOET_NOT_SELECTABLE, JOET_EXCLUDE_FROM_REPORTS}));
+
+  // Deeper: every pair stays.
+  ASSERT_EQ(quorra::RebuildOverrideExtensions(secondLevel, &node, identity), S_OK);
+  ASSERT_EQ(secondLevel->GetOverrideExtensions(&records, false), S_OK);
+  EXPECT_EQ(records->back()->StoredOverrides(),
+            (std::vector<DWORD>{JOET_HIDE_IN_DRAWING, JOET_NOT_SELECTABLE, JOET_EXCLUDE_FROM_REPORTS}));
+
+  // No overrides: the record is emptied.
+  ASSERT_EQ(quorra::RebuildOverrideExtensions(secondLevel, nullptr, identity), S_OK);
+  EXPECT_TRUE(records->back()->StoredOverrides().empty());
+  EXPECT_EQ(quorra::RebuildOverrideExtensions(secondLevel, &node, JDocIdentity()), E_INVALIDARG);
+}
+
 // ---- definition levels ----
 
 struct Assembly {

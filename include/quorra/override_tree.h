@@ -652,6 +652,17 @@ class JIDSOverrideTree : public MemoryAllocator {
   bool registered_ = false;
 };
 
+namespace quorra {
+// Rebuilds the extension record of `document` (the table's assembly
+// document) on `occurrence` from the occurrence-property overrides of
+// `node` (null: none), as applying display settings does: a pair is kept
+// when its value is non-zero, when the occurrence is more than one step
+// below the root, or when some extension record of the occurrence already
+// names its type (1 to 7). The record is set to the kept types (empty when
+// none). E_INVALIDARG for a null occurrence or an unset document.
+HRESULT RebuildOverrideExtensions(OccurrenceNode* occurrence, JIDSOverride* node, const JDocIdentity& document);
+}  // namespace quorra
+
 extern "C" {
 // The override-table object of `document` in interface `iid`, through the
 // host's persist manager and graphic support object.

@@ -74,6 +74,38 @@ HRESULT JIDSOverride::ClearOccurrencePropertyOverrides() {
   return S_OK;
 }
 
+// ---- the occurrence's extension record ----
+
+namespace quorra {
+
+HRESULT RebuildOverrideExtensions(OccurrenceNode* occurrence, JIDSOverride* node, const JDocIdentity& document) {
+  if (!occurrence || !document.DocumentSet()) return E_INVALIDARG;
+  try {
+    // The types 1 to 7 some record of the occurrence already names.
+    bool named[8] = {};
+    std::vector<JOverrideExtensions*>* records = nullptr;
+    if (SUCCEEDED(occurrence->GetOverrideExtensions(&records, false)) && records)
+      for (const JOverrideExtensions* record : *records)
+        for (DWORD type : record->StoredOverrides())
+          if (type >= 1 && type <= 7) named[type] = true;
+    DWORD steps = 0;
+    for (const OccurrenceNode* o = occurrence; o->GetParent(); o = o->GetParent()) ++steps;
+
+    std::vector<DWORD> kept;
+    if (const OccPropertyOverrides* pairs = node ? node->GetOccurrencePropertyOverrides(false) : nullptr) {
+      for (const auto& [type, value] : *pairs) {
+        const bool known = type >= 1 && type <= 7 && named[type];
+        if (value != 0 || steps > 1 || known) kept.push_back(type);
+      }
+    }
+    return occurrence->SetOverrideExtensions(document, kept);
+  } catch (const std::bad_alloc&) {
+    return QUORRA_TRACE_FAIL(E_OUTOFMEMORY, "RebuildOverrideExtensions");
+  }
+}
+
+}  // namespace quorra
+
 // ---- definition levels ----
 
 extern "C" HRESULT JGetOverrideExtensionDefinitionLevels(OccurrenceNode* occurrence, DWORD type,
