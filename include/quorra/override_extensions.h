@@ -101,3 +101,17 @@ using OverrideExtensionsList = std::vector<JOverrideExtensions*>;
 using CustomOccPropertyOverrides = std::vector<std::pair<GUserText, std::vector<std::pair<GUserText, GUserText>>>>;
 
 }  // namespace quorra
+
+class OccurrenceNode;
+
+extern "C" {
+// For property `type`, the documents that define it for `occurrence`, with
+// their level: candidates are ordered from the outermost overriding document
+// to the innermost; counted from the innermost (k = 1 ... n), a matching one
+// has level 1 when k = n, 3 when k = 1 < n, else 2. Type JOET_CUSTOM takes
+// the custom-property overrides (documents by name), types 1 to 7 the
+// occurrence's extension records. `levels` is emptied first. E_INVALIDARG
+// for a null occurrence or type 0; E_FAIL when the occurrence has no records.
+HRESULT JGetOverrideExtensionDefinitionLevels(OccurrenceNode* occurrence, DWORD type,
+                                              std::vector<std::pair<JDocIdentity, int>>* levels);
+}

@@ -2,6 +2,8 @@
 // signature the library's late-bound call expects.
 #include "refhost/host_modules.h"
 
+#include "quorra/refhost/persist_manager.h"
+
 namespace quorra::refhost {
 
 // refhost keeps no ranges of its own for occurrences: the library falls back
@@ -12,9 +14,16 @@ HRESULT GetOccurrenceRange(OccurrenceNode*, tagGBox*) { return E_FAIL; }
 std::vector<host::ModuleExport> ModuleExports(const std::wstring& module) {
   if (module == L"hawser.dll") return {{"GetFamilyMemberStorage", reinterpret_cast<void*>(&GetFamilyMemberStorage)}};
   if (module == L"gimbal.dll") return {{"JMGetPreviewBodyCacheId", reinterpret_cast<void*>(&GetPreviewBodyCacheId)}};
-  if (module == L"brenik.dex") return {{"JGetOccurrenceRange", reinterpret_cast<void*>(&GetOccurrenceRange)}};
+  if (module == L"brenik.dex")
+    return {{"JGetOccurrenceRange", reinterpret_cast<void*>(&GetOccurrenceRange)},
+            {"JAsmGetIDSAsmTree", reinterpret_cast<void*>(&GetIDSAsmTree)},
+            {"JAsmGetFileName", reinterpret_cast<void*>(&GetAssemblyFileName)}};
   if (module == L"dulcet.dll")
-    return {{"GetIJGeometryCacheManager", reinterpret_cast<void*>(&GetGeometryCacheManager)}};
+    return {{"GetIJGeometryCacheManager", reinterpret_cast<void*>(&GetGeometryCacheManager)},
+            {"GetPersistManager", reinterpret_cast<void*>(&GetPersistManager)},
+            {"JGetGraphicSupportObject", reinterpret_cast<void*>(&GetGraphicSupportObject)}};
+  if (module == L"ferrule.dll")
+    return {{"JAsmCheckFoaMasterAndEditMode2", reinterpret_cast<void*>(&CheckFoaMasterAndEditMode2)}};
   return {};
 }
 

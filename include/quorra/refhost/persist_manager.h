@@ -1,0 +1,60 @@
+// refhost's persist managers and style managers: one persist manager per
+// document, found with "GetPersistManager" ("dulcet.dll"). It keeps the
+// document's live tree (as the host's assembly module would: set by whoever
+// loaded the tree, cleared before the tree goes), the document's override
+// table (made on first request, with the document, its path and the
+// document's style manager), and the document's family-of-assemblies
+// answers (a master, not in edit mode, unless told otherwise). It is the
+// override-table holder JGetIOT reaches.
+//
+// The functions refhost exports for these: "GetPersistManager" and
+// "JGetGraphicSupportObject" of "dulcet.dll", "JAsmGetIDSAsmTree" and
+// "JAsmGetFileName" of "brenik.dex", "JAsmCheckFoaMasterAndEditMode2" of
+// "ferrule.dll".
+#pragma once
+
+#include <map>
+
+#include "quorra/host/com.h"
+#include "quorra/host/override_services.h"
+#include "quorra/host/types.h"
+
+class AsmTree;
+
+namespace quorra::refhost {
+
+// Counts the uses of each style id; a use count never goes below zero (a
+// release of an unused id is refused with S_FALSE).
+class StyleManager final : public host::ComObject<IJStyleManager> {
+ public:
+  HRESULT AddStyleUse(DWORD styleId) override;
+  HRESULT ReleaseStyleUse(DWORD styleId) override;
+  // Uses of `styleId` now.
+  DWORD GetUseCount(DWORD styleId) const;
+  // Ids with at least one use.
+  DWORD GetStyleCount() const { return static_cast<DWORD>(uses_.size()); }
+
+ private:
+  std::map<DWORD, DWORD> uses_;
+};
+
+// The document's live tree (null clears it). The persist manager is made
+// when the document has none. E_INVALIDARG for a null document.
+HRESULT SetDocumentTree(IUnknown* document, AsmTree* tree);
+// The family-of-assemblies answers for the document.
+HRESULT SetDocumentFoaState(IUnknown* document, BOOL master, BOOL editMode);
+// The document's style manager (AddRef'd), made with its persist manager.
+HRESULT GetDocumentStyleManager(IUnknown* document, StyleManager** out);
+// Drops the persist manager of one document (its override table goes with
+// it), or of every document.
+HRESULT ReleasePersistManager(IUnknown* document);
+void ReleasePersistManagers();
+
+// The exported functions, for the module tables.
+HRESULT GetPersistManager(IUnknown* object, IUnknown** persistManager);
+HRESULT GetGraphicSupportObject(IUnknown* persistManager, REFIID iid, void** out);
+HRESULT GetIDSAsmTree(IUnknown* document, AsmTree** tree, BOOL flag);
+HRESULT GetAssemblyFileName(IUnknown* document, GUserText* fileName);
+HRESULT CheckFoaMasterAndEditMode2(IUnknown* document, BOOL* master, BOOL* editMode);
+
+}  // namespace quorra::refhost
