@@ -50,15 +50,29 @@ double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
+// Processor time of this thread: on a shared machine it leaves out the time
+// spent waiting for a processor (and for the disk).
+double ThreadSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
+// The processor seconds of the last TimeMedian's work, median of its runs.
+double gLastProcessorSeconds = 0;
+
 // Seconds of `work`, median of `runs`; `prepare` runs untimed before each.
 double TimeMedian(const std::function<void()>& work, const std::function<void()>& prepare = {}, int runs = 3) {
-  std::vector<double> times;
+  std::vector<double> times, processor;
   for (int i = 0; i < runs; ++i) {
     if (prepare) prepare();
     const double start = Now();
+    const double startProcessor = ThreadSeconds();
     work();
+    processor.push_back(ThreadSeconds() - startProcessor);
     times.push_back(Now() - start);
   }
+  gLastProcessorSeconds = Median(processor);
   return Median(times);
 }
 
@@ -139,6 +153,7 @@ struct Row {
   double seconds = 0;    // the time the peer's time is compared with (0: none)
   double limitSeconds = 0;  // the physical limit of `seconds` (0: none)
   std::string note;
+  double processorSeconds = 0;  // this thread's processor time for `seconds`
 };
 
 std::string Escape(const std::string& text) {
@@ -164,10 +179,11 @@ void WriteJson(const std::string& path, const std::map<std::string, std::string>
   for (const Row& row : rows) {
     std::fprintf(out,
                  "%s\n    {\"workload\": \"%s\", \"size\": \"%s\", \"occurrences\": %llu, \"figure\": \"%s\", "
-                 "\"value\": %.6g, \"seconds\": %.6g, \"limit_seconds\": %.6g, \"note\": \"%s\"}",
+                 "\"value\": %.6g, \"seconds\": %.6g, \"limit_seconds\": %.6g, \"note\": \"%s\", "
+                 "\"processor_seconds\": %.6g}",
                  separator, Escape(row.workload).c_str(), row.size.c_str(),
                  static_cast<unsigned long long>(row.occurrences), Escape(row.figure).c_str(), row.value, row.seconds,
-                 row.limitSeconds, Escape(row.note).c_str());
+                 row.limitSeconds, Escape(row.note).c_str(), row.processorSeconds);
     separator = ",";
   }
   std::fprintf(out, "\n  ]\n}\n");
@@ -294,9 +310,12 @@ void RunShape(const Shape& shape, const std::string& scratch, Context& context) 
   const uint64_t n = summary.expectedOccurrences;
   const uint64_t documentBytes = DirectoryBytes(directory);
   const std::wstring& top = summary.topDocument;
+  // `processor`: the processor seconds of `seconds`, when not those of the
+  // last TimeMedian.
   auto row = [&](const char* workload, const char* figure, double value, double seconds, double limit,
-                 std::string note) {
-    context.rows.push_back(Row{workload, shape.size, n, figure, value, seconds, limit, std::move(note)});
+                 std::string note, double processor = -1) {
+    if (processor < 0) processor = seconds > 0 ? gLastProcessorSeconds : 0;
+    context.rows.push_back(Row{workload, shape.size, n, figure, value, seconds, limit, std::move(note), processor});
   };
   char note[256];
 
@@ -309,18 +328,21 @@ void RunShape(const Shape& shape, const std::string& scratch, Context& context) 
     if (FAILED(AsmTreeCreateAndLoad(top.c_str(), &tree, nullptr))) std::fprintf(stderr, "load failed\n");
     loaded.reset(tree);
   }, [&] { loaded.reset(); });
+  const double loadWarmProcessor = gLastProcessorSeconds;
   const double scan = TimeMedian([&] {
     ReferenceGraph graph;
     ScanReferences(top.c_str(), &graph);
   });
-  double loadCold = 0;
+  double loadCold = 0, loadColdProcessor = 0;
   if (context.cold) {
     loaded.reset();
     DropPageCache();
     const double start = Now();
+    const double startProcessor = ThreadSeconds();
     AsmTree* tree = nullptr;
     AsmTreeCreateAndLoad(top.c_str(), &tree, nullptr);
     loadCold = Now() - start;
+    loadColdProcessor = ThreadSeconds() - startProcessor;
     loaded.reset(tree);
   }
   WriteStructure(loaded.get(), directory + "/structure.txt");
@@ -358,10 +380,11 @@ void RunShape(const Shape& shape, const std::string& scratch, Context& context) 
                 double(documentBytes) / 1e6, scan * 1e3, build * 1e3);
   // A load reads the documents and then builds the tree: its limit is the
   // sum of the two.
-  row("2 load warm", "ms", loadWarm * 1e3, loadWarm, double(documentBytes) / context.file.warm + buildLimit, note);
+  row("2 load warm", "ms", loadWarm * 1e3, loadWarm, double(documentBytes) / context.file.warm + buildLimit, note,
+      loadWarmProcessor);
   if (context.cold)
     row("2 load cold", "ms", loadCold * 1e3, loadCold, double(documentBytes) / context.file.cold + buildLimit,
-        "page cache dropped");
+        "page cache dropped", loadColdProcessor);
   else
     row("2 load cold", "ms", 0, 0, 0, "not measured: dropping the page cache is not allowed here");
 
@@ -373,6 +396,7 @@ void RunShape(const Shape& shape, const std::string& scratch, Context& context) 
     quorra::host::CreateMemoryStorage(storage.Put());
     loaded->SaveIDS(storage.Get(), map);
   });
+  const double saveProcessor = gLastProcessorSeconds;
   const std::wstring saved = quorra::host::FromUtf8(directory + "/saved.ids");
   {
     ComPtr<IStorage> storage;
@@ -395,7 +419,7 @@ void RunShape(const Shape& shape, const std::string& scratch, Context& context) 
   }, [&] { fromIds.reset(); });
   fromIds.reset();
   std::snprintf(note, sizeof note, "%.0f MB/s, %.1f MB", idsBytes / save / 1e6, idsBytes / 1e6);
-  row("3 SaveIDS", "ms", save * 1e3, save, idsBytes / context.bandwidth, note);
+  row("3 SaveIDS", "ms", save * 1e3, save, idsBytes / context.bandwidth, note, saveProcessor);
   std::snprintf(note, sizeof note, "%.0f occ/s, %.0f MB/s; %.2fx the in-memory build", double(n) / loadIds,
                 idsBytes / loadIds / 1e6, loadIds / build);
   row("3 LoadIDS", "ms", loadIds * 1e3, loadIds, idsBytes / context.file.warm + buildLimit, note);
@@ -427,7 +451,7 @@ void RunShape(const Shape& shape, const std::string& scratch, Context& context) 
   NodeList<OccurrenceNode> moved;
   attachment->GetOccurrences(&moved);
   std::snprintf(note, sizeof note, "%.1f us; the placement has %u occurrences", incremental * 1e6, moved.GetCount());
-  row("4 incremental", "us", incremental * 1e6, 0, 0, note);
+  row("4 incremental", "us", incremental * 1e6, 0, 0, note, gLastProcessorSeconds);
 
   // 5. Lookup by display roadmap, JBindRoadmapToOccLite by member roadmap:
   // random leaf roadmaps of full depth.
@@ -458,6 +482,7 @@ void RunShape(const Shape& shape, const std::string& scratch, Context& context) 
   const double lookup = TimeMedian([&] {
     for (DisplayRoadmap& path : displays) found += built->Lookup(&path) != nullptr;
   });
+  const double lookupProcessor = gLastProcessorSeconds;
   const double bind = TimeMedian([&] {
     for (JMemberRoadmap& path : members) {
       OccurrenceNode* occ = nullptr;
@@ -468,7 +493,7 @@ void RunShape(const Shape& shape, const std::string& scratch, Context& context) 
   if (found != 6 * kPaths) std::fprintf(stderr, "scale suite: a roadmap was not found\n");
   std::snprintf(note, sizeof note, "mean depth %.1f; %zu roadmaps %.2f ms", double(depthSum) / kPaths, kPaths,
                 lookup * 1e3);
-  row("5 Lookup", "ns/call", lookup / kPaths * 1e9, lookup, 0, note);
+  row("5 Lookup", "ns/call", lookup / kPaths * 1e9, lookup, 0, note, lookupProcessor);
   std::snprintf(note, sizeof note, "mean depth %.1f; %zu roadmaps %.2f ms", double(depthSum) / kPaths, kPaths,
                 bind * 1e3);
   row("5 JBindRoadmapToOccLite", "ns/call", bind / kPaths * 1e9, bind, 0, note);

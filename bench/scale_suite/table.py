@@ -6,7 +6,10 @@ as one table.
 
 SUITE.json is written by scale_suite, PEER.json by bench/peer's peer_bench,
 EDITS.json by bench_structural_edits (Google Benchmark JSON). Columns:
-  figure    our time (or rate) for the workload at that size;
+  figure    our time for the workload at that size (wall clock);
+  cpu       the processor time of the same runs (per call for lookups):
+            on a shared machine the figure waits for a processor, this does
+            not;
   limit     the physical limit of the same work on this machine, from the
             probes run in the same process (memory copy bandwidth for
             builds, walks and SaveIDS; sequential file read for loads);
@@ -117,7 +120,7 @@ def main():
            "cold: dropping the page cache is not allowed here"))
     print("figures are medians of 3; limit = the same bytes at the probe's speed; vs peer = ours / XCAF's"
           + ("" if peer else " (run with --peers)"))
-    header = f"{'workload':<26} {'size':>5} {'occurrences':>11} {'figure':>10} {'limit':>10} {'of limit':>8} " \
+    header = f"{'workload':<24} {'size':>5} {'occurrences':>11} {'figure':>10} {'cpu':>10} {'limit':>10} {'of limit':>8} " \
              f"{'vs peer':>8}  note"
     print(header)
     print("-" * len(header))
@@ -129,7 +132,14 @@ def main():
         limit = number(r["limit_seconds"] * 1e3, "ms") if r["limit_seconds"] > 0 else "-"
         fraction = f"{r['fraction_of_limit'] * 100:.1f}%" if "fraction_of_limit" in r else "-"
         versus = f"{r['ours_over_peer']:.3f}" if "ours_over_peer" in r else "-"
-        print(f"{r['workload']:<26} {r['size']:>5} {r['occurrences'] or '':>11} {figure:>10} {limit:>10} "
+        cpu_seconds = r.get("processor_seconds", 0)
+        if r["workload"] in PER_CALL and r["seconds"] > 0:
+            cpu = number(r["value"] * cpu_seconds / r["seconds"], r["figure"])
+        elif r["figure"] == "us":
+            cpu = number(cpu_seconds * 1e6, "us") if cpu_seconds > 0 else "-"
+        else:
+            cpu = number(cpu_seconds * 1e3, "ms") if cpu_seconds > 0 else "-"
+        print(f"{r['workload']:<24} {r['size']:>5} {r['occurrences'] or '':>11} {figure:>10} {cpu:>10} {limit:>10} "
               f"{fraction:>8} {versus:>8}  {r['note']}")
     print(f"results: {args.out}")
     return 0
