@@ -63,7 +63,7 @@ def edit_rows(edits):
             continue
         scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}.get(b.get("time_unit", "ns"), 1e-6)
         ms = b["real_time"] * scale
-        name = b["name"].split("/")
+        name = b.get("run_name", b["name"]).split("/")
         rows.append({"workload": "8 " + name[0].removeprefix("BM_"), "size": "/".join(name[1:]) or "-",
                      "occurrences": 0, "figure": "ms", "value": ms, "seconds": ms / 1e3, "limit_seconds": 0,
                      "note": "bench_structural_edits"})
@@ -120,7 +120,7 @@ def main():
            "cold: dropping the page cache is not allowed here"))
     print("figures are medians of 3; limit = the same bytes at the probe's speed; vs peer = ours / XCAF's"
           + ("" if peer else " (run with --peers)"))
-    header = f"{'workload':<24} {'size':>5} {'occurrences':>11} {'figure':>10} {'cpu':>10} {'limit':>10} {'of limit':>8} " \
+    header = f"{'workload':<28} {'size':>5} {'occurrences':>11} {'figure':>10} {'cpu':>10} {'limit':>10} {'of limit':>8} " \
              f"{'vs peer':>8}  note"
     print(header)
     print("-" * len(header))
@@ -139,7 +139,7 @@ def main():
             cpu = number(cpu_seconds * 1e6, "us") if cpu_seconds > 0 else "-"
         else:
             cpu = number(cpu_seconds * 1e3, "ms") if cpu_seconds > 0 else "-"
-        print(f"{r['workload']:<24} {r['size']:>5} {r['occurrences'] or '':>11} {figure:>10} {cpu:>10} {limit:>10} "
+        print(f"{r['workload']:<28} {r['size']:>5} {r['occurrences'] or '':>11} {figure:>10} {cpu:>10} {limit:>10} "
               f"{fraction:>8} {versus:>8}  {r['note']}")
     print(f"results: {args.out}")
     return 0
