@@ -25,14 +25,13 @@
 #include <XCAFDoc_ColorTool.hxx>
 #include <XCAFDoc_DocumentTool.hxx>
 #include <XCAFDoc_ShapeTool.hxx>
-#include <gp_Trsf.hxx>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <gp_Trsf.hxx>
 #include <random>
 #include <sstream>
 #include <string>
@@ -40,9 +39,7 @@
 
 namespace {
 
-double Now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
+double Now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
 
 double TimeMedian(const std::function<void()>& work, const std::function<void()>& prepare = {}) {
   std::vector<double> times;
@@ -157,9 +154,8 @@ std::vector<int> RandomLeafPath(const TDF_Label& root, std::mt19937& random) {
       if (XCAFDoc_ShapeTool::GetReferredShape(c, referred) && XCAFDoc_ShapeTool::IsAssembly(referred))
         assemblies.push_back(c);
     }
-    const TDF_Label component = assemblies.empty()
-                                    ? components.Value(1 + int(random() % unsigned(components.Length())))
-                                    : assemblies[random() % assemblies.size()];
+    const TDF_Label component = assemblies.empty() ? components.Value(1 + int(random() % unsigned(components.Length())))
+                                                   : assemblies[random() % assemblies.size()];
     path.push_back(component.Tag());
     XCAFDoc_ShapeTool::GetReferredShape(component, at);
   }
@@ -177,8 +173,8 @@ TDF_Label Find(const TDF_Label& root, const std::vector<int>& path) {
 }
 
 void Row(bool* first, const std::string& size, const char* workload, double seconds, const std::string& note) {
-  std::printf("%s\n    {\"size\": \"%s\", \"workload\": \"%s\", \"seconds\": %.6g, \"note\": \"%s\"}", *first ? "" : ",",
-              size.c_str(), workload, seconds, note.c_str());
+  std::printf("%s\n    {\"size\": \"%s\", \"workload\": \"%s\", \"seconds\": %.6g, \"note\": \"%s\"}",
+              *first ? "" : ",", size.c_str(), workload, seconds, note.c_str());
   *first = false;
 }
 
@@ -201,8 +197,7 @@ int main(int argc, char** argv) {
     const std::string directory = std::string(argv[1]) + "/" + size;
     Structure s;
     if (!ReadStructure(directory + "/structure.txt", &s)) continue;
-    std::fprintf(stderr, "peer: %s: %zu sites, %zu placements\n", size.c_str(), s.assembly.size(),
-                 s.placements.size());
+    std::fprintf(stderr, "peer: %s: %zu sites, %zu placements\n", size.c_str(), s.assembly.size(), s.placements.size());
     Document d;
     const double make = TimeMedian([&] { d = Make(app, s); },
                                    [&] {

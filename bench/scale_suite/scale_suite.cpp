@@ -41,9 +41,7 @@ struct TreeDeleter {
 };
 using Tree = std::unique_ptr<AsmTree, TreeDeleter>;
 
-double Now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
+double Now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
 
 double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
@@ -148,9 +146,9 @@ struct Row {
   std::string workload;  // "1 build", ...
   std::string size;      // "10^6"
   uint64_t occurrences = 0;
-  std::string figure;    // what `value` is: "ms", "ns/call", ...
+  std::string figure;  // what `value` is: "ms", "ns/call", ...
   double value = 0;
-  double seconds = 0;    // the time the peer's time is compared with (0: none)
+  double seconds = 0;       // the time the peer's time is compared with (0: none)
   double limitSeconds = 0;  // the physical limit of `seconds` (0: none)
   std::string note;
   double processorSeconds = 0;  // this thread's processor time for `seconds`
@@ -165,7 +163,8 @@ std::string Escape(const std::string& text) {
   return out;
 }
 
-void WriteJson(const std::string& path, const std::map<std::string, std::string>& probes, const std::vector<Row>& rows) {
+void WriteJson(const std::string& path, const std::map<std::string, std::string>& probes,
+               const std::vector<Row>& rows) {
   FILE* out = std::fopen(path.c_str(), "w");
   if (!out) return;
   std::fprintf(out, "{\n  \"probes\": {");
@@ -238,7 +237,8 @@ Tree CopySitesAndAttachments(AsmTree* from, AssemblySite** root) {
       bundle.symbology = attachment->GetSymbology();
       bundle.attachmentId = attachment->GetAttachmentID();
     }
-    static_cast<AssemblySite*>(copies[site])->AddAttachments(static_cast<DWORD>(bundles.size()), bundles.data(), nullptr);
+    static_cast<AssemblySite*>(copies[site])
+        ->AddAttachments(static_cast<DWORD>(bundles.size()), bundles.data(), nullptr);
   }
   *root = static_cast<AssemblySite*>(copies[from->GetRootAssembly()->GetSite()]);
   return tree;
@@ -324,8 +324,8 @@ void RunShape(const Shape& shape, const std::string& scratch, Context& context) 
   const std::wstring& top = summary.topDocument;
   // `processor`: the processor seconds of `seconds`, when not those of the
   // last TimeMedian.
-  auto row = [&](const char* workload, const char* figure, double value, double seconds, double limit,
-                 std::string note, double processor = -1) {
+  auto row = [&](const char* workload, const char* figure, double value, double seconds, double limit, std::string note,
+                 double processor = -1) {
     if (processor < 0) processor = seconds > 0 ? gLastProcessorSeconds : 0;
     context.rows.push_back(Row{workload, shape.size, n, figure, value, seconds, limit, std::move(note), processor});
   };
@@ -335,11 +335,13 @@ void RunShape(const Shape& shape, const std::string& scratch, Context& context) 
   std::fprintf(stderr, "scale suite: %s: %llu occurrences in %zu documents; loading...\n", shape.size,
                static_cast<unsigned long long>(n), summary.documents);
   Tree loaded;
-  const double loadWarm = TimeMedian([&] {
-    AsmTree* tree = nullptr;
-    if (FAILED(AsmTreeCreateAndLoad(top.c_str(), &tree, nullptr))) std::fprintf(stderr, "load failed\n");
-    loaded.reset(tree);
-  }, [&] { loaded.reset(); });
+  const double loadWarm = TimeMedian(
+      [&] {
+        AsmTree* tree = nullptr;
+        if (FAILED(AsmTreeCreateAndLoad(top.c_str(), &tree, nullptr))) std::fprintf(stderr, "load failed\n");
+        loaded.reset(tree);
+      },
+      [&] { loaded.reset(); });
   const double loadWarmProcessor = gLastProcessorSeconds;
   const double scan = TimeMedian([&] {
     ReferenceGraph graph;
@@ -363,16 +365,15 @@ void RunShape(const Shape& shape, const std::string& scratch, Context& context) 
   AssemblySite* rootSite = nullptr;
   Tree built = CopySitesAndAttachments(loaded.get(), &rootSite);
   double bytesPerOccurrence = 0;
-  const double build = TimeMedian(
-      [&] { built->CreateOccurrenceTree(rootSite); },
-      [&] {
-        DestroyOccurrenceTree(built.get());
-        malloc_trim(0);
-        const size_t before = ResidentBytes();
-        built->CreateOccurrenceTree(rootSite);
-        bytesPerOccurrence = double(ResidentBytes() - before) / double(n);
-        DestroyOccurrenceTree(built.get());
-      });
+  const double build = TimeMedian([&] { built->CreateOccurrenceTree(rootSite); },
+                                  [&] {
+                                    DestroyOccurrenceTree(built.get());
+                                    malloc_trim(0);
+                                    const size_t before = ResidentBytes();
+                                    built->CreateOccurrenceTree(rootSite);
+                                    bytesPerOccurrence = double(ResidentBytes() - before) / double(n);
+                                    DestroyOccurrenceTree(built.get());
+                                  });
   const double buildLimit = double(n) * bytesPerOccurrence / context.bandwidth;
   std::snprintf(note, sizeof note, "%.0f occ/s, %.0f B/occ (resident)", double(n) / build, bytesPerOccurrence);
   row("1 build", "ms", build * 1e3, build, buildLimit, note);
@@ -380,11 +381,13 @@ void RunShape(const Shape& shape, const std::string& scratch, Context& context) 
   // The whole product in memory (sites, attachments, occurrences), as the
   // peer makes it.
   Tree whole;
-  const double buildAll = TimeMedian([&] {
-    AssemblySite* top = nullptr;
-    whole = CopySitesAndAttachments(loaded.get(), &top);
-    whole->CreateOccurrenceTree(top);
-  }, [&] { whole.reset(); });
+  const double buildAll = TimeMedian(
+      [&] {
+        AssemblySite* top = nullptr;
+        whole = CopySitesAndAttachments(loaded.get(), &top);
+        whole->CreateOccurrenceTree(top);
+      },
+      [&] { whole.reset(); });
   whole.reset();
   row("1 build sites+tree", "ms", buildAll * 1e3, buildAll, 0, "sites and attachments from memory, then the tree");
 
@@ -419,16 +422,19 @@ void RunShape(const Shape& shape, const std::string& scratch, Context& context) 
   }
   const double idsBytes = double(std::filesystem::file_size(directory + "/saved.ids"));
   Tree fromIds;
-  const double loadIds = TimeMedian([&] {
-    ComPtr<IStorage> storage;
-    SiteFileToUniversalIdentifierMap readMap;
-    AsmTree* tree = nullptr;
-    if (FAILED(StgOpenStorage(saved.c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0, storage.Put())) ||
-        FAILED(readMap.Load(storage.Get())) || FAILED(CreateAsmTree(&tree, nullptr)) ||
-        FAILED(tree->LoadIDS(storage.Get(), readMap)))
-      std::fprintf(stderr, "LoadIDS failed\n");
-    fromIds.reset(tree);
-  }, [&] { fromIds.reset(); });
+  const double loadIds = TimeMedian(
+      [&] {
+        ComPtr<IStorage> storage;
+        SiteFileToUniversalIdentifierMap readMap;
+        AsmTree* tree = nullptr;
+        if (FAILED(
+                StgOpenStorage(saved.c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0, storage.Put())) ||
+            FAILED(readMap.Load(storage.Get())) || FAILED(CreateAsmTree(&tree, nullptr)) ||
+            FAILED(tree->LoadIDS(storage.Get(), readMap)))
+          std::fprintf(stderr, "LoadIDS failed\n");
+        fromIds.reset(tree);
+      },
+      [&] { fromIds.reset(); });
   fromIds.reset();
   std::snprintf(note, sizeof note, "%.0f MB/s, %.1f MB", idsBytes / save / 1e6, idsBytes / 1e6);
   row("3 SaveIDS", "ms", save * 1e3, save, idsBytes / context.bandwidth, note, saveProcessor);
@@ -455,11 +461,13 @@ void RunShape(const Shape& shape, const std::string& scratch, Context& context) 
   tagGBox range;
   root->GetRange(&range);
   int step = 0;
-  const double incremental = TimeMedian([&] {
-    AttachmentMatrix moved(tagG4x4::Translation(0.5 * ++step, 0, 0));
-    attachment->SetXFormFromParent(&moved);
-    root->GetRange(&range);
-  }, {}, 5);
+  const double incremental = TimeMedian(
+      [&] {
+        AttachmentMatrix moved(tagG4x4::Translation(0.5 * ++step, 0, 0));
+        attachment->SetXFormFromParent(&moved);
+        root->GetRange(&range);
+      },
+      {}, 5);
   NodeList<OccurrenceNode> moved;
   attachment->GetOccurrences(&moved);
   uint64_t movedTotal = 0;
