@@ -5,7 +5,10 @@
 #                      (unit and end-to-end tests, a sanitizer build of them,
 #                      an install/find_package check, a fuzz smoke run)
 #   ./quorra.sh build  builds only
-#   ./quorra.sh bench  builds and runs the benchmarks
+#   ./quorra.sh bench  builds Release and runs the scale suite: one table, and
+#                      bench-results.json (--full adds 10^7 occurrences,
+#                      --peers installs Open CASCADE's XCAF and compares with
+#                      it, --all runs every Google Benchmark binary instead)
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$PWD
@@ -83,6 +86,65 @@ run_fuzz_smoke() {
   return $failed
 }
 
+# Open CASCADE's XCAF (and the kernel parts it needs) for the peer benchmark.
+PEER_PACKAGES=(libocct-ocaf-dev libocct-data-exchange-dev libocct-modeling-algorithms-dev)
+
+install_peer() {
+  local missing=()
+  for p in "${PEER_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "quorra.sh: installing ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo=sudo
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# The scale suite (bench/scale_suite/), the peer (bench/peer/, its own
+# project) and workload 8 (bench_structural_edits, when it is built), merged
+# by bench/scale_suite/table.py into one table and bench-results.json.
+run_bench() {
+  local peers=0 suite_args=() out=build/suite
+  for arg in "$@"; do
+    case "$arg" in
+      --peers) peers=1 ;;
+      --full) suite_args+=(--full) ;;
+      --all)
+        for b in build/bench/bench_*; do [ -x "$b" ] && "$b"; done
+        return 0
+        ;;
+      *) echo "usage: ./quorra.sh bench [--peers] [--full] [--all]" >&2; return 2 ;;
+    esac
+  done
+  rm -rf "$out"
+  mkdir -p "$out"
+  local table_args=("$out/suite.json")
+  if [ $peers -eq 1 ]; then
+    install_peer
+    cmake -S bench/peer -B build/peer -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build build/peer -j "$JOBS"
+    suite_args+=(--keep "$ROOT/$out/samples")
+  fi
+  echo "== scale suite (the machine's load shows in the figures: run it on a quiet machine)"
+  build/bench/scale_suite "${suite_args[@]}" --out "$out/suite.json"
+  if [ $peers -eq 1 ]; then
+    echo "== peer: Open CASCADE XCAF"
+    build/peer/peer_bench "$out/samples" >"$out/peer.json"
+    rm -rf "$out/samples"
+    table_args+=(--peer "$out/peer.json")
+  fi
+  if [ -x build/bench/bench_structural_edits ]; then
+    echo "== structural edits"
+    build/bench/bench_structural_edits --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
+      --benchmark_out="$out/edits.json" --benchmark_out_format=json >"$out/edits.log"
+    table_args+=(--edits "$out/edits.json")
+  fi
+  echo
+  python3 bench/scale_suite/table.py "${table_args[@]}" --out bench-results.json
+}
+
 case "${1:-}" in
   demo)
     install_missing
@@ -107,10 +169,11 @@ case "${1:-}" in
   bench)
     install_missing
     build_main
-    for b in build/bench/bench_*; do [ -x "$b" ] && "$b"; done
+    shift
+    run_bench "$@"
     ;;
   *)
-    echo "usage: ./quorra.sh demo|test|build|bench" >&2
+    echo "usage: ./quorra.sh demo|test|build|bench [--peers] [--full] [--all]" >&2
     exit 2
     ;;
 esac
