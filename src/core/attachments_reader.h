@@ -45,6 +45,15 @@ DocumentKind ClassifyDocument(std::wstring_view path);
 // it has neither, "/" for a file at the root).
 std::wstring_view DocumentDirectory(std::wstring_view path);
 
+// Finds a placed document by its stored name as the file loader does: in
+// the assembly's `directory` and then in the current one, with ".par",
+// ".psm" and ".pwd" in turn for a name without extension (the host's path
+// search may look further). `found` holds kChildSearchUnits units; false
+// when nothing is found or the path does not fit. Every reader of placements
+// uses this one search, so that they find the same documents.
+constexpr DWORD kChildSearchUnits = 2048;
+bool FindChildDocument(const wchar_t* directory, const wchar_t* name, wchar_t* found);
+
 // The member number of a weldment display element: a name beginning with "C"
 // or "c", cut by its last four characters, holds it as decimal digits from
 // its sixth character (0 when there is none, or beyond 32 bits).

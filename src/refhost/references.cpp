@@ -18,22 +18,8 @@ namespace quorra::refhost {
 namespace {
 
 constexpr const char* kOperation = "refhost::ScanReferences";
-constexpr DWORD kSearchBufferUnits = 2048;
 
 std::wstring Key(std::wstring_view path) { return host::LowerCase(path); }
-
-// The loader's search: the assembly's directory then the current one, for
-// ".par", ".psm" and ".pwd" in turn.
-std::wstring FindChildDocument(const std::wstring& directory, const std::wstring& name) {
-  static constexpr const wchar_t* kExtensions[] = {L".par", L".psm", L".pwd"};
-  wchar_t found[kSearchBufferUnits];
-  for (const wchar_t* extension : kExtensions)
-    for (const wchar_t* where : {directory.c_str(), L"."}) {
-      const DWORD length = SearchPathW(where, name.c_str(), extension, kSearchBufferUnits, found, nullptr);
-      if (length != 0 && length < kSearchBufferUnits) return found;
-    }
-  return {};
-}
 
 // The storage the loader reads an assembly from: a component's storage, the
 // document, or a family's seed member.
@@ -114,7 +100,9 @@ class Scanner {
           DocumentReference reference;
           reference.placedBy = document;
           reference.name = record.documentName;
-          reference.path = FindChildDocument(directory, record.documentName);
+          wchar_t found[quorra::load::kChildSearchUnits];
+          if (quorra::load::FindChildDocument(directory.c_str(), record.documentName.c_str(), found))
+            reference.path = found;
           if (!reference.path.empty()) Add(reference.path);
           graph_->references.push_back(std::move(reference));
         }
