@@ -111,6 +111,25 @@ class AttachmentsReader {
   // One placement record, with the rest of its block skipped.
   HRESULT ReadPlacement(PlacementRecord* record);
 
+  // Reads the component entries and placement records that follow the
+  // header, calling `visit(record)` for each record that names a document,
+  // in stream order (one record object serves them all). Stops at the first
+  // failing field and returns its result; S_OK when the stream reads whole.
+  template <class Visit>
+  HRESULT ReadNamedPlacements(const AttachmentsHeader& header, Visit visit) {
+    PlacementRecord record;
+    HRESULT hr = S_OK;
+    for (DWORD c = 0; c < header.componentCount && SUCCEEDED(hr); ++c) {
+      DWORD placements = 0;
+      hr = ReadComponent(&placements);
+      for (DWORD p = 0; p < placements && SUCCEEDED(hr); ++p) {
+        hr = ReadPlacement(&record);
+        if (SUCCEEDED(hr) && !record.documentName.empty()) visit(record);
+      }
+    }
+    return hr;
+  }
+
  private:
   // Exactly `size` bytes; S_FALSE (with the missing bytes zeroed) for a short
   // read when `allowShort`.

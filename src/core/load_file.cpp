@@ -217,21 +217,13 @@ HRESULT LoadAssembly(const wchar_t* path, AsmTree* tree, AssemblySite* site, tag
   reader.ReadHeader(&header);
 
   const std::wstring directory(quorra::load::DocumentDirectory(path));
-  quorra::load::PlacementRecord record;
   wchar_t found[quorra::load::kChildSearchUnits];
   DWORD loaded = 0;
-  hr = S_OK;
-  for (DWORD c = 0; c < header.componentCount && SUCCEEDED(hr); ++c) {
-    DWORD placements = 0;
-    hr = reader.ReadComponent(&placements);
-    for (DWORD p = 0; p < placements && SUCCEEDED(hr); ++p) {
-      hr = reader.ReadPlacement(&record);
-      if (FAILED(hr) || record.documentName.empty()) continue;
-      if (!quorra::load::FindChildDocument(directory.c_str(), record.documentName.c_str(), found)) continue;
-      const HRESULT child = LoadFile(found, tree, site, &record.matrix, record.extra);
-      if (SUCCEEDED(child) && child != LOAD_S_NOT_LOADED) ++loaded;
-    }
-  }
+  reader.ReadNamedPlacements(header, [&](quorra::load::PlacementRecord& record) {
+    if (!quorra::load::FindChildDocument(directory.c_str(), record.documentName.c_str(), found)) return;
+    const HRESULT child = LoadFile(found, tree, site, &record.matrix, record.extra);
+    if (SUCCEEDED(child) && child != LOAD_S_NOT_LOADED) ++loaded;
+  });
   if (loaded == 0) return QUORRA_TRACE_FAIL_MSG(E_FAIL, L"no child loaded", "LoadAssembly");
   return S_OK;
 }
