@@ -342,8 +342,8 @@ bool ReadReportOptions(const ParsedArgs& parsed, ReportOptions* options, std::st
 
 namespace {
 
-// Opens a file `quorra ids save` wrote: STG_E_FILENOTFOUND when the compound
-// file holds no "IDS" stream.
+// Opens a file `quorra ids save` wrote: S_OK, S_FALSE (and no storage) when
+// the compound file holds no "IDS" stream, or the failure to open it.
 HRESULT OpenIdsFile(const std::string& file, IStorage** out) {
   const std::wstring path = host::FromUtf8(file);
   host::ComPtr<IStorage> storage;
@@ -351,7 +351,7 @@ HRESULT OpenIdsFile(const std::string& file, IStorage** out) {
   if (FAILED(hr)) return hr;
   host::ComPtr<IStream> ids;
   if (FAILED(storage->OpenStream(kIDSStreamName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, ids.Put())))
-    return STG_E_FILENOTFOUND;
+    return S_FALSE;
   *out = storage.Detach();
   return S_OK;
 }
@@ -363,7 +363,7 @@ bool IsIdsFile(const std::string& file) {
   if (!std::filesystem::is_regular_file(file, ignored) || StgIsStorageFile(host::FromUtf8(file).c_str()) != S_OK)
     return false;
   host::ComPtr<IStorage> storage;
-  return SUCCEEDED(OpenIdsFile(file, storage.Put()));
+  return OpenIdsFile(file, storage.Put()) == S_OK;
 }
 
 int LoadSession::LoadIds(const std::string& file) {
@@ -375,7 +375,7 @@ int LoadSession::LoadIds(const std::string& file) {
   refhost::Install();
   host::ComPtr<IStorage> storage;
   HRESULT hr = OpenIdsFile(file, storage.Put());
-  if (hr == STG_E_FILENOTFOUND)
+  if (hr == S_FALSE)
     return Fail(command_, kExitFailure, "cannot load %s: it holds no \"IDS\" stream (quorra ids save writes one)",
                 file.c_str());
   if (FAILED(hr))
