@@ -102,8 +102,10 @@ TEST_F(IdsTool, BadFilesFailWithOneLine) {
       {"ids load " + truncated, "quorra ids: cannot load the IDS of " + truncated + ": the data ends early", 1},
       {"ids save " + dir_.File("missing.asm") + " " + saved_,
        "quorra ids: cannot load " + dir_.File("missing.asm") + ": no such file", 1},
+      {"ids save " + top_ + " " + dir_.File("folder.ids"),
+       "quorra ids: cannot write " + dir_.File("folder.ids") + ": is a directory", 1},
       {"ids save " + top_ + " " + dir_.File("no/such/dir/out.ids"),
-       "quorra ids: cannot write " + dir_.File("no/such/dir/out.ids") + ": ", 1},
+       "quorra ids: cannot write " + dir_.File("no/such/dir/out.ids") + ": no such directory", 1},
       {"ids load", "quorra ids: load expects one file", 2},
       {"ids frobnicate", "quorra ids: expects save or load", 2},
   };

@@ -7,6 +7,7 @@
 #include <quorra/refhost/describe.h>
 
 #include <cstdio>
+#include <filesystem>
 
 #include "command.h"
 #include "load_report.h"
@@ -56,6 +57,9 @@ HRESULT WriteIds(AsmTree* tree, const std::string& out, SiteFileToUniversalIdent
 
 int Save(const ParsedArgs& parsed) {
   const std::string& out = parsed.positional[2];
+  std::error_code ignored;
+  if (std::filesystem::is_directory(out, ignored))  // the file system says only "permission denied"
+    return Fail(kName, kExitFailure, "cannot write %s: is a directory", out.c_str());
   LoadSession session(kName);
   const int code = session.Load(ReadLoadRequest(parsed, parsed.positional[1]));
   if (code != kExitOk && code != kExitIncomplete) return code;
