@@ -572,6 +572,9 @@ TEST(LoadTool, LoadPrintsCountsAndDemoRuns) {
   out = RunCommand(std::string(tool) + " demo", &status);
   EXPECT_EQ(status, 0) << out;
   EXPECT_NE(out.find("gearbox.asm"), std::string::npos) << out;
+  EXPECT_NE(out.find("wrote the gearbox: 30 documents (5 assemblies, 24 parts, 1 weldment), 60 placements\n"),
+            std::string::npos)
+      << out;
 }
 
 }  // namespace

@@ -77,11 +77,21 @@ TEST_F(Tool, BadDocumentsFailWithTheirReasonOnOneLine) {
   };
   for (const Case& c : cases) {
     if (c.file == "locked.asm" && canReadEverything) continue;
-    for (const char* command : {"load", "bom"}) {
-      const auto result = RunTool(std::string(command) + " " + dir_.File(c.file));
-      EXPECT_EQ(result.exitCode, 1) << command << " " << c.file << ": " << result.output;
+    // Every command that loads documents says the same.
+    const struct {
+      const char* name;
+      std::string arguments;
+    } commands[] = {
+        {"load", "load " + dir_.File(c.file)},
+        {"bom", "bom " + dir_.File(c.file)},
+        {"lookup", "lookup " + dir_.File(c.file) + " 1"},
+        {"ids", "ids save " + dir_.File(c.file) + " " + dir_.File("out.ids")},
+    };
+    for (const auto& command : commands) {
+      const auto result = RunTool(command.arguments);
+      EXPECT_EQ(result.exitCode, 1) << command.arguments << ": " << result.output;
       EXPECT_EQ(result.output,
-                "quorra " + std::string(command) + ": cannot load " + dir_.File(c.file) + ": " + c.reason + "\n");
+                "quorra " + std::string(command.name) + ": cannot load " + dir_.File(c.file) + ": " + c.reason + "\n");
     }
   }
   // The storage command tells the same reasons (any compound file will do).
@@ -91,6 +101,7 @@ TEST_F(Tool, BadDocumentsFailWithTheirReasonOnOneLine) {
             "quorra storage: cannot open " + dir_.File("folder.asm") + ": is a directory\n");
   // No internal trace location reaches the user.
   EXPECT_FALSE(Contains(RunTool("load " + dir_.File("text.asm")).output, "SERVICES/"));
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("out.ids")));  // nothing is written for a failed load
 }
 
 TEST_F(Tool, CommandLineMistakesHaveTheirOwnMessages) {
@@ -106,6 +117,12 @@ TEST_F(Tool, CommandLineMistakesHaveTheirOwnMessages) {
       {"load " + top + " --outline=deep", "quorra load: --outline: expected a whole number from 0 to 4294967295"},
       {"load " + top + " --search-path", "quorra load: option --search-path needs a value"},
       {"load", "quorra load: expects one file"},
+      {"lookup " + top + " 1 --threaded", "quorra lookup: unknown option --threaded"},
+      {"lookup " + top + " 1 --search-path", "quorra lookup: option --search-path needs a value"},
+      {"ids save " + top + " out.ids --json", "quorra ids: unknown option --json"},
+      {"ids load out.ids --search-path .", "quorra ids: unknown option --search-path"},
+      {"ids load out.ids --outline=x", "quorra ids: --outline: expected a whole number from 0 to 4294967295"},
+      {"ids load out.ids --json --outline", "quorra ids: --json and --outline cannot be given together"},
       {"sample " + dir_.File("s") + " --depth 0", "quorra sample: --depth: expected a whole number from 1 to 16"},
       {"sample " + dir_.File("s") + " --seed 18446744073709551616",
        "quorra sample: --seed: expected a whole number from 0 to 18446744073709551615"},
@@ -199,6 +216,23 @@ TEST_F(Tool, ALoadWithoutSomeDocumentsListsThemAndExitsThree) {
   }
   const auto demoLike = RunTool("bom " + dir_.File("gearbox.asm"));
   EXPECT_EQ(demoLike.exitCode, 3) << demoLike.output;
+  // Every loading command lists them the same way.
+  const struct {
+    const char* name;
+    std::string arguments;
+  } others[] = {
+      {"lookup", "lookup " + dir_.File("gearbox.asm") + " 1"},
+      {"ids", "ids save " + dir_.File("gearbox.asm") + " " + dir_.File("gearbox.ids")},
+  };
+  for (const auto& other : others) {
+    const auto result = RunTool(other.arguments);
+    EXPECT_EQ(result.exitCode, 3) << result.output;
+    EXPECT_TRUE(Contains(result.output, "quorra " + std::string(other.name) +
+                                            ": incomplete load: 3 references could not be loaded\n"))
+        << result.output;
+    EXPECT_TRUE(Contains(result.output, "  washer_m8.par: not found (placed 8 times by gearbox.asm)\n"))
+        << result.output;
+  }
 
   const auto json = RunTool("load " + dir_.File("gearbox.asm") + " --json");
   EXPECT_EQ(json.exitCode, 3);

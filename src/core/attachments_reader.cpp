@@ -65,6 +65,16 @@ std::wstring_view DocumentDirectory(std::wstring_view path) {
   return {};
 }
 
+bool FindChildDocument(const wchar_t* directory, const wchar_t* name, wchar_t* found) {
+  static constexpr const wchar_t* kExtensions[] = {L".par", L".psm", L".pwd"};
+  for (const wchar_t* extension : kExtensions)
+    for (const wchar_t* where : {directory, L"."}) {
+      const DWORD length = SearchPathW(where, name, extension, kChildSearchUnits, found, nullptr);
+      if (length != 0 && length < kChildSearchUnits) return true;
+    }
+  return false;
+}
+
 DWORD WeldmentMemberNumber(std::wstring_view name) {
   if (name.size() <= 4 || (name[0] != L'C' && name[0] != L'c')) return 0;
   const std::wstring_view kept = name.substr(0, name.size() - 4);

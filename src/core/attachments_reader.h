@@ -45,6 +45,15 @@ DocumentKind ClassifyDocument(std::wstring_view path);
 // it has neither, "/" for a file at the root).
 std::wstring_view DocumentDirectory(std::wstring_view path);
 
+// Finds a placed document by its stored name as the file loader does: in
+// the assembly's `directory` and then in the current one, with ".par",
+// ".psm" and ".pwd" in turn for a name without extension (the host's path
+// search may look further). `found` holds kChildSearchUnits units; false
+// when nothing is found or the path does not fit. Every reader of placements
+// uses this one search, so that they find the same documents.
+constexpr DWORD kChildSearchUnits = 2048;
+bool FindChildDocument(const wchar_t* directory, const wchar_t* name, wchar_t* found);
+
 // The member number of a weldment display element: a name beginning with "C"
 // or "c", cut by its last four characters, holds it as decimal digits from
 // its sixth character (0 when there is none, or beyond 32 bits).
@@ -101,6 +110,25 @@ class AttachmentsReader {
   HRESULT ReadComponent(DWORD* placementCount);
   // One placement record, with the rest of its block skipped.
   HRESULT ReadPlacement(PlacementRecord* record);
+
+  // Reads the component entries and placement records that follow the
+  // header, calling `visit(record)` for each record that names a document,
+  // in stream order (one record object serves them all). Stops at the first
+  // failing field and returns its result; S_OK when the stream reads whole.
+  template <class Visit>
+  HRESULT ReadNamedPlacements(const AttachmentsHeader& header, Visit visit) {
+    PlacementRecord record;
+    HRESULT hr = S_OK;
+    for (DWORD c = 0; c < header.componentCount && SUCCEEDED(hr); ++c) {
+      DWORD placements = 0;
+      hr = ReadComponent(&placements);
+      for (DWORD p = 0; p < placements && SUCCEEDED(hr); ++p) {
+        hr = ReadPlacement(&record);
+        if (SUCCEEDED(hr) && !record.documentName.empty()) visit(record);
+      }
+    }
+    return hr;
+  }
 
  private:
   // Exactly `size` bytes; S_FALSE (with the missing bytes zeroed) for a short

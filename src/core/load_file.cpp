@@ -29,8 +29,7 @@ using quorra::load::DocumentKind;
 // under this one.
 constexpr const char* kPartDisplayOperation = "LoadPartDisplay";
 
-// The path search buffer and the capacity of the names read from families.
-constexpr DWORD kSearchBufferUnits = 2048;
+// The capacity of the names read from families.
 constexpr DWORD kComponentUnits = FAMILY_MEMBER_NAME_MAX + 1;
 
 quorra::host::LateBoundFunction<GetFamilyMemberStorageSignature> g_getFamilyMemberStorage(L"hawser.dll",
@@ -108,19 +107,6 @@ HRESULT LoadPartDisplay(const wchar_t* path, AsmTree* tree, PartSite* site) {
   site->SetCommonCache(cache.Get());
   site->SetRange(&range);
   return hr;
-}
-
-// Finds a placed document by its stored name: in the assembly's directory
-// and then in the current one, with ".par", ".psm" and ".pwd" in turn for a
-// name without extension.
-bool FindChildDocument(const wchar_t* directory, const wchar_t* name, wchar_t* found) {
-  static constexpr const wchar_t* kExtensions[] = {L".par", L".psm", L".pwd"};
-  for (const wchar_t* extension : kExtensions)
-    for (const wchar_t* where : {directory, L"."}) {
-      const DWORD length = SearchPathW(where, name, extension, kSearchBufferUnits, found, nullptr);
-      if (length != 0 && length < kSearchBufferUnits) return true;
-    }
-  return false;
 }
 
 // The storage LoadAssembly reads: the component's storage, the document, or
@@ -231,21 +217,13 @@ HRESULT LoadAssembly(const wchar_t* path, AsmTree* tree, AssemblySite* site, tag
   reader.ReadHeader(&header);
 
   const std::wstring directory(quorra::load::DocumentDirectory(path));
-  quorra::load::PlacementRecord record;
-  wchar_t found[kSearchBufferUnits];
+  wchar_t found[quorra::load::kChildSearchUnits];
   DWORD loaded = 0;
-  hr = S_OK;
-  for (DWORD c = 0; c < header.componentCount && SUCCEEDED(hr); ++c) {
-    DWORD placements = 0;
-    hr = reader.ReadComponent(&placements);
-    for (DWORD p = 0; p < placements && SUCCEEDED(hr); ++p) {
-      hr = reader.ReadPlacement(&record);
-      if (FAILED(hr) || record.documentName.empty()) continue;
-      if (!FindChildDocument(directory.c_str(), record.documentName.c_str(), found)) continue;
-      const HRESULT child = LoadFile(found, tree, site, &record.matrix, record.extra);
-      if (SUCCEEDED(child) && child != LOAD_S_NOT_LOADED) ++loaded;
-    }
-  }
+  reader.ReadNamedPlacements(header, [&](quorra::load::PlacementRecord& record) {
+    if (!quorra::load::FindChildDocument(directory.c_str(), record.documentName.c_str(), found)) return;
+    const HRESULT child = LoadFile(found, tree, site, &record.matrix, record.extra);
+    if (SUCCEEDED(child) && child != LOAD_S_NOT_LOADED) ++loaded;
+  });
   if (loaded == 0) return QUORRA_TRACE_FAIL_MSG(E_FAIL, L"no child loaded", "LoadAssembly");
   return S_OK;
 }

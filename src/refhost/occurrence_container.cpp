@@ -145,17 +145,9 @@ std::vector<std::pair<std::wstring, std::wstring>> StoredPlacementNames(const wc
   load::AttachmentsReader reader(stream.Get(), load::ReadPolicy::kFileLoader, "BindDocuments");
   load::AttachmentsHeader header;
   reader.ReadHeader(&header);
-  load::PlacementRecord record;
-  HRESULT hr = S_OK;
-  for (DWORD c = 0; c < header.componentCount && SUCCEEDED(hr); ++c) {
-    DWORD placements = 0;
-    hr = reader.ReadComponent(&placements);
-    for (DWORD p = 0; p < placements && SUCCEEDED(hr); ++p) {
-      hr = reader.ReadPlacement(&record);
-      if (SUCCEEDED(hr) && !record.storedName.empty())
-        names.emplace_back(std::wstring(host::PathBaseName(record.storedName, true)), MatchKey(record.documentName));
-    }
-  }
+  reader.ReadNamedPlacements(header, [&](const load::PlacementRecord& record) {
+    names.emplace_back(std::wstring(host::PathBaseName(record.storedName, true)), MatchKey(record.documentName));
+  });
   return names;
 }
 

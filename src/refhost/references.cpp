@@ -18,22 +18,8 @@ namespace quorra::refhost {
 namespace {
 
 constexpr const char* kOperation = "refhost::ScanReferences";
-constexpr DWORD kSearchBufferUnits = 2048;
 
 std::wstring Key(std::wstring_view path) { return host::LowerCase(path); }
-
-// The loader's search: the assembly's directory then the current one, for
-// ".par", ".psm" and ".pwd" in turn.
-std::wstring FindChildDocument(const std::wstring& directory, const std::wstring& name) {
-  static constexpr const wchar_t* kExtensions[] = {L".par", L".psm", L".pwd"};
-  wchar_t found[kSearchBufferUnits];
-  for (const wchar_t* extension : kExtensions)
-    for (const wchar_t* where : {directory.c_str(), L"."}) {
-      const DWORD length = SearchPathW(where, name.c_str(), extension, kSearchBufferUnits, found, nullptr);
-      if (length != 0 && length < kSearchBufferUnits) return found;
-    }
-  return {};
-}
 
 // The storage the loader reads an assembly from: a component's storage, the
 // document, or a family's seed member.
@@ -101,26 +87,21 @@ class Scanner {
     const std::wstring directory(quorra::load::DocumentDirectory(path));
     // The references of this document by stored name, in first-seen order.
     std::unordered_map<std::wstring, size_t> byName;
-    quorra::load::PlacementRecord record;
-    hr = S_OK;
-    for (DWORD c = 0; c < header.componentCount && SUCCEEDED(hr); ++c) {
-      DWORD placements = 0;
-      hr = reader.ReadComponent(&placements);
-      for (DWORD p = 0; p < placements && SUCCEEDED(hr); ++p) {
-        hr = reader.ReadPlacement(&record);
-        if (FAILED(hr) || record.documentName.empty()) continue;
-        auto [at, added] = byName.try_emplace(record.documentName, graph_->references.size());
-        if (added) {
-          DocumentReference reference;
-          reference.placedBy = document;
-          reference.name = record.documentName;
-          reference.path = FindChildDocument(directory, record.documentName);
-          if (!reference.path.empty()) Add(reference.path);
-          graph_->references.push_back(std::move(reference));
+    hr = reader.ReadNamedPlacements(header, [&](const quorra::load::PlacementRecord& record) {
+      auto [at, added] = byName.try_emplace(record.documentName, graph_->references.size());
+      if (added) {
+        DocumentReference reference;
+        reference.placedBy = document;
+        reference.name = record.documentName;
+        wchar_t found[quorra::load::kChildSearchUnits];
+        if (quorra::load::FindChildDocument(directory.c_str(), record.documentName.c_str(), found)) {
+          reference.path = found;
+          Add(reference.path);
         }
-        ++graph_->references[at->second].placements;
+        graph_->references.push_back(std::move(reference));
       }
-    }
+      ++graph_->references[at->second].placements;
+    });
     if (FAILED(hr)) graph_->unreadable.push_back({document, hr, true});
   }
 

@@ -150,11 +150,7 @@ int RunBom(const std::vector<std::string>& args) {
   if (!ParseArgs(args, {"search-path"}, {"threaded", "json"}, &parsed, &error, {}, {"search-path"}))
     return Fail(kName, kExitUsage, "%s", error.c_str());
   if (parsed.positional.size() != 1) return Fail(kName, kExitUsage, "expects one file (try quorra bom --help)");
-  LoadRequest request;
-  request.file = parsed.positional[0];
-  request.threaded = parsed.Has("threaded");
-  for (const auto& [name, value] : parsed.options)
-    if (name == "search-path") request.searchPaths.push_back(value);
+  const LoadRequest request = ReadLoadRequest(parsed, parsed.positional[0]);
 
   LoadSession session(kName);
   const int code = session.Load(request);

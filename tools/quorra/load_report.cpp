@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 
 #include "command.h"
@@ -315,24 +316,100 @@ void ProgressBar::Finish() {
 
 // ---- LoadSession ----
 
-template <class Work>
-auto LoadSession::Timed(const char* phase, Work work) {
-  if (progress_) progress_->Phase(phase);
-  const auto start = std::chrono::steady_clock::now();
-  struct Record {
-    LoadSession* session;
-    const char* phase;
-    std::chrono::steady_clock::time_point start;
-    ~Record() {
-      session->phases_.push_back(
-          {phase, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()});
-    }
-  } record{this, phase, start};
-  return work();
+LoadRequest ReadLoadRequest(const ParsedArgs& parsed, const std::string& file) {
+  LoadRequest request;
+  request.file = file;
+  request.threaded = parsed.Has("threaded");
+  for (const auto& [name, value] : parsed.options)
+    if (name == "search-path") request.searchPaths.push_back(value);
+  return request;
+}
+
+bool ReadReportOptions(const ParsedArgs& parsed, ReportOptions* options, std::string* error) {
+  options->json = parsed.Has("json");
+  const std::string* outline = parsed.Find("outline");
+  options->outline = outline != nullptr;
+  unsigned long long depth = options->outlineDepth;
+  if (outline && !outline->empty() && !ParseNumberOption(*outline, "outline", 0, UINT32_MAX, &depth, error))
+    return false;
+  options->outlineDepth = static_cast<DWORD>(depth);
+  if (options->json && options->outline) {
+    *error = "--json and --outline cannot be given together";
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+// Opens a file `quorra ids save` wrote: S_OK, S_FALSE (and no storage) when
+// the compound file holds no "IDS" stream, or the failure to open it.
+HRESULT OpenIdsFile(const std::string& file, IStorage** out) {
+  const std::wstring path = host::FromUtf8(file);
+  host::ComPtr<IStorage> storage;
+  HRESULT hr = StgOpenStorage(path.c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0, storage.Put());
+  if (FAILED(hr)) return hr;
+  host::ComPtr<IStream> ids;
+  if (FAILED(storage->OpenStream(kIDSStreamName, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, ids.Put())))
+    return S_FALSE;
+  *out = storage.Detach();
+  return S_OK;
+}
+
+}  // namespace
+
+bool IsIdsFile(const std::string& file) {
+  std::error_code ignored;
+  if (!std::filesystem::is_regular_file(file, ignored) || StgIsStorageFile(host::FromUtf8(file).c_str()) != S_OK)
+    return false;
+  host::ComPtr<IStorage> storage;
+  return OpenIdsFile(file, storage.Put()) == S_OK;
+}
+
+int LoadSession::LoadIds(const std::string& file) {
+  file_ = file;
+  threaded_ = false;
+  fromIds_ = true;
+  const std::string problem = refhost::DescribeFileProblem(file, false);
+  if (!problem.empty()) return Fail(command_, kExitFailure, "cannot load %s: %s", file.c_str(), problem.c_str());
+  refhost::Install();
+  host::ComPtr<IStorage> storage;
+  HRESULT hr = OpenIdsFile(file, storage.Put());
+  if (hr == S_FALSE)
+    return Fail(command_, kExitFailure, "cannot load %s: it holds no \"IDS\" stream (quorra ids save writes one)",
+                file.c_str());
+  if (FAILED(hr))
+    return Fail(command_, kExitFailure, "cannot load %s: %s", file.c_str(), refhost::DescribeResult(hr).c_str());
+
+  ProgressBar progress;
+  progress_ = &progress;
+  SiteFileToUniversalIdentifierMap map;
+  hr = Timed("reading the site list", [&] { return map.Load(storage.Get()); });
+  if (SUCCEEDED(hr)) hr = CreateAsmTree(&tree_, nullptr);
+  if (SUCCEEDED(hr)) hr = Timed("rebuilding the tree", [&] { return tree_->LoadIDS(storage.Get(), map); });
+  loadSeconds_ = 0;
+  for (const PhaseTime& phase : phases_) loadSeconds_ += phase.seconds;
+  if (FAILED(hr)) {
+    progress.Finish();
+    progress_ = nullptr;
+    Release();
+    return Fail(command_, kExitFailure, "cannot load the IDS of %s: %s", file.c_str(),
+                refhost::DescribeResult(hr).c_str());
+  }
+  Timed("measuring the tree", [&] {
+    counts_ = CountTree(tree_);
+    return AsmTreeGetRange(tree_, &range_);
+  });
+  progress.Finish();
+  progress_ = nullptr;
+  return kExitOk;
 }
 
 int LoadSession::Load(const LoadRequest& request) {
   const std::string& file = request.file;
+  file_ = file;
+  threaded_ = request.threaded;
+  fromIds_ = false;
   const std::string problem = refhost::DescribeFileProblem(file);
   if (!problem.empty()) return Fail(command_, kExitFailure, "cannot load %s: %s", file.c_str(), problem.c_str());
 
@@ -448,6 +525,66 @@ std::string LoadSession::PhasesJson() const {
     out += text;
   }
   return out + "]";
+}
+
+// ---- what `quorra load` prints ----
+
+namespace {
+
+std::string JsonNumber(double value) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.17g", value);
+  return text;
+}
+
+void PrintJson(const LoadSession& session) {
+  const TreeCounts& c = session.Counts();
+  std::printf("{\n  \"file\": \"%s\",\n  \"source\": \"%s\",\n  \"threaded\": %s,\n  \"complete\": %s,\n",
+              JsonEscape(session.File()).c_str(), session.FromIds() ? "ids" : "documents",
+              session.Threaded() ? "true" : "false", session.Problems().empty() ? "true" : "false");
+  std::printf("  \"documents\": {\"total\": %u, \"assemblies\": %u, \"parts\": %u, \"weldments\": %u},\n",
+              c.Documents(), c.assemblyDocuments, c.partDocuments, c.weldmentDocuments);
+  std::printf("  \"sites\": {\"total\": %u, \"assemblies\": %u, \"parts\": %u, \"weldmentMembers\": %u},\n",
+              c.assemblySites + c.partSites, c.assemblySites, c.partSites, c.weldmentMembers);
+  std::printf(
+      "  \"attachments\": {\"total\": %u, \"placements\": %u, \"partInRoot\": %u, \"weldmentMembers\": %u, "
+      "\"root\": %u},\n",
+      c.attachments, c.placements, c.partRootPlacements, c.weldmentMembers, c.rootAttachments);
+  std::printf("  \"occurrences\": {\"total\": %u, \"assemblies\": %u, \"parts\": %u},\n", c.assemblies + c.parts,
+              c.assemblies, c.parts);
+  const tagGBox& r = session.Range();
+  if (r.IsNull() || r.IsEmpty())
+    std::printf("  \"range\": null,\n");
+  else
+    std::printf("  \"range\": {\"units\": \"mm\", \"low\": [%s, %s, %s], \"high\": [%s, %s, %s]},\n",
+                JsonNumber(r.low[0]).c_str(), JsonNumber(r.low[1]).c_str(), JsonNumber(r.low[2]).c_str(),
+                JsonNumber(r.high[0]).c_str(), JsonNumber(r.high[1]).c_str(), JsonNumber(r.high[2]).c_str());
+  std::printf("  \"missingReferences\": %s,\n", LoadProblemsJson(session.Problems()).c_str());
+  std::printf("  \"phases\": %s\n}\n", session.PhasesJson().c_str());
+}
+
+}  // namespace
+
+int ReportLoad(LoadSession& session, const ReportOptions& options, int code) {
+  if (!options.json) {
+    const char* how = session.FromIds() ? " from its IDS, opening no document"
+                      : session.Threaded() ? " on a worker thread"
+                                           : "";
+    std::printf("loaded %s in %.3f s%s%s\n", session.File().c_str(), session.LoadSeconds(), how,
+                code == kExitIncomplete ? " (incomplete)" : "");
+    PrintTreeSummary(stdout, session.Counts(), session.Range());
+    if (options.outline) {
+      std::printf("\noccurrence tree (document, then the attachment ids that place it):\n");
+      PrintOutline(stdout, session.Tree(), options.outlineDepth);
+    }
+  }
+  session.PrintProblems(stderr);
+  session.LeaveToExit();
+  if (options.json)
+    PrintJson(session);
+  else
+    session.PrintPhases(stdout);
+  return code;
 }
 
 }  // namespace quorra::tool

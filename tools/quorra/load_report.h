@@ -12,6 +12,8 @@
 //   session.Release();
 //   session.PrintPhases(stdout);
 //   return code;
+// or, for a command that prints the tree as `quorra load` does, after
+// Load or LoadIds: return ReportLoad(session, options, code);
 #pragma once
 
 #include <quorra/quorra.h>
@@ -25,6 +27,8 @@
 #include <string>
 #include <unordered_set>
 #include <vector>
+
+#include "command.h"
 
 namespace quorra::tool {
 
@@ -117,6 +121,24 @@ struct LoadRequest {
   bool threaded = false;
   std::vector<std::string> searchPaths;  // extra folders after the loaders' own
 };
+// The request for `file` with the --threaded and --search-path DIR options
+// of `parsed` (those a command does not accept are simply absent).
+LoadRequest ReadLoadRequest(const ParsedArgs& parsed, const std::string& file);
+
+// How a command prints a loaded tree: the summary (and an outline), or one
+// JSON object.
+struct ReportOptions {
+  bool json = false;
+  bool outline = false;
+  DWORD outlineDepth = 2;
+};
+// Reads --json and --outline[=DEPTH] from `parsed`; false with `error` for a
+// bad depth or both given.
+bool ReadReportOptions(const ParsedArgs& parsed, ReportOptions* options, std::string* error);
+
+// True when `file` is a compound file holding an "IDS" stream (as `quorra
+// ids save` writes), the contents deciding, not the name.
+bool IsIdsFile(const std::string& file);
 
 // One timed phase of a load.
 struct PhaseTime {
@@ -140,6 +162,19 @@ class LoadSession {
   // loaded (the reason and the missing references are printed, the tree is
   // released).
   int Load(const LoadRequest& request);
+  // Rebuilds the tree from a file `quorra ids save` wrote, opening no
+  // document: kExitOk, or kExitFailure with the reason printed.
+  int LoadIds(const std::string& file);
+
+  // Runs `work` as a phase of this session: shown by the progress display
+  // while it runs, its time recorded. Returns what `work` returns.
+  template <class Work>
+  auto Timed(const char* phase, Work work);
+
+  const std::string& File() const { return file_; }
+  bool Threaded() const { return threaded_; }
+  // True when the tree came from an IDS file, not from documents.
+  bool FromIds() const { return fromIds_; }
 
   AsmTree* Tree() const { return tree_; }
   const std::vector<refhost::LoadProblem>& Problems() const { return problems_; }
@@ -167,10 +202,10 @@ class LoadSession {
   std::string PhasesJson() const;
 
  private:
-  template <class Work>
-  auto Timed(const char* phase, Work work);
-
   const char* command_;
+  std::string file_;
+  bool threaded_ = false;
+  bool fromIds_ = false;
   ProgressBar* progress_ = nullptr;
   AsmTree* tree_ = nullptr;
   std::vector<refhost::LoadProblem> problems_;
@@ -181,5 +216,26 @@ class LoadSession {
   bool outOfMemory_ = false;
   bool leftToExit_ = false;
 };
+
+template <class Work>
+auto LoadSession::Timed(const char* phase, Work work) {
+  if (progress_) progress_->Phase(phase);
+  struct Record {
+    LoadSession* session;
+    const char* phase;
+    std::chrono::steady_clock::time_point start;
+    ~Record() {
+      session->phases_.push_back(
+          {phase, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()});
+    }
+  } record{this, phase, std::chrono::steady_clock::now()};
+  return work();
+}
+
+// Prints what `quorra load` prints for a session whose load gave `code`
+// (kExitOk or kExitIncomplete): "loaded FILE in T s", the summary and the
+// outline, or the JSON object; the references left out on stderr; the phase
+// times. Leaves the tree to the exit. Returns `code`.
+int ReportLoad(LoadSession& session, const ReportOptions& options, int code);
 
 }  // namespace quorra::tool
