@@ -51,6 +51,8 @@ class BindRoadmapToOccLite : public TreeWalkCallback {
   HRESULT VisitAssembly(AssemblyOccurrence* assembly, TreeWalkContext* context) override;
 
   OccurrenceNode* GetFound() const { return found_; }
+  AssemblyOccurrence* GetRoot() const { return root_; }
+  const JMemberRoadmap* GetRoadmap() const { return roadmap_; }
   // Moves to the next route that is not "References".
   void Advance();
   // True when the attachment matches `route` (its UD_OCC_ROADMAP route, its
