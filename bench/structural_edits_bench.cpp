@@ -48,7 +48,10 @@ Assembly MakeRoot(Placer places) {
   std::vector<SiteNode*> sites;
   places(assembly.tree.get(), sites);
   std::vector<AttachmentBundle> bundles(sites.size());
-  for (size_t i = 0; i < sites.size(); ++i) bundles[i].site = sites[i];
+  for (size_t i = 0; i < sites.size(); ++i) {
+    bundles[i].site = sites[i];
+    bundles[i].attachmentId = static_cast<DWORD>(i + 1);
+  }
   assembly.root->AddAttachments(static_cast<DWORD>(bundles.size()), bundles.data(), nullptr);
   AssemblyOccurrence* occurrence = nullptr;
   assembly.tree->CreateRootAssembly(L"C:\\Bench\\Root.asm", 0, &occurrence);
@@ -79,7 +82,10 @@ const std::vector<SiteNode*>& ProductOfDistinctParts(AsmTree* tree, std::vector<
   std::vector<SiteNode*> parts;
   DistinctParts(tree, parts);
   std::vector<AttachmentBundle> bundles(parts.size());
-  for (size_t i = 0; i < parts.size(); ++i) bundles[i].site = parts[i];
+  for (size_t i = 0; i < parts.size(); ++i) {
+    bundles[i].site = parts[i];
+    bundles[i].attachmentId = static_cast<DWORD>(i + 1);
+  }
   product->AddAttachments(static_cast<DWORD>(bundles.size()), bundles.data(), nullptr);
   sites.assign(1, product);
   return sites;
@@ -90,6 +96,7 @@ AttachmentBundle NewPartBundle(AsmTree* tree) {
   tree->CreatePartSite(L"C:\\Bench\\Parts\\Replacement.par", 0, &part);
   AttachmentBundle bundle;
   bundle.site = part;
+  bundle.attachmentId = 1;
   return bundle;
 }
 

@@ -89,10 +89,7 @@ class AttachmentNode {
   AssemblySite* GetParentSite() const { return parent_; }
 
   DWORD GetAttachmentID() const { return id_; }
-  HRESULT SetAttachmentID(DWORD id) {
-    id_ = id;
-    return S_OK;
-  }
+  HRESULT SetAttachmentID(DWORD id);
   DWORD GetSymbology() const { return symbology_; }
   // Also drops the cached style.
   HRESULT SetSymbology(DWORD symbology) {

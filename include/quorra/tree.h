@@ -108,6 +108,7 @@ class OccurrenceManager {
   quorra::OccurrenceArena* GetArena();
 
   friend class AssemblyOccurrence;
+  friend class AttachmentNode;
   friend class OccurrenceNode;
   friend class SiteNode;
   // Occurrences a failed construction left in their sites' lists without a
@@ -123,6 +124,10 @@ class OccurrenceManager {
   AsmTree* tree_;
   std::vector<OccurrenceNode*> orphans_;  // in the order they were left
   std::unordered_set<OccurrenceNode*> orphanSet_;
+  // Children are kept sorted by attachment id, unless a list was sorted by
+  // name or an attachment's id changed since: from then on a removal checks
+  // the order again instead of trusting it.
+  bool childOrderDisturbed_ = false;
   std::unique_ptr<quorra::OccurrenceArena, quorra::OccurrenceArenaDeleter> arena_;
 };
 

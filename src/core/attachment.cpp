@@ -70,6 +70,15 @@ HRESULT AttachmentNode::Destroy() {
   return hr;
 }
 
+HRESULT AttachmentNode::SetAttachmentID(DWORD id) {
+  // The children made from this node may now be out of id order.
+  if (id != id_)
+    if (AsmTree* tree = GetAsmTree())
+      if (OccurrenceManager* occurrences = tree->GetOccurrenceManager()) occurrences->childOrderDisturbed_ = true;
+  id_ = id;
+  return S_OK;
+}
+
 AsmTree* AttachmentNode::GetAsmTree() const { return site_ ? site_->GetAsmTree() : nullptr; }
 
 AttachmentManager* AttachmentNode::GetAttachmentManager() const {
