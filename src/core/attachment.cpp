@@ -60,7 +60,8 @@ HRESULT AttachmentNode::Destroy() {
   // holds a destroyed node.
   if (AssemblySite* parent = parent_) {
     ForgetParent();
-    parent->attachments_.Remove(this);
+    // A site lists each of its nodes once; the newest go first most often.
+    parent->attachments_.RemoveLast(this);
   }
   AttachmentManager* manager = GetAttachmentManager();
   HRESULT hr = manager ? manager->RemoveNode(this) : E_FAIL;
@@ -348,7 +349,9 @@ HRESULT AssemblySite::CreateAndAddAttachment(const wchar_t* path, DWORD id, DWOR
 HRESULT AssemblySite::RemoveAttachment(AttachmentNode* attachment) { return attachments_.Remove(attachment); }
 
 HRESULT AssemblySite::RemoveAndDestroyAttachment(AttachmentNode* attachment) {
-  if (!attachment || attachments_.Remove(attachment) != S_OK)
+  // Each node is listed once, so searching from the end finds the same
+  // entry, at once when the newest attachments go first.
+  if (!attachment || attachments_.RemoveLast(attachment) != S_OK)
     return QUORRA_TRACE_FAIL(E_INVALIDARG, "AssemblySite::RemoveAndDestroyAttachment");
   DestroyUnlistedAttachment(attachment);
   return S_OK;
