@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdio>
+#include <unordered_map>
 
 #include "quorra/host/geometry.h"
 #include "quorra/host/styles.h"
@@ -88,10 +89,7 @@ class AttachmentNode {
   AssemblySite* GetParentSite() const { return parent_; }
 
   DWORD GetAttachmentID() const { return id_; }
-  HRESULT SetAttachmentID(DWORD id) {
-    id_ = id;
-    return S_OK;
-  }
+  HRESULT SetAttachmentID(DWORD id);
   DWORD GetSymbology() const { return symbology_; }
   // Also drops the cached style.
   HRESULT SetSymbology(DWORD symbology) {
@@ -129,6 +127,9 @@ class AttachmentNode {
   friend class AssemblySite;
   friend class AttachmentManager;
 
+  // Clears the parent pointer (the parent keeps count of the nodes naming it).
+  void ForgetParent();
+
   DWORD id_;
   AttachmentMatrix transform_;
   DWORD symbology_;
@@ -144,8 +145,20 @@ class AttachmentManager : public NodeManager<AttachmentNode, DWORD> {
   explicit AttachmentManager(AsmTree* tree) : NodeManager(tree) {}
   // Destroys every attachment (after detaching them from their parents).
   ~AttachmentManager();
-  // True when any attachment of the tree places `site` (linear scan).
+  // True when any attachment of the tree places `site`.
   bool IsSiteAttached(const SiteNode* site) const;
+
+  // As NodeManager's, keeping the count of placements per site up to date.
+  HRESULT AddNodes(DWORD count, AttachmentNode* const* nodes);
+  HRESULT RemoveNode(AttachmentNode* node);
+  void Clear();
+
+ private:
+  // How many entries of the manager place each site; built on the first
+  // IsSiteAttached, then kept up to date, so that judging many sites in a
+  // row does not scan every attachment for each.
+  mutable std::unordered_map<const SiteNode*, size_t> placements_;
+  mutable bool placementsCounted_ = false;
 };
 
 extern "C" {

@@ -291,9 +291,13 @@ class AssemblySite : public SiteNode {
   // Destroys the branches made from an attachment already out of the list,
   // then the attachment.
   void DestroyUnlistedAttachment(AttachmentNode* attachment);
+  // IsAttachmentCompatible of every bundle's site, answered in one walk.
+  bool AreAttachmentsCompatible(DWORD n, const AttachmentBundle* bundles) const;
 
   NodeList<AttachmentNode> attachments_;
   DWORD lastAttachmentId_ = 0;
+  // Attachment nodes whose parent is this site, listed or not.
+  size_t namingAttachments_ = 0;
 
   friend class AttachmentManager;
   friend class AttachmentNode;

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <unordered_set>
 #include <vector>
 
 #include "quorra/host/geometry.h"
@@ -106,8 +107,27 @@ class OccurrenceManager {
   // null when it cannot be made). It outlives the root's destruction.
   quorra::OccurrenceArena* GetArena();
 
+  friend class AssemblyOccurrence;
+  friend class AttachmentNode;
+  friend class OccurrenceNode;
+  friend class SiteNode;
+  // Occurrences a failed construction left in their sites' lists without a
+  // parent that lists them: nobody else would ever destroy them, so the
+  // manager does when it goes. One destroyed earlier is forgotten.
+  void KeepOrphans(OccurrenceNode* const* occurrences, size_t count);
+  void ForgetOrphan(OccurrenceNode* occurrence) {
+    if (!orphanSet_.empty()) orphanSet_.erase(occurrence);
+  }
+  void DestroyOrphans();
+
   AssemblyOccurrence* root_ = nullptr;
   AsmTree* tree_;
+  std::vector<OccurrenceNode*> orphans_;  // in the order they were left
+  std::unordered_set<OccurrenceNode*> orphanSet_;
+  // Children are kept sorted by attachment id, unless a list was sorted by
+  // name or an attachment's id changed since: from then on a removal checks
+  // the order again instead of trusting it.
+  bool childOrderDisturbed_ = false;
   std::unique_ptr<quorra::OccurrenceArena, quorra::OccurrenceArenaDeleter> arena_;
 };
 

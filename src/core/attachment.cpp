@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <unordered_set>
+#include <vector>
 
 #include "quorra/host/container.h"
 #include "quorra/host/text.h"
@@ -33,9 +35,16 @@ AttachmentNode::AttachmentNode(AssemblySite* parent, const AttachmentBundle* bun
       transform_(bundle ? bundle->matrix : AttachmentMatrix()),
       symbology_(bundle ? bundle->symbology : 0),
       site_(bundle ? bundle->site : nullptr),
-      parent_(parent) {}
+      parent_(parent) {
+  if (parent_) ++parent_->namingAttachments_;
+}
 
 AttachmentNode::~AttachmentNode() { Destroy(); }
+
+void AttachmentNode::ForgetParent() {
+  if (parent_) --parent_->namingAttachments_;
+  parent_ = nullptr;
+}
 
 HRESULT AttachmentNode::Init() {
   AttachmentManager* manager = GetAttachmentManager();
@@ -50,8 +59,9 @@ HRESULT AttachmentNode::Destroy() {
   // A node still listed by its parent leaves the list, so the parent never
   // holds a destroyed node.
   if (AssemblySite* parent = parent_) {
-    parent_ = nullptr;
-    parent->attachments_.Remove(this);
+    ForgetParent();
+    // A site lists each of its nodes once; the newest go first most often.
+    parent->attachments_.RemoveLast(this);
   }
   AttachmentManager* manager = GetAttachmentManager();
   HRESULT hr = manager ? manager->RemoveNode(this) : E_FAIL;
@@ -59,6 +69,15 @@ HRESULT AttachmentNode::Destroy() {
   style_ = nullptr;
   userData_.Release();
   return hr;
+}
+
+HRESULT AttachmentNode::SetAttachmentID(DWORD id) {
+  // The children made from this node may now be out of id order.
+  if (id != id_)
+    if (AsmTree* tree = GetAsmTree())
+      if (OccurrenceManager* occurrences = tree->GetOccurrenceManager()) occurrences->childOrderDisturbed_ = true;
+  id_ = id;
+  return S_OK;
 }
 
 AsmTree* AttachmentNode::GetAsmTree() const { return site_ ? site_->GetAsmTree() : nullptr; }
@@ -140,7 +159,7 @@ AttachmentManager::~AttachmentManager() {
   // Detach every node from its parent first (emptying the lists at once),
   // so that destroying them does not search the lists node by node.
   for (AttachmentNode* attachment : Nodes())
-    if (attachment) attachment->parent_ = nullptr;
+    if (attachment) attachment->ForgetParent();
   if (AsmTree* tree = GetAsmTree()) {
     if (SiteManager* assemblies = tree->GetAssemblySiteManager()) {
       for (SiteNode* site : assemblies->Nodes())
@@ -151,9 +170,53 @@ AttachmentManager::~AttachmentManager() {
 }
 
 bool AttachmentManager::IsSiteAttached(const SiteNode* site) const {
-  for (AttachmentNode* node : Nodes())
-    if (node->GetAttachmentSite() == site) return true;
-  return false;
+  if (!placementsCounted_) {
+    try {
+      placements_.reserve(GetCount());
+      for (AttachmentNode* node : Nodes())
+        if (node) ++placements_[node->GetAttachmentSite()];
+      placementsCounted_ = true;
+    } catch (const std::bad_alloc&) {
+      placements_.clear();
+      // Without the counts, the answer of a scan.
+      for (AttachmentNode* node : Nodes())
+        if (node && node->GetAttachmentSite() == site) return true;
+      return false;
+    }
+  }
+  auto it = placements_.find(site);
+  return it != placements_.end() && it->second > 0;
+}
+
+HRESULT AttachmentManager::AddNodes(DWORD count, AttachmentNode* const* nodes) {
+  HRESULT hr = NodeManager::AddNodes(count, nodes);
+  if (FAILED(hr) || !placementsCounted_) return hr;
+  try {
+    for (DWORD i = 0; i < count; ++i)
+      if (nodes[i]) ++placements_[nodes[i]->GetAttachmentSite()];
+  } catch (const std::bad_alloc&) {
+    placements_.clear();  // counted again when next asked
+    placementsCounted_ = false;
+  }
+  return hr;
+}
+
+HRESULT AttachmentManager::RemoveNode(AttachmentNode* node) {
+  const size_t removed = RemoveEntries(node);
+  if (removed && placementsCounted_) {
+    auto it = placements_.find(node->GetAttachmentSite());
+    if (it != placements_.end()) {
+      it->second -= std::min(it->second, removed);
+      if (it->second == 0) placements_.erase(it);
+    }
+  }
+  return removed ? S_OK : S_FALSE;
+}
+
+void AttachmentManager::Clear() {
+  placements_.clear();
+  placementsCounted_ = false;
+  NodeManager::Clear();
 }
 
 // ---- attachment operations of AssemblySite ----
@@ -169,15 +232,8 @@ HRESULT AssemblySite::CheckAttachmentID(DWORD& id) {
 HRESULT AssemblySite::AddAttachments(DWORD n, const AttachmentBundle* bundles, AttachmentNode** out) {
   if (n == 0) return S_FALSE;
   if (!bundles) return QUORRA_TRACE_FAIL(E_INVALIDARG, "AssemblySite::AddAttachments");
-  // Every child must be compatible before anything is made. Placements of
-  // one site usually come in runs: check each run once.
-  const SiteNode* checked = nullptr;
-  for (DWORD i = 0; i < n; ++i) {
-    const SiteNode* child = bundles[i].site;
-    if (child == checked && child) continue;
-    if (!IsAttachmentCompatible(child)) return QUORRA_TRACE_FAIL(E_INVALIDARG, "AssemblySite::AddAttachments");
-    checked = child;
-  }
+  // Every child must be compatible before anything is made.
+  if (!AreAttachmentsCompatible(n, bundles)) return QUORRA_TRACE_FAIL(E_INVALIDARG, "AssemblySite::AddAttachments");
 
   std::unique_ptr<AttachmentNode*[]> temporary;
   AttachmentNode** nodes = out;
@@ -190,7 +246,7 @@ HRESULT AssemblySite::AddAttachments(DWORD n, const AttachmentBundle* bundles, A
   // Nodes made before a failure stay in the attachment manager but are not
   // this site's: they forget it as their parent.
   auto abandon = [&](DWORD made) {
-    for (DWORD i = 0; i < made; ++i) nodes[i]->parent_ = nullptr;
+    for (DWORD i = 0; i < made; ++i) nodes[i]->ForgetParent();
   };
   for (DWORD i = 0; i < n; ++i) {
     auto* node = new (std::nothrow) AttachmentNode(this, &bundles[i]);
@@ -200,7 +256,7 @@ HRESULT AssemblySite::AddAttachments(DWORD n, const AttachmentBundle* bundles, A
     }
     HRESULT hr = node->Init();
     if (FAILED(hr)) {
-      node->parent_ = nullptr;
+      node->ForgetParent();
       delete node;
       abandon(i);
       return QUORRA_TRACE_FAIL(hr, "AssemblySite::AddAttachments");
@@ -213,10 +269,43 @@ HRESULT AssemblySite::AddAttachments(DWORD n, const AttachmentBundle* bundles, A
   return S_OK;
 }
 
+bool AssemblySite::AreAttachmentsCompatible(DWORD n, const AttachmentBundle* bundles) const {
+  // The same answer as IsAttachmentCompatible for every child, but the
+  // cycle check is one walk from all assembly children at once, each site
+  // visited once, instead of one walk of each child's whole sub-graph.
+  std::vector<const SiteNode*> pending;
+  std::unordered_set<const SiteNode*> seen;
+  try {
+    const SiteNode* checked = nullptr;
+    for (DWORD i = 0; i < n; ++i) {
+      const SiteNode* child = bundles[i].site;
+      if (child == checked && child) continue;  // placements of one site come in runs
+      checked = child;
+      if (!child || child->GetAsmTree() != tree_ || child == this) return false;
+      if (child->IsAssemblyKind() && seen.insert(child).second) pending.push_back(child);
+    }
+    while (!pending.empty()) {
+      const SiteNode* site = pending.back();
+      pending.pop_back();
+      if (site == this) return false;
+      if (!site->IsAssemblyKind()) continue;
+      for (AttachmentNode* attachment : static_cast<const AssemblySite*>(site)->attachments_) {
+        const SiteNode* child = attachment->GetAttachmentSite();
+        if (child && seen.insert(child).second) pending.push_back(child);
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    // Out of memory for the shared walk: judge the children one by one.
+    for (DWORD i = 0; i < n; ++i)
+      if (!IsAttachmentCompatible(bundles[i].site)) return false;
+  }
+  return true;
+}
+
 HRESULT AssemblySite::InternalAddAttachments(DWORD n, AttachmentNode** attachments) {
   const DWORD before = attachments_.GetCount();
   if (FAILED(attachments_.AddNodes(n, attachments)) || attachments_.GetCount() != before + n) {
-    for (DWORD i = 0; i < n; ++i) attachments[i]->parent_ = nullptr;
+    for (DWORD i = 0; i < n; ++i) attachments[i]->ForgetParent();
     return QUORRA_TRACE_FAIL(E_FAIL, "AssemblySite::InternalAddAttachments");
   }
   HRESULT hr = UpdateOccurrencesWithNewAttachments(n, attachments);
@@ -260,7 +349,9 @@ HRESULT AssemblySite::CreateAndAddAttachment(const wchar_t* path, DWORD id, DWOR
 HRESULT AssemblySite::RemoveAttachment(AttachmentNode* attachment) { return attachments_.Remove(attachment); }
 
 HRESULT AssemblySite::RemoveAndDestroyAttachment(AttachmentNode* attachment) {
-  if (!attachment || attachments_.Remove(attachment) != S_OK)
+  // Each node is listed once, so searching from the end finds the same
+  // entry, at once when the newest attachments go first.
+  if (!attachment || attachments_.RemoveLast(attachment) != S_OK)
     return QUORRA_TRACE_FAIL(E_INVALIDARG, "AssemblySite::RemoveAndDestroyAttachment");
   DestroyUnlistedAttachment(attachment);
   return S_OK;
@@ -271,7 +362,7 @@ void AssemblySite::DestroyUnlistedAttachment(AttachmentNode* attachment) {
   for (DWORD i = 0; i < occurrences_.GetCount(); ++i) {
     if (OccurrenceNode* child = ChildFor(occurrences_.GetAt(i), attachment)) child->Destroy(0);
   }
-  attachment->parent_ = nullptr;  // already out of the list
+  attachment->ForgetParent();  // already out of the list
   delete attachment;
 }
 

@@ -245,8 +245,12 @@ HRESULT SiteNode::CreateOccurrence(AttachmentNode* attachment, AssemblyOccurrenc
   }
   if (AsmTree* tree = GetAsmTree()) {
     hr = tree->CallCreateOccurrenceCallbacks(node);
-    // The occurrence stays in the site's list but is not handed out.
-    if (FAILED(hr)) return QUORRA_TRACE_SITE(hr, kOperation);
+    // The occurrence stays in the site's list but is not handed out: the
+    // tree destroys it when it goes.
+    if (FAILED(hr)) {
+      if (OccurrenceManager* manager = tree->GetOccurrenceManager()) manager->KeepOrphans(&node, 1);
+      return QUORRA_TRACE_SITE(hr, kOperation);
+    }
   }
   if (occurrence) *occurrence = node;
   return S_OK;
@@ -350,6 +354,13 @@ HRESULT AssemblyOccurrence::CreateOccurrences(DWORD n, AttachmentNode* const* at
     made = heapChildren.get();
   }
 
+  // Children made before a failure stay in their sites' lists but are not
+  // this occurrence's: the tree keeps them, to destroy them when it goes.
+  auto abandon = [&](DWORD madeCount, HRESULT hr) {
+    if (tree && madeCount)
+      if (OccurrenceManager* manager = tree->GetOccurrenceManager()) manager->KeepOrphans(made, madeCount);
+    return QUORRA_TRACE_OCC(hr, kOperation);
+  };
   tagGBox accumulated;
   bool incomplete = false;
   for (DWORD i = 0; i < n; ++i) {
@@ -357,12 +368,12 @@ HRESULT AssemblyOccurrence::CreateOccurrences(DWORD n, AttachmentNode* const* at
     SiteNode* site = attachment->GetAttachmentSite();
     OccurrenceNode* child = nullptr;
     HRESULT hr = site->CreateOccurrence(attachment, this, &child);
-    if (FAILED(hr)) return QUORRA_TRACE_OCC(hr, kOperation);
+    if (FAILED(hr)) return abandon(i, hr);
     made[i] = child;
     if (site->IsAssembly()) {
       if (DefersExpansion(attachment, hasGraphicContext)) continue;
       hr = static_cast<AssemblyOccurrence*>(child)->FillInChildren();
-      if (FAILED(hr)) return QUORRA_TRACE_OCC(hr, kOperation);
+      if (FAILED(hr)) return abandon(i + 1, hr);
     }
     if (quorra::occ::IsRangeSet(child->range_))
       accumulated.Add(child->range_);
@@ -371,7 +382,7 @@ HRESULT AssemblyOccurrence::CreateOccurrences(DWORD n, AttachmentNode* const* at
   }
 
   HRESULT hr = children_.AddNodes(n, made);
-  if (FAILED(hr)) return QUORRA_TRACE_OCC(hr, kOperation);
+  if (FAILED(hr)) return abandon(n, hr);
   SortChildren();
   AddToRange(&accumulated);
   if (!wasPossiblyDirty && !incomplete) ClearDirty();

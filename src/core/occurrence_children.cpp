@@ -81,17 +81,41 @@ std::wstring LowerName(const OccurrenceNode* occurrence) {
 }  // namespace
 
 void AssemblyOccurrence::SortChildrenByName() {
+  if (OccurrenceManager* manager = GetAsmTree() ? GetAsmTree()->GetOccurrenceManager() : nullptr)
+    manager->childOrderDisturbed_ = true;
   OccurrenceNode** first = const_cast<OccurrenceNode**>(children_.GetData());
   SortByName<std::string>(first, first + children_.GetCount(),
                           [](const OccurrenceNode* child) { return quorra::host::ToUtf8(LowerName(child)); });
 }
 
 void AssemblyOccurrence::SortChildrenByNameW() {
+  if (OccurrenceManager* manager = GetAsmTree() ? GetAsmTree()->GetOccurrenceManager() : nullptr)
+    manager->childOrderDisturbed_ = true;
   OccurrenceNode** first = const_cast<OccurrenceNode**>(children_.GetData());
   SortByName<std::wstring>(first, first + children_.GetCount(), LowerName);
 }
 
 HRESULT AssemblyOccurrence::RemoveChild(OccurrenceNode* child) {
+  AsmTree* tree = GetAsmTree();
+  OccurrenceManager* manager = tree ? tree->GetOccurrenceManager() : nullptr;
+  if (manager && !manager->childOrderDisturbed_ && child && child->GetWritableAttachment()) {
+    // The list is sorted by id and stays sorted without the entry: find it
+    // among the children of its id instead of searching the whole list.
+    const DWORD id = ChildID(child);
+    OccurrenceNode* const* children = children_.GetData();
+    const DWORD count = children_.GetCount();
+    DWORD index = static_cast<DWORD>(
+        std::lower_bound(children, children + count, id,
+                         [](const OccurrenceNode* node, DWORD value) { return ChildID(node) < value; }) -
+        children);
+    for (; index < count && ChildID(children[index]) == id; ++index) {
+      if (children[index] == child) {
+        children_.RemoveAt(index);
+        return S_OK;
+      }
+    }
+    return S_FALSE;
+  }
   HRESULT hr = children_.Remove(child);
   SortChildren();
   return hr;

@@ -123,6 +123,7 @@ HRESULT OccurrenceNode::Destroy(BOOL calledFromParent) {
     HRESULT hr = tree->CallDeleteOccurrenceCallbacks(this);
     if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "OccurrenceNode::Destroy");
   }
+  if (OccurrenceManager* manager = tree ? tree->GetOccurrenceManager() : nullptr) manager->ForgetOrphan(this);
   if (IsAssembly()) static_cast<AssemblyOccurrence*>(this)->DestroyChildren();
   // The site lists each occurrence once, in creation order: searched from
   // the end, a tree torn down last node first costs one step per node.

@@ -399,15 +399,15 @@ AssemblySite::~AssemblySite() {
   // still names this site as its parent forgets it.
   std::vector<AttachmentNode*> listed(attachments_.begin(), attachments_.end());
   attachments_.RemoveAll();
+  for (AttachmentNode* attachment : listed) attachment->ForgetParent();
+  // Only attachments taken out of the list without being destroyed (or
+  // never listed) still name this site: look for them only when there are.
   AttachmentManager* manager = tree_ ? tree_->GetAttachmentManager() : nullptr;
-  if (manager) {
+  if (manager && namingAttachments_ > 0) {
     for (AttachmentNode* attachment : manager->Nodes())
-      if (attachment->parent_ == this) attachment->parent_ = nullptr;
+      if (attachment && attachment->parent_ == this) attachment->ForgetParent();
   }
-  for (AttachmentNode* attachment : listed) {
-    attachment->parent_ = nullptr;
-    delete attachment;
-  }
+  for (AttachmentNode* attachment : listed) delete attachment;
 }
 
 void AssemblySite::Dump(FILE* file) {

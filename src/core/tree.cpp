@@ -59,11 +59,33 @@ HRESULT TreeModificationCallback::CreateOccurrence(OccurrenceNode*) { return S_O
 HRESULT TreeModificationCallback::DeleteOccurrence(OccurrenceNode*) { return S_OK; }
 
 OccurrenceManager::~OccurrenceManager() {
+  DestroyOrphans();
   if (root_) {
     AssemblyOccurrence* root = root_;
     root_ = nullptr;
     root->Destroy(true);
   }
+}
+
+void OccurrenceManager::KeepOrphans(OccurrenceNode* const* occurrences, size_t count) {
+  try {
+    for (size_t i = 0; i < count; ++i)
+      if (occurrences[i] && orphanSet_.insert(occurrences[i]).second) orphans_.push_back(occurrences[i]);
+  } catch (const std::bad_alloc&) {
+    // Out of memory: the ones not kept stay where the failed build left them.
+  }
+}
+
+void OccurrenceManager::DestroyOrphans() {
+  std::vector<OccurrenceNode*> orphans;
+  std::unordered_set<OccurrenceNode*> live;
+  orphans.swap(orphans_);
+  live.swap(orphanSet_);
+  // An orphan's parent may be an orphan too, or gone: none is told.
+  for (OccurrenceNode* orphan : orphans)
+    if (live.count(orphan)) orphan->ClearParent();
+  for (auto it = orphans.rbegin(); it != orphans.rend(); ++it)
+    if (live.count(*it)) (*it)->Destroy(TRUE);
 }
 
 // ---- construction and teardown ----

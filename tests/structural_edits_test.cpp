@@ -1,0 +1,335 @@
+// Structural edits at scale answer exactly as the plain algorithms would:
+// node-manager removal against a reference array, placement answers against
+// a scan, child order, cycle checks over many bundles, branch replacement
+// and the occurrences a failed build leaves behind.
+#include <gtest/gtest.h>
+#include <quorra/quorra.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support/assembly_builder.h"
+
+using namespace quorra::test;
+
+namespace {
+
+struct Probe {
+  int value = 0;
+};
+
+// Random adds (with repeats and nulls), removals and looks, the manager's
+// answers compared with a plain array after every step.
+void CompareManagerWithArray(size_t poolSize, unsigned seed, int steps) {
+  std::vector<Probe> pool(poolSize);
+  NodeManager<Probe, DWORD> manager(nullptr);
+  std::vector<Probe*> model;
+  size_t position = 0;
+  std::mt19937 random(seed);
+  auto pick = [&]() -> Probe* {
+    const size_t i = random() % (poolSize + 1);
+    return i == poolSize ? nullptr : &pool[i];
+  };
+  for (int step = 0; step < steps; ++step) {
+    const unsigned what = random() % 10;
+    if (what < 4) {
+      std::vector<Probe*> added(1 + random() % 4);
+      for (Probe*& node : added) node = pick();
+      ASSERT_EQ(manager.AddNodes(static_cast<DWORD>(added.size()), added.data()), S_OK);
+      model.insert(model.end(), added.begin(), added.end());
+    } else if (what < 8) {
+      Probe* node = pick();
+      auto end = std::remove(model.begin(), model.end(), node);
+      const HRESULT expected = end == model.end() ? S_FALSE : S_OK;
+      model.erase(end, model.end());
+      ASSERT_EQ(manager.RemoveNode(node), expected) << "step " << step;
+    } else if (what == 8) {
+      if (random() % 4 == 0) {
+        manager.RewindIterator();
+        position = 0;
+      }
+      Probe* expected = position < model.size() ? model[position++] : nullptr;
+      ASSERT_EQ(manager.GetNextNode(), expected) << "step " << step;
+    } else {
+      ASSERT_EQ(std::vector<Probe*>(manager.GetNodes(), manager.GetNodes() + manager.GetCount()), model);
+    }
+    ASSERT_EQ(manager.GetCount(), model.size()) << "step " << step;
+  }
+  EXPECT_EQ(manager.Nodes(), model);
+}
+
+}  // namespace
+
+TEST(NodeManagerRemoval, AnswersAsAPlainArrayUnderRandomEdits) {
+  // Small managers remove in place; large ones through the slot index.
+  struct Case {
+    size_t pool;
+    unsigned seed;
+    int steps;
+  };
+  for (const Case& c : {Case{8, 1, 2000}, Case{60, 2, 4000}, Case{400, 3, 20000}, Case{3000, 4, 12000}}) {
+    SCOPED_TRACE(c.pool);
+    CompareManagerWithArray(c.pool, c.seed, c.steps);
+  }
+}
+
+TEST(NodeManagerRemoval, LargeRemovalKeepsOrderAndIterator) {
+  std::vector<Probe> pool(1000);
+  NodeManager<Probe, DWORD> manager(nullptr);
+  for (Probe& probe : pool) {
+    Probe* node = &probe;
+    manager.AddNodes(1, &node);
+  }
+  // Walk half way, drop every even node, then go on: the position counts in
+  // the array as it now is.
+  manager.RewindIterator();
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(manager.GetNextNode(), &pool[i]);
+  for (size_t i = 0; i < pool.size(); i += 2) EXPECT_EQ(manager.RemoveNode(&pool[i]), S_OK);
+  EXPECT_EQ(manager.RemoveNode(&pool[0]), S_FALSE);
+  EXPECT_EQ(manager.GetCount(), 500u);
+  EXPECT_EQ(manager.GetNextNode(), &pool[21]);
+  for (DWORD i = 0; i < manager.GetCount(); ++i) EXPECT_EQ(manager.GetNodes()[i], &pool[2 * i + 1]);
+  // A node listed twice leaves with both entries.
+  Probe* twice = &pool[1];
+  manager.AddNodes(1, &twice);
+  EXPECT_EQ(manager.RemoveNode(twice), S_OK);
+  EXPECT_EQ(manager.GetCount(), 499u);
+  EXPECT_EQ(manager.GetNodes()[0], &pool[3]);
+}
+
+TEST(AttachmentManagerPlacements, IsSiteAttachedAgreesWithAScanUnderRandomEdits) {
+  AssemblyBuilder b;
+  AsmTree* tree = b.Tree();
+  std::vector<AssemblySite*> parents{b.Assembly(L"a"), b.Assembly(L"b"), b.Assembly(L"c")};
+  std::vector<SiteNode*> parts;
+  for (int i = 0; i < 40; ++i) parts.push_back(b.Part(L"p" + std::to_wstring(i)));
+  AttachmentManager* manager = tree->GetAttachmentManager();
+  auto scan = [&](const SiteNode* site) {
+    for (AttachmentNode* node : manager->Nodes())
+      if (node->GetAttachmentSite() == site) return true;
+    return false;
+  };
+  std::vector<AttachmentNode*> listed, unlisted;
+  std::mt19937 random(7);
+  for (int step = 0; step < 3000; ++step) {
+    const unsigned what = random() % 8;
+    AssemblySite* parent = parents[random() % parents.size()];
+    if (what < 4 || listed.empty()) {
+      listed.push_back(b.Place(parent, parts[random() % parts.size()]));
+    } else {
+      const size_t i = random() % listed.size();
+      AttachmentNode* node = listed[i];
+      listed.erase(listed.begin() + i);
+      if (what == 4) {
+        ASSERT_EQ(node->GetParentSite()->RemoveAndDestroyAttachment(node), S_OK);
+      } else if (what == 5) {
+        ASSERT_EQ(node->GetParentSite()->RemoveAttachment(node), S_OK);
+        unlisted.push_back(node);  // still the manager's
+      } else {
+        ASSERT_EQ(DeleteAttachmentNode(node), S_OK);
+      }
+    }
+    if (what == 7 && !unlisted.empty()) {
+      ASSERT_EQ(DeleteAttachmentNode(unlisted.back()), S_OK);
+      unlisted.pop_back();
+    }
+    for (SiteNode* part : parts) ASSERT_EQ(manager->IsSiteAttached(part), scan(part)) << "step " << step;
+  }
+  EXPECT_FALSE(manager->IsSiteAttached(parents[0]));
+  // Sites placed by no attachment go; the others stay, in manager order.
+  std::vector<SiteNode*> kept;
+  for (SiteNode* part : parts)
+    if (scan(part)) kept.push_back(part);
+  EXPECT_EQ(tree->GetPartSiteManager()->DeleteUnusedSites(), S_OK);
+  EXPECT_EQ(tree->GetPartSiteManager()->Nodes(), kept);
+}
+
+TEST(StructuralEdits, DeleteUnusedSitesOverManySitesKeepsTheUsedInOrder) {
+  AssemblyBuilder b;
+  AssemblySite* root = b.Assembly(L"root");
+  std::vector<SiteNode*> used;
+  for (int i = 0; i < 300; ++i) {
+    PartSite* part = b.Part(L"part" + std::to_wstring(i));
+    if (i % 3 == 0) {
+      b.Place(root, part);
+      used.push_back(part);
+    }
+  }
+  // A sub-assembly placed nowhere takes the only placements of its parts.
+  AssemblySite* dropped = b.Assembly(L"dropped");
+  PartSite* onlyInDropped = b.Part(L"only");
+  b.Place(dropped, onlyInDropped);
+  b.Build(root);
+  EXPECT_EQ(b.Tree()->DeleteUnusedSites(), S_OK);
+  SiteManager* parts = b.Tree()->GetPartSiteManager();
+  EXPECT_EQ(parts->Nodes(), used);
+  parts->RewindIterator();
+  for (SiteNode* site : used) EXPECT_EQ(parts->GetNextNode(), site);
+  EXPECT_EQ(parts->GetNextNode(), nullptr);
+  SiteNode* found = nullptr;
+  EXPECT_EQ(b.Tree()->FindSite(L"only.par", &found), S_FALSE);
+  EXPECT_EQ(b.Tree()->FindSite(L"dropped.asm", &found), S_FALSE);
+  EXPECT_EQ(b.Tree()->GetAssemblySiteManager()->GetCount(), 1u);
+}
+
+namespace {
+struct DeletionLog : TreeModificationCallback {
+  HRESULT CreateOccurrence(OccurrenceNode*) override {
+    ++created;
+    return created == failAt ? E_ACCESSDENIED : S_OK;
+  }
+  HRESULT DeleteOccurrence(OccurrenceNode* occurrence) override {
+    ++deleted;
+    ids.push_back(occurrence->GetAttachmentID());
+    return S_OK;
+  }
+  int created = 0;
+  int deleted = 0;
+  int failAt = -1;
+  std::vector<DWORD> ids;
+};
+}  // namespace
+
+TEST(StructuralEdits, ReplaceBranchOfAManyTimesPlacedSiteDestroysLastFirst) {
+  AssemblyBuilder b;
+  AssemblySite* root = b.Assembly(L"root");
+  PartSite* placed = b.Part(L"placed");
+  constexpr DWORD kPlacements = 200;
+  for (DWORD i = 0; i < kPlacements; ++i) b.Place(root, placed);
+  AssemblyOccurrence* top = b.Build(root);
+  DeletionLog log;
+  b.Tree()->AddTreeModificationCallback(&log);
+  PartSite* replacement = b.Part(L"replacement");
+  AttachmentBundle bundles[2];
+  bundles[0].site = replacement;
+  bundles[0].attachmentId = 7;
+  bundles[1].site = replacement;
+  bundles[1].attachmentId = 3;
+  AttachmentNode* made[2] = {};
+  ASSERT_EQ(root->ReplaceBranch(2, bundles, made), S_OK);
+  b.Tree()->RemoveTreeModificationCallback(&log);
+  std::vector<DWORD> expected;
+  for (DWORD id = kPlacements; id >= 1; --id) expected.push_back(id);
+  EXPECT_EQ(log.ids, expected);
+  // New nodes in bundle order in the site, children in id order.
+  ASSERT_EQ(root->GetAttachmentList().GetCount(), 2u);
+  EXPECT_EQ(root->GetAttachmentList()[0], made[0]);
+  EXPECT_EQ(root->GetAttachmentList()[1], made[1]);
+  ASSERT_EQ(top->GetChildCount(), 2u);
+  EXPECT_EQ(top->GetChildByIndex(0)->GetAttachmentID(), 3u);
+  EXPECT_EQ(top->GetChildByIndex(1)->GetAttachmentID(), 7u);
+  // The old part is placed nowhere: gone. Root attachment plus two remain.
+  SiteNode* found = nullptr;
+  EXPECT_EQ(b.Tree()->FindSite(L"placed.par", &found), S_FALSE);
+  EXPECT_EQ(b.Tree()->GetAttachmentManager()->GetCount(), 3u);
+  EXPECT_EQ(replacement->GetOccurrencesList()->GetCount(), 2u);
+}
+
+TEST(StructuralEdits, ChildrenStayInIdOrderAndAreSortedAgainOnceAnIdChanged) {
+  AssemblyBuilder b;
+  AssemblySite* root = b.Assembly(L"root");
+  std::vector<AttachmentNode*> nodes;
+  for (DWORD id : {5u, 1u, 9u, 3u, 7u, 2u, 8u, 4u, 6u})
+    nodes.push_back(b.Place(root, b.Part(L"p" + std::to_wstring(id)), tagG4x4(), id));
+  AssemblyOccurrence* top = b.Build(root);
+  auto childIds = [&] {
+    std::vector<DWORD> ids;
+    for (OccurrenceNode* child : top->GetChildList()) ids.push_back(child->GetAttachmentID());
+    return ids;
+  };
+  EXPECT_EQ(childIds(), (std::vector<DWORD>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+  ASSERT_EQ(root->RemoveAndDestroyAttachment(nodes[0]), S_OK);  // id 5
+  ASSERT_EQ(root->RemoveAndDestroyAttachment(nodes[2]), S_OK);  // id 9
+  EXPECT_EQ(childIds(), (std::vector<DWORD>{1, 2, 3, 4, 6, 7, 8}));
+  EXPECT_EQ(top->RemoveChild(top), S_FALSE);
+  // An id changed under a built tree: removal sorts by the ids as they are.
+  AssemblyBuilder c;
+  AssemblySite* other = c.Assembly(L"root");
+  AttachmentNode* first = c.Place(other, c.Part(L"x"), tagG4x4(), 1);
+  AttachmentNode* second = c.Place(other, c.Part(L"y"), tagG4x4(), 2);
+  AttachmentNode* third = c.Place(other, c.Part(L"w"), tagG4x4(), 3);
+  AssemblyOccurrence* otherTop = c.Build(other);
+  first->SetAttachmentID(10);
+  ASSERT_EQ(other->RemoveAndDestroyAttachment(second), S_OK);
+  ASSERT_EQ(otherTop->GetChildCount(), 2u);
+  EXPECT_EQ(otherTop->GetChildByIndex(0)->GetWritableAttachment(), third);
+  EXPECT_EQ(otherTop->GetChildByIndex(1)->GetWritableAttachment(), first);
+}
+
+TEST(StructuralEdits, ManyBundlesAreRefusedAsOneByOneWouldBe) {
+  AssemblyBuilder b;
+  AsmTree* tree = b.Tree();
+  AssemblySite* top = b.Assembly(L"top");
+  AssemblySite* middle = b.Assembly(L"middle");
+  AssemblySite* bottom = b.Assembly(L"bottom");
+  b.Place(top, middle);
+  b.Place(middle, bottom);
+  std::vector<SiteNode*> parts;
+  for (int i = 0; i < 50; ++i) parts.push_back(b.Part(L"p" + std::to_wstring(i)));
+  AssemblyBuilder other;
+  AssemblySite* foreign = other.Assembly(L"foreign");
+  struct Case {
+    const char* name;
+    SiteNode* odd;  // placed among the parts; null: a null site
+    bool accepted;
+  };
+  for (const Case& c : {Case{"parts and a sibling", b.Assembly(L"sibling"), true},
+                        Case{"itself", bottom, false},
+                        Case{"its grandparent", top, false},
+                        Case{"its parent", middle, false},
+                        Case{"another tree's site", foreign, false},
+                        Case{"a null site", nullptr, false}}) {
+    SCOPED_TRACE(c.name);
+    std::vector<AttachmentBundle> bundles;
+    for (SiteNode* part : parts) {
+      AttachmentBundle bundle;
+      bundle.site = part;
+      bundles.push_back(bundle);
+    }
+    bundles[30].site = c.odd;
+    const DWORD before = tree->GetAttachmentManager()->GetCount();
+    bool oneByOne = true;
+    for (const AttachmentBundle& bundle : bundles) oneByOne = oneByOne && bottom->IsAttachmentCompatible(bundle.site);
+    EXPECT_EQ(oneByOne, c.accepted);
+    EXPECT_EQ(bottom->AddAttachments(static_cast<DWORD>(bundles.size()), bundles.data(), nullptr),
+              c.accepted ? S_OK : E_INVALIDARG);
+    EXPECT_EQ(tree->GetAttachmentManager()->GetCount(), before + (c.accepted ? bundles.size() : 0));
+  }
+}
+
+TEST(StructuralEdits, OccurrencesLeftByAFailedBuildStayListedAndGoWithTheTree) {
+  // The creation callback refuses the 6th occurrence: the root, a, a's two
+  // parts and b are made first; b's first part is refused.
+  DeletionLog log;
+  log.failAt = 6;
+  {
+    AssemblyBuilder b;
+    AssemblySite* root = b.Assembly(L"root");
+    AssemblySite* a = b.Assembly(L"a");
+    AssemblySite* bAssembly = b.Assembly(L"b");
+    PartSite* part = b.Part(L"part");
+    b.Place(a, part);
+    b.Place(a, part);
+    b.Place(bAssembly, part);
+    b.Place(bAssembly, part);
+    b.Place(root, a);
+    b.Place(root, bAssembly);
+    b.Tree()->AddTreeModificationCallback(&log);
+    EXPECT_EQ(b.Tree()->CreateOccurrenceTree(root), E_ACCESSDENIED);
+    AssemblyOccurrence* top = b.Tree()->GetRootAssembly();
+    ASSERT_NE(top, nullptr);
+    // Nothing was added below the root, yet every occurrence made (the
+    // refused one included) is still in its site's list.
+    EXPECT_EQ(top->GetChildCount(), 0u);
+    EXPECT_EQ(a->GetOccurrencesList()->GetCount(), 1u);
+    EXPECT_EQ(bAssembly->GetOccurrencesList()->GetCount(), 1u);
+    EXPECT_EQ(part->GetOccurrencesList()->GetCount(), 3u);
+    EXPECT_EQ(log.created, 6);
+    EXPECT_EQ(log.deleted, 0);
+    // The tree goes with the callback still registered: each one made is
+    // destroyed exactly once.
+  }
+  EXPECT_EQ(log.deleted, 6);
+}
