@@ -21,6 +21,9 @@
 #include <quorra/refhost/sample.h>
 #include <stdlib.h>
 
+#include "support/memory_probe.h"
+#include "support/trees.h"
+
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -33,10 +36,8 @@ namespace {
 using namespace quorra::refhost;
 using quorra::host::ComPtr;
 
-struct TreeDeleter {
-  void operator()(AsmTree* tree) const { AsmTreeUnloadAndDelete(tree); }
-};
-using Tree = std::unique_ptr<AsmTree, TreeDeleter>;
+using Tree = quorra::bench::LoadedTree;
+using quorra::bench::CopySitesAndAttachments;
 
 struct Sample {
   std::string directory;
@@ -133,37 +134,6 @@ void BM_LoadIDS(benchmark::State& state) {
   Report(state, *sample);
 }
 
-// The same sites and attachments as `from`, without occurrences.
-Tree CopySitesAndAttachments(AsmTree* from, AssemblySite** root) {
-  AsmTree* made = nullptr;
-  CreateAsmTree(&made, nullptr);
-  Tree tree(made);
-  std::map<SiteNode*, SiteNode*> copies;
-  for (SiteManager* manager : {from->GetAssemblySiteManager(), from->GetPartSiteManager()})
-    for (SiteNode* site : manager->Nodes()) {
-      SiteNode* copy = nullptr;
-      tree->CreateSite(site->GetFilePath().GetText(), 0, site->GetSiteManager() == from->GetAssemblySiteManager(),
-                       &copy);
-      copy->SetFlags(site->GetFlags());
-      if (auto* part = dynamic_cast<PartSite*>(site)) static_cast<PartSite*>(copy)->SetRange(part->GetRange());
-      copies[site] = copy;
-    }
-  for (SiteNode* site : from->GetAssemblySiteManager()->Nodes()) {
-    std::vector<AttachmentBundle> bundles;
-    for (AttachmentNode* attachment : static_cast<AssemblySite*>(site)->GetAttachmentList()) {
-      AttachmentBundle& bundle = bundles.emplace_back();
-      bundle.site = copies[attachment->GetAttachmentSite()];
-      bundle.matrix = attachment->GetXFormFromParent()->GiveAsG4x4();
-      bundle.symbology = attachment->GetSymbology();
-      bundle.attachmentId = attachment->GetAttachmentID();
-    }
-    static_cast<AssemblySite*>(copies[site])
-        ->AddAttachments(static_cast<DWORD>(bundles.size()), bundles.data(), nullptr);
-  }
-  *root = static_cast<AssemblySite*>(copies[from->GetRootAssembly()->GetSite()]);
-  return tree;
-}
-
 void BM_OccurrenceTree(benchmark::State& state) {
   const Sample* sample = Prepare(state);
   if (!sample) return;
@@ -222,16 +192,7 @@ void BM_SaveIDS(benchmark::State& state) {
   Report(state, *sample);
 }
 
-void BM_MemoryBandwidth(benchmark::State& state) {
-  constexpr size_t kBytes = size_t{256} << 20;
-  std::vector<char> from(kBytes, 1), to(kBytes, 0);
-  for (auto _ : state) {
-    std::memcpy(to.data(), from.data(), kBytes);
-    benchmark::DoNotOptimize(to.data());
-    benchmark::ClobberMemory();
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(kBytes) * state.iterations());
-}
+void BM_MemoryBandwidth(benchmark::State& state) { quorra::bench::CopyMemory(state, size_t{256} << 20); }
 BENCHMARK(BM_MemoryBandwidth)->Unit(benchmark::kMillisecond);
 
 #define IDS_SAMPLES(function) \

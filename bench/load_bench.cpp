@@ -32,15 +32,15 @@
 #include <string>
 #include <vector>
 
+#include "support/memory_probe.h"
+#include "support/trees.h"
+
 namespace {
 
 using namespace quorra::refhost;
 using quorra::host::ComPtr;
 
-struct TreeDeleter {
-  void operator()(AsmTree* tree) const { AsmTreeUnloadAndDelete(tree); }
-};
-using Tree = std::unique_ptr<AsmTree, TreeDeleter>;
+using Tree = quorra::bench::LoadedTree;
 
 // One document of a written sample as the loader sees it: for an assembly,
 // its placements in stream order.
@@ -214,16 +214,7 @@ void BM_ScanReferences(benchmark::State& state) {
   Report(state, *sample);
 }
 
-void BM_MemoryBandwidth(benchmark::State& state) {
-  constexpr size_t kBytes = size_t{64} << 20;
-  std::vector<char> from(kBytes, 1), to(kBytes);
-  for (auto _ : state) {
-    std::memcpy(to.data(), from.data(), kBytes);
-    benchmark::DoNotOptimize(to.data());
-    benchmark::ClobberMemory();
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBytes));
-}
+void BM_MemoryBandwidth(benchmark::State& state) { quorra::bench::CopyMemory(state, size_t{64} << 20); }
 BENCHMARK(BM_MemoryBandwidth)->Unit(benchmark::kMillisecond);
 
 #define LOAD_SAMPLES(function) \

@@ -19,12 +19,13 @@
 
 #include "multithreaded_process.h"
 
+#include "support/memory_probe.h"
+
+#include "support/trees.h"
+
 namespace {
 
-struct TreeDeleter {
-  void operator()(AsmTree* tree) const { delete tree; }
-};
-using TreePtr = std::unique_ptr<AsmTree, TreeDeleter>;
+using quorra::bench::TreePtr;
 
 constexpr double kTargetOccurrences = 300000;
 constexpr size_t kPaths = 1 << 16;
@@ -153,16 +154,7 @@ BENCHMARK(BM_MemberRoadmapCopy);
 // ---- Memory bandwidth probe ----
 
 // Copies 64 MiB: the figures above are quoted against this.
-void BM_MemoryBandwidthProbe(benchmark::State& state) {
-  constexpr size_t kBytes = size_t{64} << 20;
-  std::vector<char> from(kBytes, 1), to(kBytes, 0);
-  for (auto _ : state) {
-    std::memcpy(to.data(), from.data(), kBytes);
-    benchmark::DoNotOptimize(to.data());
-    benchmark::ClobberMemory();
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBytes));
-}
+void BM_MemoryBandwidthProbe(benchmark::State& state) { quorra::bench::CopyMemory(state, size_t{64} << 20); }
 BENCHMARK(BM_MemoryBandwidthProbe)->Unit(benchmark::kMillisecond);
 
 }  // namespace

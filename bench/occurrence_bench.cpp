@@ -18,12 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "support/trees.h"
+
 namespace {
 
-struct TreeDeleter {
-  void operator()(AsmTree* tree) const { delete tree; }
-};
-using TreePtr = std::unique_ptr<AsmTree, TreeDeleter>;
+using quorra::bench::TreePtr;
 
 constexpr int kAssemblySitesPerLevel = 6;
 constexpr int kPartSites = 300;
@@ -110,11 +109,7 @@ size_t ResidentBytes() {
   return static_cast<size_t>(resident) * static_cast<size_t>(sysconf(_SC_PAGESIZE));
 }
 
-void DestroyOccurrenceTree(AsmTree* tree) {
-  AssemblyOccurrence* root = tree->GetRootAssembly();
-  tree->GetOccurrenceManager()->SetRootAssembly(nullptr);
-  if (root) root->Destroy(TRUE);
-}
+using quorra::bench::DestroyOccurrenceTree;
 
 std::array<int, 4> FanOutFor(int64_t target) {
   if (target <= 10000) return {10, 10, 10, 10};   // 11,111 occurrences
@@ -169,17 +164,7 @@ void BM_DestroyOccurrenceTree(benchmark::State& state) {
 }
 BENCHMARK(BM_DestroyOccurrenceTree)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
-// Asks every occurrence for its world matrix and its range.
-class WorldMatrixAndRange : public TreeWalkCallback {
- public:
-  HRESULT VisitNode(OccurrenceNode* node, TreeWalkContext*) override {
-    const tagG4x4& world = node->GetCurrentToWorld();
-    const tagGBox* range = node->GetRange();
-    sum_ += world.m[3] + range->low[0];
-    return WALK_CONTINUE;
-  }
-  double sum_ = 0;
-};
+using quorra::bench::WorldMatrixAndRange;
 
 // Walks a built tree computing world matrices and ranges. Arg 1: every
 // matrix and range is recomputed (the whole tree made transform-dirty

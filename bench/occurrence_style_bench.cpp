@@ -13,16 +13,15 @@
 
 #include "multithreaded_process.h"
 
+#include "support/trees.h"
+
 namespace {
 
-struct TreeDeleter {
-  void operator()(AsmTree* tree) const { delete tree; }
-};
 
 // A root assembly placing `count` parts (from 300 part sites); every part
 // occurrence gets a symbology from `symbologyOf(i)`.
 struct FlatAssembly {
-  std::unique_ptr<AsmTree, TreeDeleter> tree{new AsmTree()};
+  quorra::bench::TreePtr tree{new AsmTree()};
   std::vector<OccurrenceNode*> parts;
 
   template <class SymbologyOf>

@@ -14,6 +14,8 @@
 #include <random>
 #include <vector>
 
+#include "support/memory_probe.h"
+
 namespace {
 
 constexpr DWORD kFanOut = 100;  // 100^3 = 10^6 part occurrences
@@ -124,16 +126,7 @@ BENCHMARK(BM_Clear)->Unit(benchmark::kMillisecond);
 
 // Memory-bandwidth probe: copies 64 MiB; the figures above are quoted
 // against it.
-void BM_MemoryBandwidthProbe(benchmark::State& state) {
-  constexpr size_t kBytes = size_t{64} << 20;
-  std::vector<char> from(kBytes, 1), to(kBytes, 0);
-  for (auto _ : state) {
-    std::memcpy(to.data(), from.data(), kBytes);
-    benchmark::DoNotOptimize(to.data());
-    benchmark::ClobberMemory();
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBytes));
-}
+void BM_MemoryBandwidthProbe(benchmark::State& state) { quorra::bench::CopyMemory(state, size_t{64} << 20); }
 BENCHMARK(BM_MemoryBandwidthProbe)->Unit(benchmark::kMillisecond);
 
 }  // namespace

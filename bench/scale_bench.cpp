@@ -29,12 +29,12 @@
 
 #include "multithreaded_process.h"
 
+#include "support/memory_probe.h"
+#include "support/trees.h"
+
 namespace {
 
-struct TreeDeleter {
-  void operator()(AsmTree* tree) const { delete tree; }
-};
-using TreePtr = std::unique_ptr<AsmTree, TreeDeleter>;
+using quorra::bench::TreePtr;
 
 constexpr int kFanOut = 10;
 constexpr int kPartDocuments = 200;
@@ -258,17 +258,7 @@ BENCHMARK(BM_Bind)
     ->ArgsProduct({{1, 0}, {10000, 100000, 1000000}})
     ->Unit(benchmark::kMillisecond);
 
-// Asks every occurrence for its world matrix and its range.
-class WorldMatrixAndRange : public TreeWalkCallback {
- public:
-  HRESULT VisitNode(OccurrenceNode* node, TreeWalkContext*) override {
-    const tagG4x4& world = node->GetCurrentToWorld();
-    const tagGBox* range = node->GetRange();
-    sum_ += world.m[3] + range->low[0];
-    return WALK_CONTINUE;
-  }
-  double sum_ = 0;
-};
+using quorra::bench::WorldMatrixAndRange;
 
 // Args: recompute (1: SetXformDirty on the root first, untimed, so every
 // matrix and range is recomputed; 0: cached), unique, leaves. Nanoseconds
@@ -326,16 +316,7 @@ BENCHMARK(BM_DeleteUnusedSites)
 // ---- Probes of the memory system ----
 
 // Copies 64 MiB: the bandwidth the figures above are quoted against.
-void BM_MemoryBandwidthProbe(benchmark::State& state) {
-  constexpr size_t kBytes = size_t{64} << 20;
-  std::vector<char> from(kBytes, 1), to(kBytes, 0);
-  for (auto _ : state) {
-    std::memcpy(to.data(), from.data(), kBytes);
-    benchmark::DoNotOptimize(to.data());
-    benchmark::ClobberMemory();
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBytes));
-}
+void BM_MemoryBandwidthProbe(benchmark::State& state) { quorra::bench::CopyMemory(state, size_t{64} << 20); }
 BENCHMARK(BM_MemoryBandwidthProbe)->Unit(benchmark::kMillisecond);
 
 // Follows a random cycle through 1 GiB of cache-line slots (beyond even a

@@ -8,15 +8,14 @@
 #include <vector>
 #include "core/testing_hooks.h"
 
+#include "support/trees.h"
+
 namespace {
 
 constexpr int kSites = 100000;
 constexpr int kBundles = 100000;
 
-struct TreeDeleter {
-  void operator()(AsmTree* tree) const { delete tree; }
-};
-using TreePtr = std::unique_ptr<AsmTree, TreeDeleter>;
+using quorra::bench::TreePtr;
 
 TreePtr NewTree() {
   TreePtr tree(new AsmTree());

@@ -22,12 +22,13 @@
 #include <string>
 #include <vector>
 
+#include "support/memory_probe.h"
+
+#include "support/trees.h"
+
 namespace {
 
-struct TreeDeleter {
-  void operator()(AsmTree* tree) const { delete tree; }
-};
-using TreePtr = std::unique_ptr<AsmTree, TreeDeleter>;
+using quorra::bench::TreePtr;
 
 std::wstring PartPath(int i) { return quorra::host::FormatWide(L"C:\\Bench\\Parts\\Part%06d.par", i); }
 
@@ -180,16 +181,7 @@ BENCHMARK(BM_RemoveAttachments)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 
-void BM_MemoryBandwidth(benchmark::State& state) {
-  constexpr size_t kBytes = size_t{256} << 20;
-  std::vector<char> from(kBytes, 1), to(kBytes, 0);
-  for (auto _ : state) {
-    std::memcpy(to.data(), from.data(), kBytes);
-    benchmark::DoNotOptimize(to.data());
-    benchmark::ClobberMemory();
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(kBytes) * state.iterations());
-}
+void BM_MemoryBandwidth(benchmark::State& state) { quorra::bench::CopyMemory(state, size_t{256} << 20); }
 BENCHMARK(BM_MemoryBandwidth)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -31,15 +31,17 @@
 #include <string>
 #include <vector>
 
+#include "support/trees.h"
+
 namespace {
 
 using namespace quorra::refhost;
 using quorra::host::ComPtr;
 
-struct TreeDeleter {
-  void operator()(AsmTree* tree) const { AsmTreeUnloadAndDelete(tree); }
-};
-using Tree = std::unique_ptr<AsmTree, TreeDeleter>;
+using Tree = quorra::bench::LoadedTree;
+using quorra::bench::CopySitesAndAttachments;
+using quorra::bench::DestroyOccurrenceTree;
+using quorra::bench::WorldMatrixAndRange;
 
 double Now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
 
@@ -213,54 +215,6 @@ uint64_t DirectoryBytes(const std::string& directory) {
     if (entry.is_regular_file()) bytes += entry.file_size();
   return bytes;
 }
-
-// The same sites and attachments as `from`, without occurrences.
-Tree CopySitesAndAttachments(AsmTree* from, AssemblySite** root) {
-  AsmTree* made = nullptr;
-  CreateAsmTree(&made, nullptr);
-  Tree tree(made);
-  std::map<SiteNode*, SiteNode*> copies;
-  for (SiteManager* manager : {from->GetAssemblySiteManager(), from->GetPartSiteManager()})
-    for (SiteNode* site : manager->Nodes()) {
-      SiteNode* copy = nullptr;
-      tree->CreateSite(site->GetFilePath().GetText(), 0, manager == from->GetAssemblySiteManager(), &copy);
-      copy->SetFlags(site->GetFlags());
-      if (!site->IsAssembly()) static_cast<PartSite*>(copy)->SetRange(static_cast<PartSite*>(site)->GetRange());
-      copies[site] = copy;
-    }
-  for (SiteNode* site : from->GetAssemblySiteManager()->Nodes()) {
-    std::vector<AttachmentBundle> bundles;
-    for (AttachmentNode* attachment : static_cast<AssemblySite*>(site)->GetAttachmentList()) {
-      AttachmentBundle& bundle = bundles.emplace_back();
-      bundle.site = copies[attachment->GetAttachmentSite()];
-      bundle.matrix = attachment->GetXFormFromParent()->GiveAsG4x4();
-      bundle.symbology = attachment->GetSymbology();
-      bundle.attachmentId = attachment->GetAttachmentID();
-    }
-    static_cast<AssemblySite*>(copies[site])
-        ->AddAttachments(static_cast<DWORD>(bundles.size()), bundles.data(), nullptr);
-  }
-  *root = static_cast<AssemblySite*>(copies[from->GetRootAssembly()->GetSite()]);
-  return tree;
-}
-
-void DestroyOccurrenceTree(AsmTree* tree) {
-  AssemblyOccurrence* root = tree->GetRootAssembly();
-  tree->GetOccurrenceManager()->SetRootAssembly(nullptr);
-  if (root) root->Destroy(TRUE);
-}
-
-// Asks every occurrence for its world matrix and its range.
-class WorldMatrixAndRange : public TreeWalkCallback {
- public:
-  HRESULT VisitNode(OccurrenceNode* node, TreeWalkContext*) override {
-    const tagG4x4& world = node->GetCurrentToWorld();
-    const tagGBox* range = node->GetRange();
-    sum_ += world.m[3] + range->low[0];
-    return WALK_CONTINUE;
-  }
-  double sum_ = 0;
-};
 
 // The occurrences of the subtree below and including `node`.
 uint64_t CountOccurrences(const OccurrenceNode* node) {
