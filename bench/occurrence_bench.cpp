@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "support/memory_use.h"
 #include "support/trees.h"
 
 namespace {
@@ -95,19 +96,9 @@ SiteGraph MakeSiteGraph(const std::array<int, 4>& fanOut) {
 // Bytes in use in the general heap (small blocks and mmapped ones); the
 // occurrence nodes themselves live in node memory outside it and show in
 // the resident growth.
-size_t HeapInUse() {
-  struct mallinfo2 info = mallinfo2();
-  return info.uordblks + info.hblkhd;
-}
+using quorra::bench::HeapInUse;
 
-size_t ResidentBytes() {
-  long pages = 0, resident = 0;
-  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(statm);
-  }
-  return static_cast<size_t>(resident) * static_cast<size_t>(sysconf(_SC_PAGESIZE));
-}
+using quorra::bench::ResidentBytes;
 
 using quorra::bench::DestroyOccurrenceTree;
 

@@ -14,6 +14,7 @@
 #include <random>
 #include <vector>
 
+#include "support/memory_use.h"
 #include "support/memory_probe.h"
 
 namespace {
@@ -41,10 +42,7 @@ const std::vector<Path>& Paths() {
   return paths;
 }
 
-size_t HeapInUse() {
-  struct mallinfo2 info = mallinfo2();
-  return info.uordblks + info.hblkhd;
-}
+using quorra::bench::HeapInUse;
 
 DWORD NodeCount(JIDSOverrideTree& tree) {
   IOTNodeCounter counter;

@@ -29,6 +29,7 @@
 
 #include "multithreaded_process.h"
 
+#include "support/memory_use.h"
 #include "support/memory_probe.h"
 #include "support/trees.h"
 
@@ -50,14 +51,7 @@ struct AssemblyModule {
   ~AssemblyModule() { quorra::host::UnregisterModule(L"brenik.dex"); }
 };
 
-size_t ResidentBytes() {
-  long pages = 0, resident = 0;
-  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(statm);
-  }
-  return static_cast<size_t>(resident) * static_cast<size_t>(sysconf(_SC_PAGESIZE));
-}
+using quorra::bench::ResidentBytes;
 
 // Processor time of this thread: on a shared machine it leaves out the time
 // spent waiting for a processor (cache contention still shows).

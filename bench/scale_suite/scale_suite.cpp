@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "support/memory_use.h"
 #include "support/trees.h"
 
 namespace {
@@ -76,14 +77,7 @@ double TimeMedian(const std::function<void()>& work, const std::function<void()>
   return Median(times);
 }
 
-size_t ResidentBytes() {
-  long pages = 0, resident = 0;
-  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(statm);
-  }
-  return static_cast<size_t>(resident) * static_cast<size_t>(sysconf(_SC_PAGESIZE));
-}
+using quorra::bench::ResidentBytes;
 
 // ---- Probes ----
 
