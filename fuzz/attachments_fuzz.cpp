@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "support/fuzz_support.h"
+
 namespace {
 
 using quorra::host::ComPtr;
@@ -26,24 +28,9 @@ class Documents {
  public:
   Documents() {
     quorra::refhost::Install();
-    std::string pattern = (std::filesystem::temp_directory_path() / "quorra-fuzz-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) std::abort();
-    directory_ = pattern;
+    directory_ = quorra::fuzz::MakeTempDirectory();
     std::filesystem::current_path(directory_);
-    using namespace quorra::refhost;
-    PartDocument small, mesh;
-    small.display = MakeBoxDisplay(1, 2, 3);
-    mesh.kernelGeometry = false;
-    WeldmentDocument weldment;
-    weldment.members = {{1, MakeBoxDisplay(1, 1, 1)}, {2, MakeBoxDisplay(2, 2, 2)}};
-    AssemblyDocument child;
-    child.AddPlacement(L"a.par", tagG4x4());
-    child.AddPlacement(L"a.par", tagG4x4::Translation(5, 0, 0));
-    if (FAILED(WritePartDocument(Path(L"a.par").c_str(), small)) ||
-        FAILED(WritePartDocument(Path(L"b.psm").c_str(), mesh)) ||
-        FAILED(WriteWeldmentDocument(Path(L"w.pwd").c_str(), weldment)) ||
-        FAILED(WriteAssemblyDocument(Path(L"c.asm").c_str(), child)))
-      std::abort();
+    quorra::fuzz::WriteSmallDocuments(directory_);
     top_ = Path(L"top.asm");
   }
   ~Documents() {
@@ -54,13 +41,8 @@ class Documents {
   // Writes `bytes` as the "Attachments" stream of top.asm.
   bool WriteTop(const uint8_t* bytes, size_t size) {
     ComPtr<IStorage> storage;
-    ComPtr<IStream> stream;
     std::vector<BYTE> image;
-    ULONG written = 0;
-    if (FAILED(quorra::host::CreateMemoryStorage(storage.Put())) ||
-        FAILED(storage->CreateStream(L"Attachments", STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
-                                     stream.Put())) ||
-        (size && FAILED(stream->Write(bytes, static_cast<ULONG>(size), &written))) ||
+    if (!quorra::fuzz::StorageHoldingStream(L"Attachments", bytes, size, storage.Put()) ||
         FAILED(quorra::host::SaveStorageToBytes(storage.Get(), &image)))
       return false;
     FILE* file = std::fopen(quorra::host::ToUtf8(top_).c_str(), "wb");

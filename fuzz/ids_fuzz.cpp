@@ -18,12 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "support/fuzz_support.h"
+
 namespace {
 
 using quorra::host::ComPtr;
 
 constexpr size_t kMaxInput = 1 << 16;
-constexpr DWORD kCreate = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 
 void WriteSeed(const std::string& directory, const char* name, IStorage* storage, const wchar_t* stream) {
   ComPtr<IStream> opened;
@@ -41,30 +42,18 @@ class Product {
  public:
   Product() {
     quorra::refhost::Install();
-    std::string pattern = (std::filesystem::temp_directory_path() / "quorra-fuzz-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) std::abort();
-    const std::filesystem::path directory = pattern;
+    const std::filesystem::path directory = quorra::fuzz::MakeTempDirectory();
     auto path = [&](const char* name) { return quorra::host::FromUtf8((directory / name).string()); };
+    quorra::fuzz::WriteSmallDocuments(directory);
     using namespace quorra::refhost;
-    PartDocument small, mesh;
-    small.display = MakeBoxDisplay(1, 2, 3);
-    mesh.kernelGeometry = false;
-    WeldmentDocument weldment;
-    weldment.members = {{1, MakeBoxDisplay(1, 1, 1)}, {2, MakeBoxDisplay(2, 2, 2)}};
-    AssemblyDocument child, top;
-    child.AddPlacement(L"a.par", tagG4x4());
-    child.AddPlacement(L"a.par", tagG4x4::Translation(5, 0, 0));
+    AssemblyDocument top;
     top.AddPlacement(L"c.asm", tagG4x4::Translation(0, 0, 10));
     top.AddPlacement(L"a.par", tagG4x4::RotationZ(0.5));
     top.AddPlacement(L"b.psm", tagG4x4::Translation(0, 3, 0));
     top.AddPlacement(L"w.pwd", tagG4x4::Translation(7, 0, 0));
     top.AddPlacement(L"c.asm", tagG4x4::Translation(0, 0, -10));
     AsmTree* tree = nullptr;
-    if (FAILED(WritePartDocument(path("a.par").c_str(), small)) ||
-        FAILED(WritePartDocument(path("b.psm").c_str(), mesh)) ||
-        FAILED(WriteWeldmentDocument(path("w.pwd").c_str(), weldment)) ||
-        FAILED(WriteAssemblyDocument(path("c.asm").c_str(), child)) ||
-        FAILED(WriteAssemblyDocument(path("top.asm").c_str(), top)) ||
+    if (FAILED(WriteAssemblyDocument(path("top.asm").c_str(), top)) ||
         FAILED(AsmTreeCreateAndLoad(path("top.asm").c_str(), &tree, nullptr)) || FAILED(map_.Build(tree)))
       std::abort();
 
@@ -93,13 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Product product;
   if (size > kMaxInput) return 0;
   ComPtr<IStorage> storage;
-  ComPtr<IStream> stream;
-  ULONG written = 0;
-  if (FAILED(quorra::host::CreateMemoryStorage(storage.Put())) ||
-      FAILED(storage->CreateStream(quorra::kIDSStreamName, kCreate, 0, 0, stream.Put())) ||
-      (size && FAILED(stream->Write(data, static_cast<ULONG>(size), &written))))
-    return 0;
-  stream.Reset();
+  if (!quorra::fuzz::StorageHoldingStream(quorra::kIDSStreamName, data, size, storage.Put())) return 0;
 
   AsmTree* tree = nullptr;
   if (FAILED(CreateAsmTree(&tree, nullptr))) return 0;

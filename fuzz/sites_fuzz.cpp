@@ -7,22 +7,17 @@
 #include <cstdint>
 #include <vector>
 
+#include "support/fuzz_support.h"
+
 namespace {
 using quorra::host::ComPtr;
 constexpr size_t kMaxInput = 1 << 16;
-constexpr DWORD kCreate = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > kMaxInput) return 0;
   ComPtr<IStorage> storage;
-  ComPtr<IStream> stream;
-  ULONG written = 0;
-  if (FAILED(quorra::host::CreateMemoryStorage(storage.Put())) ||
-      FAILED(storage->CreateStream(quorra::kSitesStreamName, kCreate, 0, 0, stream.Put())) ||
-      (size && FAILED(stream->Write(data, static_cast<ULONG>(size), &written))))
-    return 0;
-  stream.Reset();
+  if (!quorra::fuzz::StorageHoldingStream(quorra::kSitesStreamName, data, size, storage.Put())) return 0;
 
   SiteFileToUniversalIdentifierMap map;
   map.Load(storage.Get());
