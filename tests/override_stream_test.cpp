@@ -302,6 +302,13 @@ TEST(OverrideStreamRead, VersionOneRecords) {
   EXPECT_EQ(old->GetAdaptable(&adaptable), S_OK);
   EXPECT_EQ(adaptable, 1u);
   EXPECT_TRUE(old->GetCurvesDisplay());
+
+  // Written as version 2 without the older body bit, so that it reads back.
+  const Bytes saved = SaveBytes(tree);
+  JIDSOverrideTree again;
+  ASSERT_EQ(LoadBytes(again, saved), S_OK);
+  EXPECT_EQ(SaveBytes(again), saved);
+  EXPECT_EQ(Find(again, {8})->GetProps() & IOT_OVERRIDE_BODY_OB, 0u);
 }
 
 // "dulcet.dll"'s filed-version answer for the version-0 upgrade.

@@ -248,6 +248,10 @@ HRESULT JIDSOverrideTree::SaveOverride(const JIOStreamContext& context, JIDSOver
   const quorra::OccPropertyOverrides* occProps = node->GetOccurrencePropertyOverrides(false);
   if (!occProps || occProps->empty()) x &= ~IOTX_OCC_PROPERTIES;
   x &= ~IOTX_COLOR_OVERRIDE;
+  // The older body form (read from version-1 streams) is never written: a
+  // version-2 reader seeing its bit would take the next field for a body
+  // count.
+  p &= ~IOT_OVERRIDE_BODY_OB;
   const quorra::IOTDwordMap* versionData = node->GetBodyOverrideVersionData();
 
   HRESULT hr = IoWord(context, &p);
