@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <quorra/quorra.h>
 #include <quorra/refhost.h>
+#include <quorra/refhost/documents.h>
 #include <quorra/refhost/occurrence_container.h>
 #include <quorra/refhost/persist_manager.h>
 #include <quorra/refhost/sample.h>
@@ -111,6 +112,43 @@ TEST_F(IotDocument, TableIsWrittenBesideTheOtherElementsAndReadBack) {
   ASSERT_NE(reopened, nullptr);
   EXPECT_EQ(StreamBytes(*reopened), edited);
   EXPECT_EQ(Attachments(), attachments);
+}
+
+TEST_F(IotDocument, FamilyMembersKeepTheirOwnTables) {
+  quorra::refhost::AssemblyFamilyDocument family;
+  family.seed = L"A";
+  family.members.resize(2);
+  family.members[0].name = L"A";
+  family.members[1].name = L"B";
+  const std::string path = dir_.File("family.asm");
+  ASSERT_EQ(quorra::refhost::WriteFamilyDocument(Widen(path).c_str(), family), S_OK);
+  JIDSOverrideTree tree;
+  Fill(tree);
+  {
+    ComPtr<IStorage> root, member;
+    ASSERT_EQ(StgOpenStorage(Widen(path).c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, nullptr, 0,
+                             root.Put()),
+              S_OK);
+    ASSERT_EQ(root->OpenStorage(L"B", nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, nullptr, 0, member.Put()), S_OK);
+    ASSERT_EQ(tree.Save(member.Get()), S_OK);
+    member.Reset();
+    ASSERT_EQ(root->Commit(0), S_OK);
+  }
+  ComPtr<IStorage> storage;
+  ASSERT_EQ(quorra::refhost::OpenFamilyDocument(Widen(path).c_str(), storage.Put()), S_OK);
+  JIDSOverrideTree b;
+  ASSERT_EQ(b.LoadFoaMemberIot(storage.Get(), L"B"), S_OK);
+  EXPECT_EQ(StreamBytes(b), StreamBytes(tree));
+  JIDSOverrideTree a;
+  EXPECT_TRUE(FAILED(a.LoadFoaMemberIot(storage.Get(), L"A"))) << "member A has no table";
+  EXPECT_TRUE(FAILED(a.LoadFoaMemberIot(storage.Get(), L"C")));
+  EXPECT_EQ(a.LoadFoaMemberIot(storage.Get(), nullptr), E_INVALIDARG);
+  // The "file|Member" name reads the same table.
+  JIDSOverrideTree named;
+  ASSERT_EQ(quorra::refhost::LoadDocumentOverrideTable(Widen(path + "|B").c_str(), &named), S_OK);
+  EXPECT_EQ(StreamBytes(named), StreamBytes(tree));
+  ComPtr<IStorage> notFamily;
+  EXPECT_EQ(quorra::refhost::OpenFamilyDocument(Widen(top_).c_str(), notFamily.Put()), E_INVALIDARG);
 }
 
 TEST_F(IotDocument, ToolShowsAndCopiesTheTable) {

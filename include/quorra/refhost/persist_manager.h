@@ -61,6 +61,11 @@ HRESULT LoadDocumentOverrideTable(const wchar_t* path, JIDSOverrideTree* tree);
 // Writes `tree` into the existing document file at `path`, replacing its
 // table and keeping every other element.
 HRESULT SaveDocumentOverrideTable(const wchar_t* path, JIDSOverrideTree* tree);
+// Opens the family document at `path` read-only: its root storage, which
+// also answers IJFamilyMemberStorage (the storage holding one sub-storage
+// per member), as JIDSOverrideTree::LoadFoaMemberIot asks. E_INVALIDARG for
+// a file that is no family document.
+HRESULT OpenFamilyDocument(const wchar_t* path, IStorage** out);
 // The document's style manager (AddRef'd), made with its persist manager.
 HRESULT GetDocumentStyleManager(IUnknown* document, StyleManager** out);
 // Drops the persist manager of one document (its override table goes with
