@@ -413,6 +413,15 @@ TEST(OverrideStreamRead, DamagedStreamsKeepWhatWasRead) {
   }
   EXPECT_EQ(previousCount, CountNodes(tree.GetAsmOverride())) << "the last record is cut inside its data";
 
+  // Assemblies nested far deeper than any product: refused at a depth limit,
+  // keeping the levels read.
+  StreamBuilder deep;
+  deep.Words({2, IOT_ASSEMBLY, 0, 0, 1});
+  for (DWORD level = 0; level < 100000; ++level) deep.Words({IOT_ASSEMBLY, 0, 1, 1});
+  JIDSOverrideTree nested;
+  EXPECT_EQ(LoadBytes(nested, deep.bytes), STG_E_DOCFILECORRUPT);
+  EXPECT_GT(CountNodes(nested.GetAsmOverride()), 1000u);
+
   // A child count far beyond the data ends at the data.
   ScopedTraceCapture traces;
   JIDSOverrideTree corrupt;

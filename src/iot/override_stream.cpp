@@ -121,6 +121,19 @@ bool UpgradeWanted(const JIDSOverrideTree& tree) {
   return !(major < 14 || (major == 14 && minor < 17));
 }
 
+// Records nest one level per assembly; a stream nested deeper than any
+// assembly is damaged, and reading it on would run the stack out.
+constexpr int kMaxRecordDepth = 1024;
+thread_local int gRecordDepth = 0;
+
+struct RecordDepth {
+  RecordDepth() { ++gRecordDepth; }
+  ~RecordDepth() { --gRecordDepth; }
+  RecordDepth(const RecordDepth&) = delete;
+  RecordDepth& operator=(const RecordDepth&) = delete;
+  bool TooDeep() const { return gRecordDepth > kMaxRecordDepth; }
+};
+
 // The fields of a record read before its node is bound (fields 1 to 9).
 struct RecordHead {
   DWORD props = 0;
@@ -409,6 +422,8 @@ HRESULT JIDSOverrideTree::LoadOverrideEx(const JIOStreamContext& context, JAsmOv
                                          OverrideTreeType treeType, SiteFileToUniversalIdentifierMap* siteFileMap) {
   static constexpr const char* kOp = "JIDSOverrideTree::LoadOverrideEx";
   if (!inOut) return QUORRA_TRACE_FAIL(E_INVALIDARG, kOp);
+  const RecordDepth depth;
+  if (depth.TooDeep()) return QUORRA_TRACE_FAIL(STG_E_DOCFILECORRUPT, kOp);
   RecordHead head;
   HRESULT hr = IoWord(context, &head.props);
   if (SUCCEEDED(hr)) hr = IoWord(context, &head.propsEx);
@@ -586,6 +601,8 @@ HRESULT JIDSOverrideTree::LoadOverrideEx(const JIOStreamContext& context, JAsmOv
 HRESULT JIDSOverrideTree::LoadOverride1(const JIOStreamContext& context, JAsmOverride* parent, JIDSOverride** inOut) {
   static constexpr const char* kOp = "JIDSOverrideTree::LoadOverride1";
   if (!inOut) return QUORRA_TRACE_FAIL(E_INVALIDARG, kOp);
+  const RecordDepth depth;
+  if (depth.TooDeep()) return QUORRA_TRACE_FAIL(STG_E_DOCFILECORRUPT, kOp);
   RecordHead head;
   HRESULT hr = IoWord(context, &head.props);
   if (SUCCEEDED(hr)) hr = IoWord(context, &head.id);
