@@ -345,7 +345,6 @@ HRESULT JIDSOverrideTree::LoadFromStream(const JIOStreamContext& context, JAsmOv
 HRESULT JIDSOverrideTree::LoadFromStreamEx(const JIOStreamContext& context, JAsmOverride* root,
                                            OverrideTreeType treeType, SiteFileToUniversalIdentifierMap* siteFileMap) {
   if (!root) root = root_;
-  const BOOL wasLoading = IsLoading();
   SetLoading(1);
   DWORD version = 0;
   HRESULT hr = IoWord(context, &version);
@@ -368,7 +367,7 @@ HRESULT JIDSOverrideTree::LoadFromStreamEx(const JIOStreamContext& context, JAsm
   } else {
     QUORRA_TRACE_FAIL(hr, "JIDSOverrideTree::LoadFromStreamEx");
   }
-  SetLoading(wasLoading);
+  SetLoading(0);
   return hr;
 }
 
