@@ -41,6 +41,15 @@ class JMemberRoute;
 class JOverrideBodyData;
 class OccurrenceNode;
 class SiteFileToUniversalIdentifierMap;
+class JIOStreamContext;
+struct IStorage;
+
+// How a stream reader treats the tree it loads: 1 names each replacement
+// body's document by the site-file map given with it.
+enum OverrideTreeType : DWORD {
+  OVERRIDE_TREE_DEFAULT = 0,
+  OVERRIDE_TREE_SITE_FILE_MAP = 1,
+};
 
 // ---- dwProps bits ----
 constexpr DWORD IOT_STYLE = 0x1;
@@ -624,6 +633,20 @@ class JIDSOverrideTree : public MemoryAllocator {
   HRESULT SetSiteFileMap(SiteFileToUniversalIdentifierMap* map);
   SiteFileToUniversalIdentifierMap* GetSiteFileMap() const;
 
+  // ---- the "IOT"/"Default" stream ----
+  // Version 2 is written; versions 0, 1 and 2 are read. A load adds to what
+  // the tree holds; a failing load keeps the nodes read before the failure.
+  HRESULT Save(IStorage* storage);
+  HRESULT SaveToStream(const JIOStreamContext& context);
+  HRESULT Load(IStorage* storage);
+  // Loads the table of the family member `memberName` of `storage` (a
+  // storage that offers IJFamilyMemberStorage).
+  HRESULT LoadFoaMemberIot(IStorage* storage, const wchar_t* memberName);
+  // `root` null: the tree's root.
+  HRESULT LoadFromStream(const JIOStreamContext& context, JAsmOverride* root);
+  HRESULT LoadFromStreamEx(const JIOStreamContext& context, JAsmOverride* root, OverrideTreeType treeType,
+                           SiteFileToUniversalIdentifierMap* siteFileMap);
+
   // ---- diagnostics ----
   // Writes the heading and one line per node (root included).
   HRESULT Probe(GUserText* out);
@@ -638,6 +661,15 @@ class JIDSOverrideTree : public MemoryAllocator {
   static JIDSOverride* CreateBranch(JAsmOverride* parent, DWORD count, const DWORD* ids, DWORD type);
   // The node at the path, created when missing; null on failure.
   JIDSOverride* Branch(DWORD count, const DWORD* ids, DWORD type);
+
+  // One record (and, for an assembly, its children). `inOut` points at the
+  // node to load into, or at null to create the node under `parent`.
+  HRESULT SaveOverride(const JIOStreamContext& context, JIDSOverride* node);
+  HRESULT LoadOverride(const JIOStreamContext& context, JAsmOverride* parent, JIDSOverride** inOut);
+  HRESULT LoadOverrideEx(const JIOStreamContext& context, JAsmOverride* parent, JIDSOverride** inOut,
+                         OverrideTreeType treeType, SiteFileToUniversalIdentifierMap* siteFileMap);
+  HRESULT LoadOverride1(const JIOStreamContext& context, JAsmOverride* parent, JIDSOverride** inOut);
+  HRESULT LoadFromStreamOld(const JIOStreamContext& context, JAsmOverride* root);
 
  private:
   friend class JIDSOverride;

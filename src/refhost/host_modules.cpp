@@ -21,7 +21,8 @@ std::vector<host::ModuleExport> ModuleExports(const std::wstring& module) {
   if (module == L"dulcet.dll")
     return {{"GetIJGeometryCacheManager", reinterpret_cast<void*>(&GetGeometryCacheManager)},
             {"GetPersistManager", reinterpret_cast<void*>(&GetPersistManager)},
-            {"JGetGraphicSupportObject", reinterpret_cast<void*>(&GetGraphicSupportObject)}};
+            {"JGetGraphicSupportObject", reinterpret_cast<void*>(&GetGraphicSupportObject)},
+            {"JGetDocFiledVersion", reinterpret_cast<void*>(&GetDocFiledVersion)}};
   if (module == L"ferrule.dll")
     return {{"JAsmCheckFoaMasterAndEditMode2", reinterpret_cast<void*>(&CheckFoaMasterAndEditMode2)}};
   return {};

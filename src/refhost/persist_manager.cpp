@@ -8,6 +8,7 @@
 #include <mutex>
 #include <new>
 
+#include "quorra/host/compound_file.h"
 #include "quorra/host/trace.h"
 #include "quorra/override_tree.h"
 #include "quorra/refhost/occurrence_container.h"
@@ -54,7 +55,14 @@ class PersistManager final : public host::ComObject<IRefhostPersistManager, IJOv
       tree->SetAssembly(document_.Get());
       tree->SetStyleManager(static_cast<IJStyleManager*>(styles_.Get()));
       GUserText name;
-      if (SUCCEEDED(GetAssemblyFileName(document_.Get(), &name))) tree->SetAssemblyName(name);
+      if (SUCCEEDED(GetAssemblyFileName(document_.Get(), &name))) {
+        tree->SetAssemblyName(name);
+        // A damaged table keeps what was read; the failure is traced. A
+        // document that is no compound file on disk has no stored table.
+        const wchar_t* path = name.Str().c_str();
+        if (name.Str().find(L'|') != std::wstring::npos || StgIsStorageFile(path) == S_OK)
+          LoadDocumentOverrideTable(path, tree.get());
+      }
       tree_ = std::move(tree);
     }
     *out = tree_.get();
@@ -64,6 +72,9 @@ class PersistManager final : public host::ComObject<IRefhostPersistManager, IJOv
   AsmTree* asmTree = nullptr;
   BOOL master = 1;
   BOOL editMode = 0;
+  bool filedVersionSet = false;
+  WORD filedMajor = 0;
+  WORD filedMinor = 0;
   StyleManager* Styles() const { return styles_.Get(); }
 
  private:
@@ -128,6 +139,60 @@ HRESULT SetDocumentFoaState(IUnknown* document, BOOL master, BOOL editMode) {
   manager->master = master;
   manager->editMode = editMode;
   return S_OK;
+}
+
+HRESULT SetDocumentFiledVersion(IUnknown* document, WORD major, WORD minor) {
+  PersistManager* manager = ManagerOf(document, true);
+  if (!manager) return E_INVALIDARG;
+  manager->filedVersionSet = true;
+  manager->filedMajor = major;
+  manager->filedMinor = minor;
+  return S_OK;
+}
+
+HRESULT GetDocFiledVersion(IUnknown* document, WORD* major, WORD* minor) {
+  if (!major || !minor) return E_POINTER;
+  PersistManager* manager = ManagerOf(document, false);
+  if (!manager || !manager->filedVersionSet) return E_FAIL;
+  *major = manager->filedMajor;
+  *minor = manager->filedMinor;
+  return S_OK;
+}
+
+HRESULT LoadDocumentOverrideTable(const wchar_t* path, JIDSOverrideTree* tree) {
+  if (!path || !tree) return QUORRA_TRACE_FAIL(E_INVALIDARG, "LoadDocumentOverrideTable");
+  ComPtr<IStorage> storage;
+  HRESULT hr = JStgOpenStorage(path, nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0, storage.Put(), 0);
+  if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "LoadDocumentOverrideTable");
+  ComPtr<IStorage> table;
+  if (FAILED(storage->OpenStorage(L"IOT", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0, table.Put())))
+    return S_FALSE;
+  table.Reset();
+  hr = tree->Load(storage.Get());
+  if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "LoadDocumentOverrideTable");
+  return S_OK;
+}
+
+HRESULT SaveDocumentOverrideTable(const wchar_t* path, JIDSOverrideTree* tree) {
+  if (!path || !tree) return QUORRA_TRACE_FAIL(E_INVALIDARG, "SaveDocumentOverrideTable");
+  ComPtr<IStorage> storage;
+  HRESULT hr = StgOpenStorage(path, nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_TRANSACTED, nullptr, 0,
+                              storage.Put());
+  if (SUCCEEDED(hr)) hr = tree->Save(storage.Get());
+  if (SUCCEEDED(hr)) hr = storage->Commit(0);
+  if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "SaveDocumentOverrideTable");
+  return S_OK;
+}
+
+HRESULT SaveDocumentOverrides(IUnknown* document) {
+  PersistManager* manager = ManagerOf(document, true);
+  if (!manager) return QUORRA_TRACE_FAIL(E_INVALIDARG, "SaveDocumentOverrides");
+  JIDSOverrideTree* tree = nullptr;
+  HRESULT hr = manager->GetOverrideTree(&tree, 0);
+  GUserText path;
+  if (SUCCEEDED(hr)) hr = GetAssemblyFileName(document, &path);
+  if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "SaveDocumentOverrides");
+  return SaveDocumentOverrideTable(path.Str().c_str(), tree);
 }
 
 HRESULT GetDocumentStyleManager(IUnknown* document, StyleManager** out) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "quorra/host/com.h"
+#include "quorra/host/storage.h"
 #include "quorra/host/text.h"
 #include "quorra/host/types.h"
 
@@ -42,6 +43,19 @@ struct IJOverrideTreeHolder : IUnknown {
 };
 QUORRA_INTERFACE_ID(IJOverrideTreeHolder, IID_IJOverrideTreeHolder);
 
+// {FF6E46C2-0995-11D4-B87F-00C04F79B2C2}: offered by the storage of a family
+// document; yields the storage that holds one sub-storage per member.
+constexpr IID IID_IJFamilyMemberStorage = {0xff6e46c2, 0x0995, 0x11d4, {0xb8, 0x7f, 0x00, 0xc0, 0x4f, 0x79, 0xb2, 0xc2}};
+
+struct IJFamilyMemberStorage : IUnknown {
+  // The members' storage, AddRef'd.
+  virtual HRESULT GetMemberStorage(IStorage** out) = 0;  // slot 18
+
+ protected:
+  ~IJFamilyMemberStorage() = default;
+};
+QUORRA_INTERFACE_ID(IJFamilyMemberStorage, IID_IJFamilyMemberStorage);
+
 // "GetPersistManager" of "dulcet.dll": the persist manager of a document (or
 // of any object of it), AddRef'd.
 using GetPersistManagerSignature = HRESULT(IUnknown* object, IUnknown** persistManager);
@@ -54,6 +68,9 @@ using JGetGraphicSupportObjectSignature = HRESULT(IUnknown* persistManager, REFI
 using JAsmGetIDSAsmTreeSignature = HRESULT(IUnknown* document, AsmTree** tree, BOOL flag);
 // "JAsmGetFileName" of "brenik.dex": the document's file name.
 using JAsmGetFileNameSignature = HRESULT(IUnknown* document, GUserText* fileName);
+// "JGetDocFiledVersion" of "dulcet.dll": the program version (major, minor)
+// that last filed the document.
+using JGetDocFiledVersionSignature = HRESULT(IUnknown* document, WORD* major, WORD* minor);
 // "JAsmCheckFoaMasterAndEditMode2" of "ferrule.dll": whether the document is
 // a master that records overrides, and whether it is in edit mode.
 using JAsmCheckFoaMasterAndEditMode2Signature = HRESULT(IUnknown* document, BOOL* master, BOOL* editMode);

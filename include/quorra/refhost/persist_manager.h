@@ -7,9 +7,14 @@
 // answers (a master, not in edit mode, unless told otherwise). It is the
 // override-table holder JGetIOT reaches.
 //
+// A document's override table lives in its file as the storage "IOT" with
+// the stream "Default". The table is read from the file when it is first
+// made (a file without one gives an empty table); SaveDocumentOverrides
+// writes it back into the same file, keeping every other element.
+//
 // The functions refhost exports for these: "GetPersistManager" and
 // "JGetGraphicSupportObject" of "dulcet.dll", "JAsmGetIDSAsmTree" and
-// "JAsmGetFileName" of "brenik.dex", "JAsmCheckFoaMasterAndEditMode2" of
+// "JAsmGetFileName" of "brenik.dex", "JGetDocFiledVersion" of "dulcet.dll", "JAsmCheckFoaMasterAndEditMode2" of
 // "ferrule.dll".
 #pragma once
 
@@ -20,6 +25,7 @@
 #include "quorra/host/types.h"
 
 class AsmTree;
+class JIDSOverrideTree;
 
 namespace quorra::refhost {
 
@@ -43,6 +49,23 @@ class StyleManager final : public host::ComObject<IJStyleManager> {
 HRESULT SetDocumentTree(IUnknown* document, AsmTree* tree);
 // The family-of-assemblies answers for the document.
 HRESULT SetDocumentFoaState(IUnknown* document, BOOL master, BOOL editMode);
+// The program version that filed the document, answered by
+// "JGetDocFiledVersion" (unanswered until set).
+HRESULT SetDocumentFiledVersion(IUnknown* document, WORD major, WORD minor);
+// Writes the document's override table (made when it has none) into its file.
+HRESULT SaveDocumentOverrides(IUnknown* document);
+// Reads the override table stored in the document file at `path` (a name
+// "file.asm|Member" reads that member) into `tree`. S_FALSE, nothing read,
+// when the file holds no table.
+HRESULT LoadDocumentOverrideTable(const wchar_t* path, JIDSOverrideTree* tree);
+// Writes `tree` into the existing document file at `path`, replacing its
+// table and keeping every other element.
+HRESULT SaveDocumentOverrideTable(const wchar_t* path, JIDSOverrideTree* tree);
+// Opens the family document at `path` read-only: its root storage, which
+// also answers IJFamilyMemberStorage (the storage holding one sub-storage
+// per member), as JIDSOverrideTree::LoadFoaMemberIot asks. E_INVALIDARG for
+// a file that is no family document.
+HRESULT OpenFamilyDocument(const wchar_t* path, IStorage** out);
 // The document's style manager (AddRef'd), made with its persist manager.
 HRESULT GetDocumentStyleManager(IUnknown* document, StyleManager** out);
 // Drops the persist manager of one document (its override table goes with
@@ -56,5 +79,6 @@ HRESULT GetGraphicSupportObject(IUnknown* persistManager, REFIID iid, void** out
 HRESULT GetIDSAsmTree(IUnknown* document, AsmTree** tree, BOOL flag);
 HRESULT GetAssemblyFileName(IUnknown* document, GUserText* fileName);
 HRESULT CheckFoaMasterAndEditMode2(IUnknown* document, BOOL* master, BOOL* editMode);
+HRESULT GetDocFiledVersion(IUnknown* document, WORD* major, WORD* minor);
 
 }  // namespace quorra::refhost
