@@ -52,3 +52,4 @@
 #include "quorra/member_roadmap.h"
 #include "quorra/roadmap_lookup.h"
 #include "quorra/ids_stream.h"
+#include "quorra/mercury.h"
