@@ -28,6 +28,11 @@ constexpr DWORD RC_TOP_LEVEL = 0x4;    // the top-level tree list
 constexpr DWORD RC_BY_DOCUMENT = 0x8;  // search the top-level trees for the document
 constexpr DWORD RC_FOR_UPDATE = 0x10;  // with RC_OCCURRENCE: the tree is wanted for a change
 
+// How SetContext(context, flags) asks the host for a context's document and
+// roadmap: 1 and 2 pass true and false to "JGetContextInformation"; any
+// other value changes nothing.
+enum SetContextFlags : DWORD {};
+
 class Mercury {
  public:
   // State bits.
@@ -51,6 +56,10 @@ class Mercury {
   HRESULT SetContextEx(IUnknown* document, DisplayRoadmap* roadmap, IUnknown* favoured);
   // Clear, then the occurrence; its tree and document are found later.
   HRESULT SetContext(OccurrenceNode* occurrence);
+  // A host membassy or context object: its document and roadmap.
+  HRESULT SetContext(IUnknown* context);
+  // A host context object, through "JGetContextInformation".
+  HRESULT SetContext(IUnknown* context, SetContextFlags flags);
 
   // The resolved occurrence (RC_OCCURRENCE); E_POINTER when there is none.
   HRESULT GetOccurrenceNode(OccurrenceNode** out);
@@ -87,3 +96,12 @@ class Mercury {
   HRESULT BuildTopLevelTrees();
   HRESULT FindOccurrenceByDocument();
 };
+
+extern "C" {
+// The member roadmap and the display roadmap (attachment ids from the root
+// down) of the occurrence a membassy stands for, found by walking its
+// owners up to the document. Either roadmap may be null, not both;
+// *displayRoadmapValid says whether every level gave an attachment id.
+HRESULT JGetRoadmapsFromMembassy(IUnknown* membassy, JMemberRoadmap* memberRoadmap, DisplayRoadmap* displayRoadmap,
+                                 bool* displayRoadmapValid);
+}
