@@ -17,6 +17,8 @@
 #include "quorra/host/text.h"
 #include "quorra/host/types.h"
 
+class DisplayRoadmap;
+
 class JOverrideBodyData {
  public:
   using VersionMap = std::map<DWORD, DWORD>;
@@ -35,6 +37,12 @@ class JOverrideBodyData {
   HRESULT PopulateEx(const wchar_t* name, const VersionMap& versions, const tagG4x4& matrix, DWORD& extra);
   // The name, and the identity of the open document of that name.
   HRESULT SetAsmDoc(const wchar_t* name, IUnknown* document);
+  // The assembly document in interface `iid`: the cached identity's
+  // document when it is still open, else the open document of that name
+  // (then cached). Success with *out null means it is not open. The switches
+  // "Override Document Caching Disable" and "Override Document Caching
+  // Validate" are read once per process.
+  HRESULT GetAsmDoc(REFIID iid, void** out);
 
   const GUserText& GetAssemblyName() const { return name_; }
   const JDocIdentity& GetAssemblyDocumentIdentity() const { return document_; }
@@ -54,3 +62,13 @@ class JOverrideBodyData {
   tagG4x4 matrix_;
   DWORD extra_ = 0;
 };
+
+extern "C" {
+// The assembly document of `bodyData` (GetAsmDoc); E_INVALIDARG (traced) for
+// a null body data or out pointer.
+HRESULT JGetAssemblyDocumentOfOverrideBodyData(JOverrideBodyData* bodyData, REFIID iid, void** out);
+// The body data of the occurrence a membassy stands for in the override
+// table of `assemblyDocument`: one process-wide object, overwritten by each
+// call (copy it to keep it). E_FAIL when there is none.
+HRESULT JGetOverrideBodyData(IUnknown* assemblyDocument, IUnknown* membassy, JOverrideBodyData** out);
+}

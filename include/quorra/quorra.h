@@ -52,3 +52,5 @@
 #include "quorra/member_roadmap.h"
 #include "quorra/roadmap_lookup.h"
 #include "quorra/ids_stream.h"
+#include "quorra/host/mercury_services.h"
+#include "quorra/mercury.h"

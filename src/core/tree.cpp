@@ -335,6 +335,7 @@ DWORD ObjectChecksum(const void* data, size_t size) {
 }
 
 bool IsLiveTree(const AsmTree* tree) { return Registry().live.count(const_cast<AsmTree*>(tree)) != 0; }
+std::set<AsmTree*>& LiveTrees() { return Registry().live; }
 std::set<AsmTree*>& LockedTrees() { return Registry().locked; }
 std::set<AsmTree*>& DeferredTreeDeletions() { return Registry().deferred; }
 

@@ -7,6 +7,8 @@
 class AsmTree;
 
 namespace quorra {
+// Every live tree (constructed and not yet destroyed or leaked).
+std::set<AsmTree*>& LiveTrees();
 std::set<AsmTree*>& LockedTrees();
 std::set<AsmTree*>& DeferredTreeDeletions();
 }  // namespace quorra

@@ -10,7 +10,10 @@
 
 #include "quorra/host/compound_file.h"
 #include "quorra/host/trace.h"
+#include "quorra/occurrence.h"
 #include "quorra/override_tree.h"
+#include "quorra/roadmap_lookup.h"
+#include "quorra/tree.h"
 #include "quorra/refhost/occurrence_container.h"
 
 namespace quorra::refhost {
@@ -67,6 +70,24 @@ class PersistManager final : public host::ComObject<IRefhostPersistManager, IJOv
     }
     *out = tree_.get();
     return S_OK;
+  }
+
+  // Binds the member roadmap in the document's live tree and reads the
+  // bound occurrence's display roadmap.
+  HRESULT ConvertMemberRoadmap(JMemberRoadmap* memberRoadmap, DisplayRoadmap* displayRoadmap) override {
+    if (!memberRoadmap || !displayRoadmap) return QUORRA_TRACE_FAIL(E_INVALIDARG, "PersistManager::ConvertMemberRoadmap");
+    displayRoadmap->Clear();
+    AssemblyOccurrence* root = asmTree ? asmTree->GetRootAssembly() : nullptr;
+    if (!root) return QUORRA_TRACE_FAIL(E_FAIL, "PersistManager::ConvertMemberRoadmap");
+    // The first route names the document itself: with nothing after it the
+    // roadmap is the root's, the empty one.
+    if (memberRoadmap->GetRouteCount() <= 1) return S_OK;
+    OccurrenceNode* occurrence = nullptr;
+    HRESULT hr = JBindRoadmapToOccLite(root, memberRoadmap, &occurrence);
+    if (FAILED(hr)) return hr;
+    if (!occurrence) return QUORRA_TRACE_FAIL(E_FAIL, "PersistManager::ConvertMemberRoadmap");
+    HRESULT read = occurrence->GetDisplayRoadmap(displayRoadmap);
+    return occurrence == root ? S_OK : read;  // the root has the empty roadmap
   }
 
   AsmTree* asmTree = nullptr;

@@ -35,6 +35,12 @@ struct IJComponent : IUnknown {
   // The container of the member's own document (an assembly's); fails for a
   // leaf.
   virtual HRESULT GetOccurrenceContainer(IJOccurrenceContainer** container) = 0;  // slot 13
+  // The component's flags (0x20: a local component part). Members that keep
+  // no flags answer E_NOTIMPL with none.
+  virtual HRESULT GetComponentFlags(DWORD* flags) {  // slot 18
+    if (flags) *flags = 0;
+    return E_NOTIMPL;
+  }
   // TRUE when the member places a document without members (a part).
   virtual BOOL IsLeaf() = 0;  // slot 35
   // Writes the member's name; S_OK with the name, a failure without one.

@@ -11,7 +11,9 @@
 #include "quorra/host/types.h"
 
 class AsmTree;
+class DisplayRoadmap;
 class JIDSOverrideTree;
+class JMemberRoadmap;
 
 // {DE1273F0-E059-11D1-A2C9-080036B4D602}: a document's style manager.
 constexpr IID IID_IJStyleManager = {0xde1273f0, 0xe059, 0x11d1, {0xa2, 0xc9, 0x08, 0x00, 0x36, 0xb4, 0xd6, 0x02}};
@@ -37,6 +39,9 @@ struct IJOverrideTreeHolder : IUnknown {
   // The document's override table (not reference counted: the holder owns
   // it). `reserved` is 0.
   virtual HRESULT GetOverrideTree(JIDSOverrideTree** out, DWORD reserved) = 0;  // slot 11
+  // Converts a member roadmap of this document into the display roadmap of
+  // the same occurrence (attachment ids from the root assembly down).
+  virtual HRESULT ConvertMemberRoadmap(JMemberRoadmap* memberRoadmap, DisplayRoadmap* displayRoadmap) = 0;  // slot 13
 
  protected:
   ~IJOverrideTreeHolder() = default;

@@ -1,0 +1,79 @@
+// Host objects and functions that Mercury's context resolution talks to: the
+// membassy (the host's object for one member of an assembly), the host
+// occurrence marker, the route link that gives one level's member roadmap,
+// the component flags, the persist manager's attachment ids, and the
+// late-bound functions of "inkle.dll" and "dulcet.dll" that walk them.
+// Slot numbers count IUnknown's three methods as slots 0-2.
+#pragma once
+
+#include "quorra/host/com.h"
+#include "quorra/host/container.h"
+#include "quorra/host/identity.h"
+#include "quorra/host/types.h"
+#include "quorra/host/types.h"
+
+class JMemberRoadmap;
+
+// {72805FB0-0B80-11CE-9877-08003601CAB2}: a membassy.
+constexpr IID IID_IJMembassy = {0x72805fb0, 0x0b80, 0x11ce, {0x98, 0x77, 0x08, 0x00, 0x36, 0x01, 0xca, 0xb2}};
+struct IJMembassy : IUnknown {
+  // The member's identity.
+  virtual HRESULT GetMemberIdentity(JIdentity* identity) = 0;  // slot 27
+
+ protected:
+  ~IJMembassy() = default;
+};
+QUORRA_INTERFACE_ID(IJMembassy, IID_IJMembassy);
+
+// {76F127D0-CF32-11CD-9F2A-08003601D493}: an object that stands for one
+// occurrence level. Only its presence is asked for.
+constexpr IID IID_IJHostOccurrence = {0x76f127d0, 0xcf32, 0x11cd, {0x9f, 0x2a, 0x08, 0x00, 0x36, 0x01, 0xd4, 0x93}};
+struct IJHostOccurrence : IUnknown {
+ protected:
+  ~IJHostOccurrence() = default;
+};
+QUORRA_INTERFACE_ID(IJHostOccurrence, IID_IJHostOccurrence);
+
+// {22A0C900-C016-11CD-BF29-08003601B1FE}: a route link.
+constexpr IID IID_IJRouteLink = {0x22a0c900, 0xc016, 0x11cd, {0xbf, 0x29, 0x08, 0x00, 0x36, 0x01, 0xb1, 0xfe}};
+struct IJRouteLink : IUnknown {
+  // The member roadmap of `object`'s level.
+  virtual HRESULT GetLevelMemberRoadmap(IUnknown* object, JMemberRoadmap* roadmap) = 0;  // slot 4
+
+ protected:
+  ~IJRouteLink() = default;
+};
+QUORRA_INTERFACE_ID(IJRouteLink, IID_IJRouteLink);
+
+// Component flags (IJComponent::GetComponentFlags, host/container.h): a
+// local component part.
+constexpr DWORD COMPONENT_LOCAL_PART = 0x20;
+
+// {783BE876-F675-413C-B0CC-857DE00B2A42}: answered by an object whose
+// persist id is not an attachment id.
+constexpr IID IID_IJNotARoadmapLink = {0x783be876, 0xf675, 0x413c, {0xb0, 0xcc, 0x85, 0x7d, 0xe0, 0x0b, 0x2a, 0x42}};
+
+// {4C1E7A52-9D3B-4F60-8A21-5E0B7C9D3F14}: the persist manager's attachment
+// ids for objects that are not membassies.
+constexpr IID IID_IJPersistIdServer = {0x4c1e7a52, 0x9d3b, 0x4f60, {0x8a, 0x21, 0x5e, 0x0b, 0x7c, 0x9d, 0x3f, 0x14}};
+struct IJPersistIdServer : IUnknown {
+  virtual HRESULT GetObjectPersistID(IUnknown* object, DWORD* id, DWORD reserved) = 0;  // slot 14
+  virtual HRESULT ConfirmPersistID(DWORD id, DWORD reserved) = 0;                         // slot 15
+
+ protected:
+  ~IJPersistIdServer() = default;
+};
+QUORRA_INTERFACE_ID(IJPersistIdServer, IID_IJPersistIdServer);
+
+// "GetOwnerOrGroup" of "dulcet.dll": the owner (which 0) or group (which 1)
+// of an object, in interface `iid`.
+using GetOwnerOrGroupSignature = HRESULT(IUnknown* object, DWORD which, REFIID iid, void** out);
+// "JGetFirstOccurrence" of "inkle.dll": the first occurrence object of a
+// context, in interface `iid`.
+using JGetFirstOccurrenceSignature = HRESULT(IUnknown* context, REFIID iid, void** out);
+// "JGetContextDocumentFromMembassy" of "inkle.dll".
+using JGetContextDocumentFromMembassySignature = HRESULT(IUnknown* context, IUnknown** document);
+// "JGetContextInformation" of "inkle.dll": a context's document and member
+// roadmap; the flag is the host's.
+using JGetContextInformationSignature = HRESULT(IUnknown* context, bool flag, IUnknown** document,
+                                                JMemberRoadmap* roadmap);

@@ -1,0 +1,216 @@
+// Override body data: finding its assembly document again through the
+// cached identity or by name under the two caching switches, and the
+// exported lookup from a membassy to the body data of its occurrence in a
+// refhost document's override table.
+#include <gtest/gtest.h>
+#include <quorra/quorra.h>
+#include <quorra/refhost.h>
+#include <quorra/refhost/occurrence_container.h>
+#include <quorra/refhost/persist_manager.h>
+
+#include <string>
+#include <vector>
+
+#include "mercury/override_body_data_internal.h"
+#include "support/assembly_builder.h"
+
+namespace {
+
+using quorra::host::ComObject;
+using quorra::host::ComPtr;
+using quorra::host::ScopedTraceCapture;
+
+class Document final : public ComObject<IUnknown> {};
+
+// The host's open documents by name, served as "dulcet.dll".
+struct OpenDocuments {
+  ComPtr<IUnknown> byName;        // JGetDocumentIfOpen's answer
+  ComPtr<IUnknown> ignoringName;  // JGetDocumentIfOpenIgnoreMemberName's
+  std::vector<std::string> calls;
+};
+OpenDocuments* gOpen = nullptr;
+
+HRESULT Answer(const char* which, IUnknown* document, void** out) {
+  gOpen->calls.push_back(which);
+  *out = document;
+  if (!document) return S_FALSE;
+  document->AddRef();
+  return S_OK;
+}
+HRESULT GetIfOpen(const wchar_t*, REFIID, void** out) { return Answer("open", gOpen->byName.Get(), out); }
+HRESULT GetIfOpenEx(const wchar_t*, REFIID, void** out) { return Answer("ex", gOpen->byName.Get(), out); }
+HRESULT GetIgnoringName(const wchar_t*, REFIID, void** out) {
+  return Answer("ignore", gOpen->ignoringName.Get(), out);
+}
+
+class BodyDataDocument : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    gOpen = &open_;
+    quorra::host::RegisterModule(L"dulcet.dll",
+                                 {{"JGetDocumentIfOpen", reinterpret_cast<void*>(&GetIfOpen)},
+                                  {"JGetDocumentIfOpenEx", reinterpret_cast<void*>(&GetIfOpenEx)},
+                                  {"JGetDocumentIfOpenIgnoreMemberName", reinterpret_cast<void*>(&GetIgnoringName)}});
+    quorra::ReloadOverrideDocumentCachingSwitches();
+  }
+  void TearDown() override {
+    quorra::host::RemoveSetting(L"Override Document Caching Disable");
+    quorra::host::RemoveSetting(L"Override Document Caching Validate");
+    quorra::ReloadOverrideDocumentCachingSwitches();
+    quorra::host::UnregisterModule(L"dulcet.dll");
+    gOpen = nullptr;
+  }
+  IUnknown* Get(JOverrideBodyData& data, HRESULT expected = S_OK) {
+    IUnknown* out = reinterpret_cast<IUnknown*>(1);
+    EXPECT_EQ(JGetAssemblyDocumentOfOverrideBodyData(&data, IID_IUnknown, reinterpret_cast<void**>(&out)), expected);
+    if (out) out->Release();  // the test documents outlive the call
+    return out;
+  }
+  OpenDocuments open_;
+};
+
+TEST_F(BodyDataDocument, CachedIdentityThenNameLookup) {
+  ComPtr<IUnknown> cached(new Document), named(new Document);
+  JOverrideBodyData data;
+  ASSERT_EQ(data.SetAsmDoc(L"a.asm", cached.Get()), S_OK);
+  open_.byName = named;
+  // The cached document is answered without a name lookup.
+  EXPECT_EQ(Get(data), cached.Get());
+  EXPECT_TRUE(open_.calls.empty());
+
+  // Once it is closed, the name lookup finds the open one and caches it.
+  cached = nullptr;
+  EXPECT_EQ(Get(data), named.Get());
+  EXPECT_EQ(open_.calls, (std::vector<std::string>{"open"}));
+  open_.calls.clear();
+  EXPECT_EQ(Get(data), named.Get());
+  EXPECT_TRUE(open_.calls.empty());
+
+  // Without an identity: the member-name-blind lookup follows a miss, and a
+  // miss of both is success with nothing.
+  JOverrideBodyData fresh;
+  fresh.SetAsmDoc(L"b.asm", nullptr);
+  open_.byName = nullptr;
+  ComPtr<IUnknown> other(new Document);
+  open_.ignoringName = other;
+  EXPECT_EQ(Get(fresh), other.Get());
+  EXPECT_EQ(open_.calls, (std::vector<std::string>{"open", "ignore"}));
+  JOverrideBodyData none;
+  open_.ignoringName = nullptr;
+  EXPECT_EQ(Get(none, S_FALSE), nullptr);
+
+  ScopedTraceCapture traces;
+  void* out = nullptr;
+  EXPECT_EQ(JGetAssemblyDocumentOfOverrideBodyData(nullptr, IID_IUnknown, &out), E_INVALIDARG);
+  EXPECT_EQ(JGetAssemblyDocumentOfOverrideBodyData(&data, IID_IUnknown, nullptr), E_INVALIDARG);
+  EXPECT_TRUE(traces.Saw("JGetAssemblyDocumentOfOverrideBodyData", E_INVALIDARG));
+  EXPECT_EQ(data.GetAsmDoc(IID_IUnknown, nullptr), E_INVALIDARG);
+}
+
+TEST_F(BodyDataDocument, CachingSwitches) {
+  ComPtr<IUnknown> cached(new Document), named(new Document);
+  open_.byName = named;
+  JOverrideBodyData data;
+  data.SetAsmDoc(L"a.asm", cached.Get());
+
+  // Disabled: always by name, and what was found is still stored.
+  quorra::host::SetSetting(L"Override Document Caching Disable", L"1");
+  quorra::ReloadOverrideDocumentCachingSwitches();
+  EXPECT_EQ(Get(data), named.Get());
+  EXPECT_EQ(Get(data), named.Get());
+  EXPECT_EQ(open_.calls, (std::vector<std::string>{"open", "open"}));
+  quorra::host::RemoveSetting(L"Override Document Caching Disable");
+  quorra::ReloadOverrideDocumentCachingSwitches();
+  open_.calls.clear();
+  open_.byName = nullptr;
+  EXPECT_EQ(Get(data), named.Get());  // the stored identity
+  EXPECT_TRUE(open_.calls.empty());
+
+  // Validating: the cached answer stands, checked against the name lookup.
+  quorra::host::SetSetting(L"Override Document Caching Validate", L"1");
+  quorra::ReloadOverrideDocumentCachingSwitches();
+  open_.byName = cached;
+  EXPECT_EQ(Get(data), named.Get());
+  EXPECT_EQ(open_.calls, (std::vector<std::string>{"ex"}));
+}
+
+// ---- the lookup from a membassy ----
+
+std::vector<DWORD> gFullRoadmap;
+BOOL IsReverse(IUnknown*) { return TRUE; }
+HRESULT GetFullRoadmap(IUnknown*, JMemberRoadmap* roadmap) {
+  *roadmap = JMemberRoadmap("document");
+  for (DWORD id : gFullRoadmap) roadmap->Append(JMemberRoute(id));
+  return S_OK;
+}
+
+TEST(OverrideBodyDataLookup, MembassyFindsTheBodyOfItsOccurrence) {
+  quorra::refhost::Install();
+  quorra::host::RegisterModule(L"inkle.dll", {{"JIsReverseMembassy", reinterpret_cast<void*>(&IsReverse)},
+                                              {"JGetFullRoadmapFromMembassy", reinterpret_cast<void*>(&GetFullRoadmap)}});
+  {
+    quorra::test::AssemblyBuilder b;
+    AssemblySite* top = b.Assembly(L"top");
+    AssemblySite* sub = b.Assembly(L"sub");
+    PartSite* part = b.Part(L"bolt");
+    b.Place(sub, part);
+    b.Place(sub, part);
+    b.Place(top, sub);
+    b.Place(top, part);
+    b.Build(top);
+    ASSERT_EQ(quorra::refhost::BindDocuments(b.Tree()), S_OK);
+    ComPtr<IUnknown> document;
+    ASSERT_EQ(top->GetDocument(IID_IUnknown, reinterpret_cast<void**>(document.Put())), S_OK);
+    ASSERT_EQ(quorra::refhost::SetDocumentTree(document.Get(), b.Tree()), S_OK);
+    ComPtr<IJOverrideTreeHolder> holder;
+    ASSERT_EQ(JGetIOT(document.Get(), IID_IJOverrideTreeHolder, reinterpret_cast<void**>(holder.Put())), S_OK);
+    JIDSOverrideTree* iot = nullptr;
+    ASSERT_EQ(holder->GetOverrideTree(&iot, 0), S_OK);
+    const std::vector<DWORD> path{1, 2};
+    ASSERT_EQ(iot->SetStyleID(2, path.data(), 7, IOT_PART, 0), S_OK);
+    JIDSOverride* node = nullptr;
+    iot->GetOverride(2, path.data(), &node);
+    ASSERT_NE(node, nullptr);
+    auto* body = new JOverrideBodyData();
+    tagG4x4 matrix;
+    matrix(0, 3) = 4;
+    body->Populate(L"other.asm", {{3, 9}}, matrix);
+    ASSERT_EQ(node->SetBodyData(body), S_OK);
+
+    ComPtr<IUnknown> membassy(new Document);
+    JOverrideBodyData* found = nullptr;
+    gFullRoadmap = path;
+    ASSERT_EQ(JGetOverrideBodyData(document.Get(), membassy.Get(), &found), S_OK);
+    ASSERT_NE(found, nullptr);
+    EXPECT_NE(found, body);  // a copy in the shared object
+    EXPECT_EQ(found->GetVersionMap(), body->GetVersionMap());
+    EXPECT_EQ(found->GetMatrix()(0, 3), 4.0);
+    // It names the table's own document.
+    EXPECT_EQ(found->GetAssemblyName(), L"top.asm");
+    ComPtr<IUnknown> asmDocument;
+    EXPECT_EQ(found->GetAsmDoc(IID_IUnknown, reinterpret_cast<void**>(asmDocument.Put())), S_OK);
+    EXPECT_EQ(asmDocument.Get(), document.Get());
+    asmDocument = nullptr;
+    JOverrideBodyData* again = nullptr;
+    ASSERT_EQ(JGetOverrideBodyData(document.Get(), membassy.Get(), &again), S_OK);
+    EXPECT_EQ(again, found);
+
+    // A node without a body, a path with no node, the root: nothing.
+    for (std::vector<DWORD> other : {std::vector<DWORD>{1}, std::vector<DWORD>{2}, std::vector<DWORD>{}}) {
+      gFullRoadmap = other;
+      JOverrideBodyData* none = reinterpret_cast<JOverrideBodyData*>(1);
+      EXPECT_EQ(JGetOverrideBodyData(document.Get(), membassy.Get(), &none), E_FAIL);
+      EXPECT_EQ(none, nullptr);
+    }
+    EXPECT_EQ(JGetOverrideBodyData(nullptr, membassy.Get(), &found), E_INVALIDARG);
+    EXPECT_EQ(JGetOverrideBodyData(document.Get(), nullptr, &found), E_INVALIDARG);
+
+    holder = nullptr;
+    quorra::refhost::SetDocumentTree(document.Get(), nullptr);
+    quorra::refhost::ReleasePersistManager(document.Get());
+  }
+  quorra::host::UnregisterModule(L"inkle.dll");
+  quorra::refhost::Uninstall();
+}
+
+}  // namespace
