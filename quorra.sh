@@ -18,9 +18,9 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-30}
 PACKAGES=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
   python3-olefile libgsf-bin libgsf-1-dev)
 
-install_missing() {
+install_packages() {  # package names...
   local missing=()
-  for p in "${PACKAGES[@]}"; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -30,6 +30,8 @@ install_missing() {
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
+
+install_missing() { install_packages "${PACKAGES[@]}"; }
 
 configure_and_build() {  # dir, extra cmake args...
   local dir=$1; shift
@@ -89,18 +91,7 @@ run_fuzz_smoke() {
 # Open CASCADE's XCAF (and the kernel parts it needs) for the peer benchmark.
 PEER_PACKAGES=(libocct-ocaf-dev libocct-data-exchange-dev libocct-modeling-algorithms-dev)
 
-install_peer() {
-  local missing=()
-  for p in "${PEER_PACKAGES[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  echo "quorra.sh: installing ${missing[*]}"
-  local sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo=sudo
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-}
+install_peer() { install_packages "${PEER_PACKAGES[@]}"; }
 
 # The scale suite (bench/scale_suite/), the peer (bench/peer/, its own
 # project) and workload 8 (bench_structural_edits, when it is built), merged
