@@ -93,6 +93,10 @@ class Mercury {
   IUnknown* favouredDocument_ = nullptr;  // counted
 
  private:
+  template <typename Roadmap>
+  HRESULT SetDocumentContext(IUnknown* document, Roadmap* roadmap);
+  template <typename Roadmap>
+  HRESULT SetFavouredDocumentContext(IUnknown* document, Roadmap* roadmap, IUnknown* favoured);
   HRESULT BuildTopLevelTrees();
   HRESULT FindOccurrenceByDocument();
 };

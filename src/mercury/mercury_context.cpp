@@ -114,38 +114,40 @@ HRESULT Mercury::SetRoadmap(DisplayRoadmap* roadmap) {
   return S_OK;
 }
 
-HRESULT Mercury::SetContext(IUnknown* document, JMemberRoadmap* roadmap) {
+// The document-and-roadmap contexts take either kind of roadmap the same way.
+template <typename Roadmap>
+HRESULT Mercury::SetDocumentContext(IUnknown* document, Roadmap* roadmap) {
   Clear();
   HRESULT hr = SetDocument(document);
   if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "Mercury::SetContext");
   hr = SetRoadmap(roadmap);
   if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "Mercury::SetContext");
   return hr;
+}
+
+template <typename Roadmap>
+HRESULT Mercury::SetFavouredDocumentContext(IUnknown* document, Roadmap* roadmap, IUnknown* favoured) {
+  HRESULT hr = SetContext(document, roadmap);
+  if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "Mercury::SetContextEx");
+  hr = SetDocumentToFavourForResolveContext(favoured);
+  if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "Mercury::SetContextEx");
+  return hr;
+}
+
+HRESULT Mercury::SetContext(IUnknown* document, JMemberRoadmap* roadmap) {
+  return SetDocumentContext(document, roadmap);
 }
 
 HRESULT Mercury::SetContext(IUnknown* document, DisplayRoadmap* roadmap) {
-  Clear();
-  HRESULT hr = SetDocument(document);
-  if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "Mercury::SetContext");
-  hr = SetRoadmap(roadmap);
-  if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "Mercury::SetContext");
-  return hr;
+  return SetDocumentContext(document, roadmap);
 }
 
 HRESULT Mercury::SetContextEx(IUnknown* document, JMemberRoadmap* roadmap, IUnknown* favoured) {
-  HRESULT hr = SetContext(document, roadmap);
-  if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "Mercury::SetContextEx");
-  hr = SetDocumentToFavourForResolveContext(favoured);
-  if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "Mercury::SetContextEx");
-  return hr;
+  return SetFavouredDocumentContext(document, roadmap, favoured);
 }
 
 HRESULT Mercury::SetContextEx(IUnknown* document, DisplayRoadmap* roadmap, IUnknown* favoured) {
-  HRESULT hr = SetContext(document, roadmap);
-  if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "Mercury::SetContextEx");
-  hr = SetDocumentToFavourForResolveContext(favoured);
-  if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "Mercury::SetContextEx");
-  return hr;
+  return SetFavouredDocumentContext(document, roadmap, favoured);
 }
 
 HRESULT Mercury::SetContext(OccurrenceNode* occurrence) {
