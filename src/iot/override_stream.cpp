@@ -415,6 +415,77 @@ JIDSOverride* BindRecordNode(JAsmOverride* parent, JIDSOverride** inOut, RecordH
   return node;
 }
 
+
+// The fields that version-1 and version-2 records share, in their order:
+// configuration settings, matrix and solver status...
+HRESULT ReadSettingsMatrixAndStatus(const JIOStreamContext& context, JIDSOverride* node, DWORD p) {
+  HRESULT hr = S_OK;
+  if (p & IOT_HAVE_CONFIG_INFO) {
+    DWORD count = 0;
+    hr = IoWord(context, &count);
+    for (DWORD i = 0; SUCCEEDED(hr) && i < count; ++i) {
+      DWORD entry[3];
+      hr = context.DoIO(entry, sizeof entry);
+      if (SUCCEEDED(hr)) hr = node->AddConfigSetting(entry[0], static_cast<BYTE>(entry[1]), entry[2]);
+    }
+  }
+  if (SUCCEEDED(hr) && (p & IOT_OVERRIDE_MATRIX)) {
+    tagG4x4 matrix;
+    hr = IoMatrix(context, &matrix);
+    if (SUCCEEDED(hr)) hr = node->SetMatrix(&matrix);
+  }
+  if (SUCCEEDED(hr) && (p & IOT_OVERRIDE_STATUS)) {
+    DWORD status = 0;
+    hr = IoWord(context, &status);
+    if (SUCCEEDED(hr)) hr = node->SetSolverStatus(status);
+  }
+  return hr;
+}
+
+// ...the body's pair count (a record of the old body form holds no count:
+// the word read belongs to the body, so the stream steps back over it)...
+HRESULT ReadBodyCount(const JIOStreamContext& context, DWORD p, DWORD* count) {
+  HRESULT hr = IoWord(context, count);
+  if (SUCCEEDED(hr) && (p & IOT_OVERRIDE_BODY_OB) && (*count & kNotACountBits)) {
+    *count = 0;
+    LARGE_INTEGER back{};
+    back.QuadPart = -4;
+    hr = context.GetStream()->Seek(back, STREAM_SEEK_CUR, nullptr);
+  }
+  return hr;
+}
+
+// ...and the variables, adaptable and adjustable-part words after the body.
+HRESULT ReadVariablesAndFlags(const JIOStreamContext& context, JIDSOverride* node, DWORD p) {
+  HRESULT hr = S_OK;
+  if (SUCCEEDED(hr) && (p & IOT_OVERRIDE_VARIABLES)) {
+    DWORD count = 0;
+    hr = IoWord(context, &count);
+    for (DWORD i = 0; SUCCEEDED(hr) && i < count; ++i) {
+      BYTE entry[16];
+      hr = context.DoIO(entry, sizeof entry);
+      if (FAILED(hr)) break;
+      DWORD kind, key;
+      double value;
+      std::memcpy(&kind, entry, 4);
+      std::memcpy(&key, entry + 4, 4);
+      std::memcpy(&value, entry + 8, 8);
+      hr = node->SetVariable(kind, key, value);
+    }
+  }
+  if (SUCCEEDED(hr) && (p & IOT_ADAPTABLE)) {
+    DWORD value = 0;
+    hr = IoWord(context, &value);
+    if (SUCCEEDED(hr)) hr = value ? node->SetAdaptable() : node->ClearAdaptable();
+  }
+  if (SUCCEEDED(hr) && (p & IOT_ADJUSTABLE_PART)) {
+    DWORD value = 0;
+    hr = IoWord(context, &value);
+    if (SUCCEEDED(hr)) hr = value ? node->SetAdjustablePart() : node->ClearAdjustablePart();
+  }
+  return hr;
+}
+
 }  // namespace
 
 HRESULT JIDSOverrideTree::LoadOverrideEx(const JIOStreamContext& context, JAsmOverride* parent, JIDSOverride** inOut,
@@ -465,34 +536,10 @@ HRESULT JIDSOverrideTree::LoadOverrideEx(const JIOStreamContext& context, JAsmOv
     if (SUCCEEDED(hr)) node->SetPropsEx(node->GetPropsEx() | IOTX_BODY_OVERRIDE_VERSION_DATA);
   }
 
-  if (SUCCEEDED(hr) && (p & IOT_HAVE_CONFIG_INFO)) {
-    DWORD count = 0;
-    hr = IoWord(context, &count);
-    for (DWORD i = 0; SUCCEEDED(hr) && i < count; ++i) {
-      DWORD entry[3];
-      hr = context.DoIO(entry, sizeof entry);
-      if (SUCCEEDED(hr)) hr = node->AddConfigSetting(entry[0], static_cast<BYTE>(entry[1]), entry[2]);
-    }
-  }
-  if (SUCCEEDED(hr) && (p & IOT_OVERRIDE_MATRIX)) {
-    tagG4x4 matrix;
-    hr = IoMatrix(context, &matrix);
-    if (SUCCEEDED(hr)) hr = node->SetMatrix(&matrix);
-  }
-  if (SUCCEEDED(hr) && (p & IOT_OVERRIDE_STATUS)) {
-    DWORD status = 0;
-    hr = IoWord(context, &status);
-    if (SUCCEEDED(hr)) hr = node->SetSolverStatus(status);
-  }
+  if (SUCCEEDED(hr)) hr = ReadSettingsMatrixAndStatus(context, node, p);
   if (SUCCEEDED(hr) && (p & (IOT_OVERRIDE_BODY | IOT_OVERRIDE_BODY_OB))) {
     DWORD count = 0;
-    hr = IoWord(context, &count);
-    if (SUCCEEDED(hr) && (p & IOT_OVERRIDE_BODY_OB) && (count & kNotACountBits)) {
-      count = 0;
-      LARGE_INTEGER back{};
-      back.QuadPart = -4;
-      hr = context.GetStream()->Seek(back, STREAM_SEEK_CUR, nullptr);
-    }
+    hr = ReadBodyCount(context, p, &count);
     if (SUCCEEDED(hr) && count != 0) {
       JOverrideBodyData* body = nullptr;
       hr = ReadBody(context, count, (p & IOT_OVERRIDE_BODY) != 0, (x & IOTX_OVERRIDEBODY_PROPS_ON) != 0, &body);
@@ -520,31 +567,7 @@ HRESULT JIDSOverrideTree::LoadOverrideEx(const JIOStreamContext& context, JAsmOv
       }
     }
   }
-  if (SUCCEEDED(hr) && (p & IOT_OVERRIDE_VARIABLES)) {
-    DWORD count = 0;
-    hr = IoWord(context, &count);
-    for (DWORD i = 0; SUCCEEDED(hr) && i < count; ++i) {
-      BYTE entry[16];
-      hr = context.DoIO(entry, sizeof entry);
-      if (FAILED(hr)) break;
-      DWORD kind, key;
-      double value;
-      std::memcpy(&kind, entry, 4);
-      std::memcpy(&key, entry + 4, 4);
-      std::memcpy(&value, entry + 8, 8);
-      hr = node->SetVariable(kind, key, value);
-    }
-  }
-  if (SUCCEEDED(hr) && (p & IOT_ADAPTABLE)) {
-    DWORD value = 0;
-    hr = IoWord(context, &value);
-    if (SUCCEEDED(hr)) hr = value ? node->SetAdaptable() : node->ClearAdaptable();
-  }
-  if (SUCCEEDED(hr) && (p & IOT_ADJUSTABLE_PART)) {
-    DWORD value = 0;
-    hr = IoWord(context, &value);
-    if (SUCCEEDED(hr)) hr = value ? node->SetAdjustablePart() : node->ClearAdjustablePart();
-  }
+  if (SUCCEEDED(hr)) hr = ReadVariablesAndFlags(context, node, p);
   if (SUCCEEDED(hr) && (x & IOTX_GEOM_VERSION)) {
     DWORD value = 0;
     hr = IoWord(context, &value);
@@ -618,34 +641,10 @@ HRESULT JIDSOverrideTree::LoadOverride1(const JIOStreamContext& context, JAsmOve
   if (p & IOT_STYLE) node->SetStyle(head.style, notify);
   if (p & IOT_ALT_STYLE) node->SetAltStyle(head.altStyle, notify);
 
-  if (p & IOT_HAVE_CONFIG_INFO) {
-    DWORD count = 0;
-    hr = IoWord(context, &count);
-    for (DWORD i = 0; SUCCEEDED(hr) && i < count; ++i) {
-      DWORD entry[3];
-      hr = context.DoIO(entry, sizeof entry);
-      if (SUCCEEDED(hr)) hr = node->AddConfigSetting(entry[0], static_cast<BYTE>(entry[1]), entry[2]);
-    }
-  }
-  if (SUCCEEDED(hr) && (p & IOT_OVERRIDE_MATRIX)) {
-    tagG4x4 matrix;
-    hr = IoMatrix(context, &matrix);
-    if (SUCCEEDED(hr)) hr = node->SetMatrix(&matrix);
-  }
-  if (SUCCEEDED(hr) && (p & IOT_OVERRIDE_STATUS)) {
-    DWORD status = 0;
-    hr = IoWord(context, &status);
-    if (SUCCEEDED(hr)) hr = node->SetSolverStatus(status);
-  }
+  hr = ReadSettingsMatrixAndStatus(context, node, p);
   if (SUCCEEDED(hr) && (p & (IOT_OVERRIDE_BODY | IOT_OVERRIDE_BODY_OB))) {
     DWORD count = 0;
-    hr = IoWord(context, &count);
-    if (SUCCEEDED(hr) && (p & IOT_OVERRIDE_BODY_OB) && (count & kNotACountBits)) {
-      count = 0;
-      LARGE_INTEGER back{};
-      back.QuadPart = -4;
-      hr = context.GetStream()->Seek(back, STREAM_SEEK_CUR, nullptr);
-    }
+    hr = ReadBodyCount(context, p, &count);
     if (SUCCEEDED(hr) && count != 0) {
       JOverrideBodyData* body = nullptr;
       hr = ReadBody(context, count, (p & IOT_OVERRIDE_BODY) != 0, false, &body);
@@ -655,31 +654,7 @@ HRESULT JIDSOverrideTree::LoadOverride1(const JIOStreamContext& context, JAsmOve
       }
     }
   }
-  if (SUCCEEDED(hr) && (p & IOT_OVERRIDE_VARIABLES)) {
-    DWORD count = 0;
-    hr = IoWord(context, &count);
-    for (DWORD i = 0; SUCCEEDED(hr) && i < count; ++i) {
-      BYTE entry[16];
-      hr = context.DoIO(entry, sizeof entry);
-      if (FAILED(hr)) break;
-      DWORD kind, key;
-      double value;
-      std::memcpy(&kind, entry, 4);
-      std::memcpy(&key, entry + 4, 4);
-      std::memcpy(&value, entry + 8, 8);
-      hr = node->SetVariable(kind, key, value);
-    }
-  }
-  if (SUCCEEDED(hr) && (p & IOT_ADAPTABLE)) {
-    DWORD value = 0;
-    hr = IoWord(context, &value);
-    if (SUCCEEDED(hr)) hr = value ? node->SetAdaptable() : node->ClearAdaptable();
-  }
-  if (SUCCEEDED(hr) && (p & IOT_ADJUSTABLE_PART)) {
-    DWORD value = 0;
-    hr = IoWord(context, &value);
-    if (SUCCEEDED(hr)) hr = value ? node->SetAdjustablePart() : node->ClearAdjustablePart();
-  }
+  if (SUCCEEDED(hr)) hr = ReadVariablesAndFlags(context, node, p);
   if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, kOp);
 
   if (node->IsAssembly()) {
