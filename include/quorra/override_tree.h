@@ -33,15 +33,18 @@
 #include "quorra/override_extensions.h"
 #include "quorra/user_data.h"
 
+class AssemblyOccurrence;
 class DisplayRoadmap;
 class JAsmOverride;
 class JIDSOverride;
 class JIDSOverrideTree;
+class JMemberRoadmap;
 class JMemberRoute;
 class JOverrideBodyData;
 class OccurrenceNode;
 class SiteFileToUniversalIdentifierMap;
 class JIOStreamContext;
+struct IJStyleLibrary;
 struct IStorage;
 
 // How a stream reader treats the tree it loads: 1 names each replacement
@@ -647,6 +650,16 @@ class JIDSOverrideTree : public MemoryAllocator {
   HRESULT LoadFromStreamEx(const JIOStreamContext& context, JAsmOverride* root, OverrideTreeType treeType,
                            SiteFileToUniversalIdentifierMap* siteFileMap);
 
+  // ---- applying the overrides to live occurrences ----
+  // Copies the overrides below the starting node onto the occurrences below
+  // `assemblyOccurrence`; `flags` selects the kinds (the apply selection
+  // word). S_FALSE when there is no starting node.
+  HRESULT Apply(IJStyleLibrary* styleLibrary, AssemblyOccurrence* assemblyOccurrence, DWORD flags);
+  // Moves the override at the from-path to the to-path.
+  HRESULT Transfer(DWORD reserved, DWORD fromCount, const DWORD* fromIds, DWORD toCount, const DWORD* toIds);
+  // Turns a configuration member roadmap into override nodes and settings.
+  HRESULT AddConfigEntry(JMemberRoadmap* memberRoadmap, DWORD options, JIDSOverride** node);
+
   // ---- diagnostics ----
   // Writes the heading and one line per node (root included).
   HRESULT Probe(GUserText* out);
@@ -670,6 +683,23 @@ class JIDSOverrideTree : public MemoryAllocator {
                          OverrideTreeType treeType, SiteFileToUniversalIdentifierMap* siteFileMap);
   HRESULT LoadOverride1(const JIOStreamContext& context, JAsmOverride* parent, JIDSOverride** inOut);
   HRESULT LoadFromStreamOld(const JIOStreamContext& context, JAsmOverride* root);
+
+  HRESULT Apply(IJStyleLibrary* styleLibrary, AssemblyOccurrence* assemblyOccurrence, JAsmOverride* asmOverride,
+                DWORD flags);
+  HRESULT ApplyConfig(IJStyleLibrary* styleLibrary, AssemblyOccurrence* assemblyOccurrence,
+                      JAsmOverride* asmOverride, DWORD flags);
+  HRESULT MapConfigOverrides(OccurrenceNode* occurrence, JIDSOverride* override);
+  HRESULT ApplyDisplaySettings(OccurrenceNode* occurrence, JIDSOverride* override, DWORD flags);
+  HRESULT ApplyStyle(IJStyleLibrary* styleLibrary, OccurrenceNode* occurrence, JIDSOverride* override,
+                     BOOL alternate);
+  HRESULT ApplyMatrix(OccurrenceNode* occurrence, JIDSOverride* override);
+  HRESULT ApplyStatus(OccurrenceNode* occurrence, JIDSOverride* override);
+  HRESULT ApplyBody(OccurrenceNode* occurrence, JIDSOverride* override);
+  HRESULT ApplyVariables(OccurrenceNode* occurrence, JIDSOverride* override);
+  HRESULT ApplyAdaptable(OccurrenceNode* occurrence, JIDSOverride* override);
+  HRESULT ApplyAdjustablePart(OccurrenceNode* occurrence, JIDSOverride* override);
+  HRESULT ApplyColorOverride(OccurrenceNode* occurrence, JIDSOverride* override);
+  HRESULT ApplyConstraints(OccurrenceNode* occurrence, JIDSOverride* override);
 
  private:
   friend class JIDSOverride;
