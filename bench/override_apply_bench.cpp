@@ -78,9 +78,15 @@ std::unique_ptr<Product> MakeProduct(const std::vector<DWORD>& levels) {
     JIDSOverride* node = nullptr;
     product->table->AddOverride(static_cast<DWORD>(path.size()), path.data(), IOT_PART, &node);
     switch (i % 3) {
-      case 0: node->SetHidden(1); break;
-      case 1: node->SetStyle(5 + i % 7, 0); break;
-      default: node->SetMatrix(&moved); break;
+      case 0:
+        node->SetHidden(1);
+        break;
+      case 1:
+        node->SetStyle(5 + i % 7, 0);
+        break;
+      default:
+        node->SetMatrix(&moved);
+        break;
     }
   }
   IOTNodeCounter counter;
@@ -91,19 +97,18 @@ std::unique_ptr<Product> MakeProduct(const std::vector<DWORD>& levels) {
 
 // arg 0: deep (100 x 100 x 100); 1: wide (10^6 parts in the root).
 void BM_ApplyOverrides(benchmark::State& state) {
-  const auto product = MakeProduct(state.range(0) == 0 ? std::vector<DWORD>{100, 100, 100}
-                                                       : std::vector<DWORD>{1000000});
+  const auto product =
+      MakeProduct(state.range(0) == 0 ? std::vector<DWORD>{100, 100, 100} : std::vector<DWORD>{1000000});
   for (auto _ : state) {
     HRESULT hr = product->table->Apply(nullptr, product->root, kApplyKinds);
     if (FAILED(hr)) state.SkipWithError("Apply failed");
   }
   state.counters["overrides"] = kOverrides;
   state.counters["table nodes"] = product->tableNodes;
-  state.counters["ns/override"] = benchmark::Counter(double(kOverrides), benchmark::Counter::kIsIterationInvariantRate |
-                                                                             benchmark::Counter::kInvert);
-  state.counters["ns/node"] = benchmark::Counter(double(product->tableNodes),
-                                                 benchmark::Counter::kIsIterationInvariantRate |
-                                                     benchmark::Counter::kInvert);
+  state.counters["ns/override"] = benchmark::Counter(
+      double(kOverrides), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.counters["ns/node"] = benchmark::Counter(
+      double(product->tableNodes), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_ApplyOverrides)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 

@@ -19,8 +19,8 @@
 namespace {
 
 using quorra::host::ComPtr;
-using quorra::test::At;
 using quorra::test::AsmAt;
+using quorra::test::At;
 
 // Opens the per-kind steps for the tests that call one directly.
 class TestTable : public JIDSOverrideTree {
@@ -145,6 +145,17 @@ TEST_F(ApplyTest, HidingAnAssemblyHidesItsSubtreeAndShowingUndoesIt) {
   ASSERT_EQ(Apply(0x10), S_OK);
   EXPECT_FALSE(At(root_, {1})->IsHidden());
   EXPECT_FALSE(At(root_, {1, 1})->IsHiddenByParent());
+}
+
+// Hidden in its subassembly counts below the root's own children only.
+TEST_F(ApplyTest, HiddenInSubassemblyHidesBelowTheTopLevel) {
+  Node({1, 1})->AddOccurrencePropertyOverride(JOET_HIDE_IN_SUBASSEMBLY, 1);
+  Node({2})->AddOccurrencePropertyOverride(JOET_HIDE_IN_SUBASSEMBLY, 1);
+  ASSERT_EQ(Apply(0x10), S_OK);
+  EXPECT_TRUE(At(root_, {1, 1})->IsHiddenInSubassembly());
+  EXPECT_TRUE(At(root_, {1, 1})->IsHidden());
+  EXPECT_TRUE(At(root_, {2})->IsHiddenInSubassembly());
+  EXPECT_FALSE(At(root_, {2})->IsHidden());
 }
 
 TEST_F(ApplyTest, InPlaceActiveChildKeepsItsGeometryButTakesItsStyle) {
@@ -389,8 +400,8 @@ JMemberRoadmap Roadmap(const std::vector<JMemberRoute>& links) {
 }
 
 TEST_F(ApplyTest, ConfigEntryCreatesTheNodesOfItsReferences) {
-  JMemberRoadmap rm = Roadmap({Text16("References"), JMemberRoute(DWORD(1)), Text16("References"),
-                               Text16("bolt.par:1")});
+  JMemberRoadmap rm =
+      Roadmap({Text16("References"), JMemberRoute(DWORD(1)), Text16("References"), Text16("bolt.par:1")});
   JIDSOverride* out = nullptr;
   ASSERT_EQ(table_.AddConfigEntry(&rm, 0, &out), S_OK);
   JIDSOverride* sub = table_.GetAsmOverride()->GetChild(1);
@@ -425,12 +436,8 @@ TEST_F(ApplyTest, ConfigEntrySettings) {
     BYTE type;  // 0: no setting
   };
   const std::vector<Case> cases = {
-      {{"Layouts"}, 0, 0xFFFFFFD6u, 2},
-      {{"Layouts"}, 0x1, 0xFFFFFFD6u, 0},
-      {{"Layouts", "12"}, 0, 12, 5},
-      {{"Layouts", "12", "13"}, 0, 12, 0},
-      {{"Patterns", "40"}, 0, 40, 6},
-      {{"Patterns", "40", "41"}, 0, 41, 7},
+      {{"Layouts"}, 0, 0xFFFFFFD6u, 2},    {{"Layouts"}, 0x1, 0xFFFFFFD6u, 0}, {{"Layouts", "12"}, 0, 12, 5},
+      {{"Layouts", "12", "13"}, 0, 12, 0}, {{"Patterns", "40"}, 0, 40, 6},     {{"Patterns", "40", "41"}, 0, 41, 7},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.tail.size() > 1 ? c.tail[0] + " " + c.tail[1] : c.tail[0]);
@@ -518,8 +525,7 @@ TEST_F(ApplyOverRefhost, NotificationReappliesTheDocumentsTable) {
 TEST_F(ApplyOverRefhost, ReferenceWordsDecideDisplay) {
   JIDSOverride* node = Node({2});
   ComPtr<quorra::refhost::IRefhostMember> member;
-  ASSERT_EQ(Member({2})->QueryInterface(quorra::refhost::IID_IRefhostMember,
-                                         reinterpret_cast<void**>(member.Put())),
+  ASSERT_EQ(Member({2})->QueryInterface(quorra::refhost::IID_IRefhostMember, reinterpret_cast<void**>(member.Put())),
             S_OK);
   // The extended word's hidden bit hides without the override's.
   ASSERT_EQ(member->SetComponentFlags(0x4000000), S_OK);
@@ -586,6 +592,37 @@ TEST_F(ApplyOverRefhost, ConfigurationGoesToTheHostAndIsWrittenBack) {
   DWORD word = 0;
   ASSERT_EQ(Member({2})->GetReferenceProperties(&word), S_OK);
   EXPECT_EQ(word & (0x8000000 | 0x2000 | 0x20000000 | 0x10000000), 0x8000000u | 0x2000u | 0x20000000u);
+}
+
+TEST_F(ApplyOverRefhost, ConfigurationDecidesSimplified) {
+  JIDSOverride* bolt = Node({2});
+  bolt->SetProps(bolt->GetProps() | IOT_SIMPLIFIED);
+  Node({1}, IOT_ASSEMBLY)->SetProps(IOT_ASSEMBLY | IOT_SIMPLIFIED);
+  ComPtr<quorra::refhost::IRefhostMember> member;
+  ASSERT_EQ(Member({2})->QueryInterface(quorra::refhost::IID_IRefhostMember, reinterpret_cast<void**>(member.Put())),
+            S_OK);
+  member->SetSimplifiedForm(1);
+  struct Case {
+    DWORD flags;
+    bool part, assembly;
+  };
+  const DWORD base = 0x40 | 0x100000 | 0x80000000u;
+  const std::vector<Case> cases = {
+      {base, false, false},                           // not a candidate
+      {base | 0x20000000, true, false},               // by the override's bit: the part's document answers
+      {base | 0x20000000 | 0x8000000, false, false},  // parts shown designed
+      {base | 0x4000000, true, false},                // parts simplified
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.flags);
+    ASSERT_EQ(Apply(c.flags), S_OK);
+    EXPECT_EQ(At(root_, {2})->IsSimplified(), c.part);
+    EXPECT_EQ(At(root_, {1})->IsSimplified(), c.assembly);  // its document shows no simplified form
+  }
+  // The simplified state is written back to the placement.
+  DWORD word = 0;
+  ASSERT_EQ(Member({2})->GetReferenceProperties(&word), S_OK);
+  EXPECT_TRUE(word & 0x1000000);
 }
 
 TEST_F(ApplyOverRefhost, RouteIdentifiedOverridesTakeTheirIDs) {

@@ -64,12 +64,12 @@ constexpr DWORD CONFIG_ASSEMBLY_SIMPLIFIED = 0x800000;
 constexpr BYTE CONFIG_LAYOUT_OR_REFPLANE = 5;
 
 quorra::host::LateBoundFunction<JAsmApplyConfigSettingsSignature> gApplyConfigSettings(L"brenik.dex",
-                                                                                      "JAsmApplyConfigSettings");
+                                                                                       "JAsmApplyConfigSettings");
 quorra::host::LateBoundFunction<JAsmUpdateAttachmentIDsSignature> gUpdateAttachmentIDs(L"brenik.dex",
-                                                                                      "JAsmUpdateAttachmentIDs");
+                                                                                       "JAsmUpdateAttachmentIDs");
 quorra::host::LateBoundFunction<JAsmApplyIOTForPMISignature> gApplyIOTForPMI(L"brenik.dex", "JAsmApplyIOTForPMI");
 quorra::host::LateBoundFunction<JAsmPopulateIOTForPMISignature> gPopulateIOTForPMI(L"brenik.dex",
-                                                                                  "JAsmPopulateIOTForPMI");
+                                                                                   "JAsmPopulateIOTForPMI");
 
 // An assembly occurrence's display-setting map is released with it.
 struct DisplaySettingMapRelease {
@@ -279,8 +279,8 @@ HRESULT JIDSOverrideTree::ApplyConfig(IJStyleLibrary* styleLibrary, AssemblyOccu
     if (!node && !idsUpdated) {
       // The route the placement was made under names the override.
       const AttachmentNode* attachment = child->GetAttachment();
-      if (auto* route = attachment ? static_cast<JMemberRoute*>(attachment->GetUserData(UD_OCC_ROADMAP, nullptr))
-                                   : nullptr)
+      if (auto* route =
+              attachment ? static_cast<JMemberRoute*>(attachment->GetUserData(UD_OCC_ROADMAP, nullptr)) : nullptr)
         node = asmOverride->GetChild(*route);
     }
     if (!node) {
@@ -301,8 +301,8 @@ HRESULT JIDSOverrideTree::ApplyConfig(IJStyleLibrary* styleLibrary, AssemblyOccu
       if (reference) {
         OccurrenceNode* above = child->GetParent();
         if (above && trueType) above = above->GetParent();
-        hiddenInSubassembly = above && above != child->GetRootAssembly() &&
-                              (reference.PropertyWord() & REF_HIDE_IN_SUBASSEMBLY);
+        hiddenInSubassembly =
+            above && above != child->GetRootAssembly() && (reference.PropertyWord() & REF_HIDE_IN_SUBASSEMBLY);
       }
       if (flags & CONFIG_HIDDEN) SetHidden(child, (props & IOT_HIDDEN) || hiddenInSubassembly);
 
@@ -342,8 +342,8 @@ HRESULT JIDSOverrideTree::ApplyConfig(IJStyleLibrary* styleLibrary, AssemblyOccu
     }
 
     if (child->IsAssembly() && node->IsAssembly())
-      result = ApplyConfig(styleLibrary, static_cast<AssemblyOccurrence*>(child), static_cast<JAsmOverride*>(node),
-                           flags);
+      result =
+          ApplyConfig(styleLibrary, static_cast<AssemblyOccurrence*>(child), static_cast<JAsmOverride*>(node), flags);
   }
   return result;
 }

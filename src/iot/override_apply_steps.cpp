@@ -26,14 +26,29 @@ quorra::host::LateBoundFunction<JAsmGetPartStyleLibSignature> gGetPartStyleLib(L
 // `type` sets; false for the types that set none.
 bool SetOccurrencePropertyState(OccurrenceNode* occurrence, DWORD type, bool on) {
   switch (type) {
-    case JOET_HIDE_IN_DRAWING: occurrence->SetHideInDrawing(on); return true;
-    case JOET_HIDE_IN_SUBASSEMBLY: occurrence->SetHideInSubassembly(on); return true;
-    case JOET_NOT_SELECTABLE: occurrence->SetNotSelectable(on); return true;
-    case JOET_DISPLAY_AS_DRAFTREF: occurrence->SetDisplayAsReferenceInDraft(on); return true;
-    case JOET_EXCLUDE_FROM_PHYPROPS: occurrence->SetExcludeFromPhysicalProperties(on); return true;
-    case JOET_EXCLUDE_FROM_REPORTS: occurrence->SetExcludeFromReports(on); return true;
-    case JOET_EXCLUDE_FROM_INTERFERENCE: occurrence->SetExcludeFromInterference(on); return true;
-    default: return false;
+    case JOET_HIDE_IN_DRAWING:
+      occurrence->SetHideInDrawing(on);
+      return true;
+    case JOET_HIDE_IN_SUBASSEMBLY:
+      occurrence->SetHideInSubassembly(on);
+      return true;
+    case JOET_NOT_SELECTABLE:
+      occurrence->SetNotSelectable(on);
+      return true;
+    case JOET_DISPLAY_AS_DRAFTREF:
+      occurrence->SetDisplayAsReferenceInDraft(on);
+      return true;
+    case JOET_EXCLUDE_FROM_PHYPROPS:
+      occurrence->SetExcludeFromPhysicalProperties(on);
+      return true;
+    case JOET_EXCLUDE_FROM_REPORTS:
+      occurrence->SetExcludeFromReports(on);
+      return true;
+    case JOET_EXCLUDE_FROM_INTERFERENCE:
+      occurrence->SetExcludeFromInterference(on);
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -150,12 +165,12 @@ using namespace quorra::iot;
 
 // ---- style and colour ----
 
-HRESULT JIDSOverrideTree::ApplyStyle(IJStyleLibrary* styleLibrary, OccurrenceNode* occurrence,
-                                     JIDSOverride* override, BOOL alternate) {
+HRESULT JIDSOverrideTree::ApplyStyle(IJStyleLibrary* styleLibrary, OccurrenceNode* occurrence, JIDSOverride* override,
+                                     BOOL alternate) {
   if (!occurrence || !override) return QUORRA_TRACE_FAIL(E_INVALIDARG, "JIDSOverrideTree::ApplyStyle");
   if (!occurrence->IsPart()) {
-    const bool styled = (SiteFlags(occurrence) & SITE_TRUE_TYPE_PART) ||
-                        (occurrence->IsAssembly() && occurrence->IsSimplified());
+    const bool styled =
+        (SiteFlags(occurrence) & SITE_TRUE_TYPE_PART) || (occurrence->IsAssembly() && occurrence->IsSimplified());
     if (!styled) return S_OK;
   }
   if (occurrence->IsIPA()) return S_OK;
@@ -169,13 +184,9 @@ HRESULT JIDSOverrideTree::ApplyStyle(IJStyleLibrary* styleLibrary, OccurrenceNod
     // document itself.
     occurrence->SetSymbology(0);
     IJStyleLibrary* own = nullptr;
-    IJComponent* reference = nullptr;
+    const ReferencedDocument reference(occurrence);
     auto fn = gGetPartStyleLib.Get();
-    if (fn && SUCCEEDED(occurrence->GetHelixReference(IID_IJComponent, reinterpret_cast<void**>(&reference))) &&
-        reference) {
-      if (FAILED(fn(reference, &own))) own = nullptr;
-    }
-    if (reference) reference->Release();
+    if (fn && reference && FAILED(fn(reference.Get(), &own))) own = nullptr;
     HRESULT hr = occurrence->SetStyleLibrary(own);
     if (own) own->Release();
     return hr;
@@ -358,8 +369,8 @@ HRESULT JIDSOverrideTree::ApplyDisplaySettings(OccurrenceNode* occurrence, JIDSO
       BOOL shows = 0;
       simplified = SUCCEEDED(reference.Get()->GetSimplifiedForm(&shows)) && shows;
     } else if (occurrence->IsAssembly() &&
-               (!(SiteFlags(occurrence) & (SITE_TRUE_TYPE_ASSEMBLY | SITE_TRUE_TYPE_PART | SITE_TRUE_TYPE_FOREIGN |
-                                           SITE_TRUE_TYPE_DRAFT)) ||
+               (!(SiteFlags(occurrence) &
+                  (SITE_TRUE_TYPE_ASSEMBLY | SITE_TRUE_TYPE_PART | SITE_TRUE_TYPE_FOREIGN | SITE_TRUE_TYPE_DRAFT)) ||
                 (SiteFlags(occurrence) & SITE_TRUE_TYPE_ASSEMBLY))) {
       SiteNode* site = occurrence->GetSite();
       simplified = site && site->GetUserData(UD_SIMPLIFIED_ASM_VERSION, nullptr) != nullptr;

@@ -158,8 +158,7 @@ HRESULT JIDSOverrideTree::AddConfigEntry(JMemberRoadmap* memberRoadmap, DWORD op
       const JMemberRouteLink* first = link->next;
       const JMemberRouteLink* second = first ? first->next : nullptr;
       if (settings && first && !second) current->AddConfigSetting(ReadNumber(*first), 6, CONFIG_SETTING_HIDDEN);
-      if (settings && second && !second->next)
-        current->AddConfigSetting(ReadNumber(*second), 7, CONFIG_SETTING_HIDDEN);
+      if (settings && second && !second->next) current->AddConfigSetting(ReadNumber(*second), 7, CONFIG_SETTING_HIDDEN);
       break;
     }
     break;  // any other link ends the walk

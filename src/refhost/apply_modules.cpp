@@ -41,8 +41,7 @@ ApplyHostState& State() {
 std::wstring DocumentPath(IUnknown* object) {
   if (!object) return {};
   IRefhostDocument* document = nullptr;
-  if (FAILED(object->QueryInterface(IID_IRefhostDocument, reinterpret_cast<void**>(&document))) || !document)
-    return {};
+  if (FAILED(object->QueryInterface(IID_IRefhostDocument, reinterpret_cast<void**>(&document))) || !document) return {};
   std::wstring path = document->GetPath();
   document->Release();
   return path;

@@ -34,7 +34,7 @@ namespace quorra::refhost {
 constexpr DWORD kReapplyKinds = 0x2D1BF;
 
 struct ConfigSettingsCall {
-  std::wstring document;  // the path of the document handed over ("" for none)
+  std::wstring document;                 // the path of the document handed over ("" for none)
   std::vector<JConfigSetting> settings;  // as handed over, before refhost's answer
   DWORD flags = 0;
 };
