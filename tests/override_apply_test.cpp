@@ -169,14 +169,23 @@ TEST_F(ApplyTest, InPlaceActiveChildKeepsItsGeometryButTakesItsStyle) {
   node->SetMatrix(&m);
   ASSERT_EQ(Apply(0x3), S_OK);
   EXPECT_FALSE(bolt->IsMatrixOverridden());
-  // The style step leaves in-place-active occurrences alone too.
-  EXPECT_EQ(bolt->GetSymbology(), 0u);
+  EXPECT_EQ(bolt->GetSymbology(), 9u);
 
   // A part that is only active (not in place) takes both.
   bolt->ClearIPA();
   ASSERT_EQ(Apply(0x3), S_OK);
   EXPECT_TRUE(bolt->IsMatrixOverridden());
-  EXPECT_EQ(bolt->GetSymbology(), 9u);
+
+  // A simplified assembly edited in place takes no style.
+  OccurrenceNode* sub = At(root_, {1});
+  sub->SetSimplifiedNoRebind();
+  sub->SetIPA();
+  Node({1}, IOT_ASSEMBLY)->SetStyle(9, 0);
+  ASSERT_EQ(Apply(0x1), S_OK);
+  EXPECT_EQ(sub->GetSymbology(), 0u);
+  sub->ClearIPA();
+  ASSERT_EQ(Apply(0x1), S_OK);
+  EXPECT_EQ(sub->GetSymbology(), 9u);
 }
 
 TEST_F(ApplyTest, InPlaceActiveAssemblyIsSkippedUnlessCancelled) {

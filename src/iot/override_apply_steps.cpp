@@ -168,12 +168,14 @@ using namespace quorra::iot;
 HRESULT JIDSOverrideTree::ApplyStyle(IJStyleLibrary* styleLibrary, OccurrenceNode* occurrence, JIDSOverride* override,
                                      BOOL alternate) {
   if (!occurrence || !override) return QUORRA_TRACE_FAIL(E_INVALIDARG, "JIDSOverrideTree::ApplyStyle");
+  // A part always takes its style (an in-place-active one too: only its
+  // geometry is the editor's). Anything else only when it is drawn as one
+  // body, and never while it is being edited in place.
   if (!occurrence->IsPart()) {
     const bool styled =
         (SiteFlags(occurrence) & SITE_TRUE_TYPE_PART) || (occurrence->IsAssembly() && occurrence->IsSimplified());
-    if (!styled) return S_OK;
+    if (!styled || occurrence->IsIPA()) return S_OK;
   }
-  if (occurrence->IsIPA()) return S_OK;
   DWORD style = override->GetStyle();
   if (alternate) {
     if (DWORD alt = override->GetAltStyle()) style = alt;
