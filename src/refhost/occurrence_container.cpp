@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <map>
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
@@ -12,11 +13,13 @@
 #include "core/attachments_reader.h"
 #include "quorra/attachment.h"
 #include "quorra/host/compound_file.h"
+#include "quorra/host/documents.h"
 #include "quorra/host/identity.h"
 #include "quorra/host/text.h"
 #include "quorra/host/trace.h"
 #include "quorra/site.h"
 #include "quorra/tree.h"
+#include "refhost/host_modules.h"
 
 namespace quorra::refhost {
 namespace {
@@ -26,6 +29,27 @@ constexpr const char* kTraceSource = "SERVICES/quorra/refhost/documents";
 using host::ComPtr;
 
 class Document;
+
+// The documents alive now, by path key: what the "JGetDocumentIfOpen"
+// functions answer. A document enters when it is made and leaves when it is
+// destroyed; several trees may hold documents of one path, the oldest is
+// answered.
+struct OpenDocuments {
+  std::mutex lock;
+  std::map<std::wstring, std::vector<Document*>> byPath;
+};
+OpenDocuments& GetOpenDocuments() {
+  static OpenDocuments* open = new OpenDocuments();
+  return *open;
+}
+
+// Paths compare without regard to letter case or the kind of separator.
+std::wstring PathKey(std::wstring_view path) {
+  std::wstring key = host::LowerCase(path);
+  for (wchar_t& c : key)
+    if (c == L'\\') c = L'/';
+  return key;
+}
 
 // One member of an assembly document: its attachment id, its name and the
 // document it places.
@@ -40,7 +64,11 @@ struct MemberEntry {
 // alive for as long as it lives.
 class Document final : public IJOccurrenceContainer, public IRefhostDocument {
  public:
-  Document(std::wstring path, bool container) : path_(std::move(path)), container_(container) {}
+  Document(std::wstring path, bool container) : path_(std::move(path)), container_(container) {
+    OpenDocuments& open = GetOpenDocuments();
+    std::lock_guard<std::mutex> guard(open.lock);
+    open.byPath[PathKey(path_)].push_back(this);
+  }
 
   HRESULT QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
@@ -54,6 +82,13 @@ class Document final : public IJOccurrenceContainer, public IRefhostDocument {
     return S_OK;
   }
   ULONG AddRef() override { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
+  // A reference, unless the document is already on its way out.
+  bool TryAddRef() {
+    ULONG refs = refs_.load(std::memory_order_relaxed);
+    while (refs != 0)
+      if (refs_.compare_exchange_weak(refs, refs + 1, std::memory_order_relaxed)) return true;
+    return false;
+  }
   ULONG Release() override {
     const ULONG refs = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
     if (refs == 0) delete this;
@@ -75,6 +110,15 @@ class Document final : public IJOccurrenceContainer, public IRefhostDocument {
 
  private:
   ~Document() {
+    {
+      OpenDocuments& open = GetOpenDocuments();
+      std::lock_guard<std::mutex> guard(open.lock);
+      auto entry = open.byPath.find(PathKey(path_));
+      if (entry != open.byPath.end()) {
+        std::erase(entry->second, this);
+        if (entry->second.empty()) open.byPath.erase(entry);
+      }
+    }
     for (MemberEntry& member : members_)
       if (member.document) member.document->Release();
   }
@@ -186,7 +230,52 @@ std::vector<MemberEntry> MembersOf(AssemblySite* site, const std::map<SiteNode*,
   return members;
 }
 
+// The oldest live document whose path key `matches`, AddRef'd; null when none.
+template <class Matches>
+Document* FindOpenDocument(Matches matches) {
+  OpenDocuments& open = GetOpenDocuments();
+  std::lock_guard<std::mutex> guard(open.lock);
+  for (auto& [key, documents] : open.byPath) {
+    if (!matches(key)) continue;
+    for (Document* document : documents)
+      if (document->TryAddRef()) return document;
+  }
+  return nullptr;
+}
+
+HRESULT AnswerOpenDocument(Document* document, REFIID iid, void** out) {
+  if (!document) return S_FALSE;
+  const HRESULT hr = document->QueryInterface(iid, out);
+  document->Release();
+  return hr;
+}
+
+// The path without its "|Member" part.
+std::wstring_view FilePart(std::wstring_view key) {
+  std::wstring_view file, component;
+  host::SplitSubstorageComponent(key, &file, &component);
+  return file;
+}
+
 }  // namespace
+
+HRESULT GetDocumentIfOpen(const wchar_t* name, REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (!name) return QUORRA_TRACE_FAIL(E_INVALIDARG, "JGetDocumentIfOpen");
+  const std::wstring wanted = PathKey(name);
+  return AnswerOpenDocument(FindOpenDocument([&](const std::wstring& key) { return key == wanted; }), iid, out);
+}
+
+HRESULT GetDocumentIfOpenIgnoreMemberName(const wchar_t* name, REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (!name) return QUORRA_TRACE_FAIL(E_INVALIDARG, "JGetDocumentIfOpenIgnoreMemberName");
+  const std::wstring wanted = PathKey(name);
+  const std::wstring_view wantedFile = FilePart(wanted);
+  return AnswerOpenDocument(
+      FindOpenDocument([&](const std::wstring& key) { return FilePart(key) == wantedFile; }), iid, out);
+}
 
 HRESULT BindDocuments(AsmTree* tree) {
   if (!tree) return QUORRA_TRACE_FAIL(E_INVALIDARG, "BindDocuments");
