@@ -116,7 +116,7 @@ HRESULT WalkOwners(IUnknown* start, bool localComponent, JMemberRoadmap* memberR
                    DisplayRoadmap* displayRoadmap, bool* displayRoadmapValid, const char* operation) {
   auto* getPersistManager = gGetPersistManager.Get();
   auto* getSupport = gGetGraphicSupportObject.Get();
-  if (!getPersistManager || !getSupport) return QUORRA_TRACE_FAIL(E_FAIL, operation);
+  if (!getPersistManager || !getSupport || !gGetOwnerOrGroup.Get()) return QUORRA_TRACE_FAIL(E_FAIL, operation);
   ComPtr<IUnknown> persistManager;
   HRESULT hr = getPersistManager(start, persistManager.Put());
   if (FAILED(hr) || !persistManager) return QUORRA_TRACE_FAIL(FAILED(hr) ? hr : E_FAIL, operation);
@@ -256,7 +256,7 @@ HRESULT Mercury::SetContext(IUnknown* context, SetContextFlags flags) {
   if (!context) return QUORRA_TRACE_FAIL(E_INVALIDARG, "Mercury::SetContext");
   if (flags != 1 && flags != 2) return S_OK;
   auto* getInformation = gGetContextInformation.Get();
-  if (!getInformation) return E_FAIL;
+  if (!getInformation) return QUORRA_TRACE_FAIL(E_FAIL, "Mercury::SetContext");
   ComPtr<IUnknown> document;
   JMemberRoadmap roadmap;
   HRESULT hr = getInformation(context, flags == 1, document.Put(), &roadmap);
