@@ -170,6 +170,19 @@ TEST_F(MercuryHost, MembassyOfEveryOccurrenceResolvesToIt) {
   }
 }
 
+TEST_F(MercuryHost, TreeTheHostDoesNotKnowIsFoundBySearchingTheLiveTrees) {
+  ASSERT_EQ(quorra::refhost::SetDocumentTree(loaded_->document.Get(), nullptr), S_OK);
+  for (OccurrenceNode* occurrence : {DeepPart(), LastChild(false)}) {
+    ComPtr<IUnknown> membassy;
+    ASSERT_EQ(quorra::refhost::CreateOccurrenceMembassy(occurrence, membassy.Put()), S_OK);
+    Mercury m;
+    ASSERT_EQ(m.SetContext(membassy.Get()), S_OK);
+    OccurrenceNode* resolved = nullptr;
+    EXPECT_EQ(m.GetOccurrenceNode(&resolved), S_OK);
+    EXPECT_EQ(resolved, occurrence);
+  }
+}
+
 TEST_F(MercuryHost, HostContextsResolveByEveryWayToTheSameOccurrenceAndOverride) {
   JIDSOverrideTree* iot = loaded_->Table();
   ASSERT_NE(iot, nullptr);
