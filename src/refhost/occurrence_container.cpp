@@ -34,9 +34,12 @@ class Document;
 // functions answer. A document enters when it is made and leaves when it is
 // destroyed; several trees may hold documents of one path, the oldest is
 // answered.
+// Keyed by file part and member part ("" for a whole file), so that every
+// member of one file lies together.
+using PathKey = std::pair<std::wstring, std::wstring>;
 struct OpenDocuments {
   std::mutex lock;
-  std::map<std::wstring, std::vector<Document*>> byPath;
+  std::map<PathKey, std::vector<Document*>> byPath;
 };
 OpenDocuments& GetOpenDocuments() {
   static OpenDocuments* open = new OpenDocuments();
@@ -44,11 +47,13 @@ OpenDocuments& GetOpenDocuments() {
 }
 
 // Paths compare without regard to letter case or the kind of separator.
-std::wstring PathKey(std::wstring_view path) {
+PathKey KeyOf(std::wstring_view path) {
   std::wstring key = host::LowerCase(path);
   for (wchar_t& c : key)
     if (c == L'\\') c = L'/';
-  return key;
+  std::wstring_view file, member;
+  host::SplitSubstorageComponent(key, &file, &member);
+  return {std::wstring(file), std::wstring(member)};
 }
 
 // One member of an assembly document: its attachment id, its name and the
@@ -67,7 +72,7 @@ class Document final : public IJOccurrenceContainer, public IRefhostDocument {
   Document(std::wstring path, bool container) : path_(std::move(path)), container_(container) {
     OpenDocuments& open = GetOpenDocuments();
     std::lock_guard<std::mutex> guard(open.lock);
-    open.byPath[PathKey(path_)].push_back(this);
+    open.byPath[KeyOf(path_)].push_back(this);
   }
 
   HRESULT QueryInterface(REFIID iid, void** out) override {
@@ -113,7 +118,7 @@ class Document final : public IJOccurrenceContainer, public IRefhostDocument {
     {
       OpenDocuments& open = GetOpenDocuments();
       std::lock_guard<std::mutex> guard(open.lock);
-      auto entry = open.byPath.find(PathKey(path_));
+      auto entry = open.byPath.find(KeyOf(path_));
       if (entry != open.byPath.end()) {
         std::erase(entry->second, this);
         if (entry->second.empty()) open.byPath.erase(entry);
@@ -230,15 +235,16 @@ std::vector<MemberEntry> MembersOf(AssemblySite* site, const std::map<SiteNode*,
   return members;
 }
 
-// The oldest live document whose path key `matches`, AddRef'd; null when none.
-template <class Matches>
-Document* FindOpenDocument(Matches matches) {
+// The oldest live document of that file and member (any member, and the
+// whole file, when `anyMember`), AddRef'd; null when none.
+Document* FindOpenDocument(const PathKey& wanted, bool anyMember) {
   OpenDocuments& open = GetOpenDocuments();
   std::lock_guard<std::mutex> guard(open.lock);
-  for (auto& [key, documents] : open.byPath) {
-    if (!matches(key)) continue;
-    for (Document* document : documents)
+  auto first = anyMember ? open.byPath.lower_bound({wanted.first, std::wstring()}) : open.byPath.find(wanted);
+  for (auto at = first; at != open.byPath.end() && at->first.first == wanted.first; ++at) {
+    for (Document* document : at->second)
       if (document->TryAddRef()) return document;
+    if (!anyMember) break;
   }
   return nullptr;
 }
@@ -250,31 +256,20 @@ HRESULT AnswerOpenDocument(Document* document, REFIID iid, void** out) {
   return hr;
 }
 
-// The path without its "|Member" part.
-std::wstring_view FilePart(std::wstring_view key) {
-  std::wstring_view file, component;
-  host::SplitSubstorageComponent(key, &file, &component);
-  return file;
-}
-
 }  // namespace
 
 HRESULT GetDocumentIfOpen(const wchar_t* name, REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
   if (!name) return QUORRA_TRACE_FAIL(E_INVALIDARG, "JGetDocumentIfOpen");
-  const std::wstring wanted = PathKey(name);
-  return AnswerOpenDocument(FindOpenDocument([&](const std::wstring& key) { return key == wanted; }), iid, out);
+  return AnswerOpenDocument(FindOpenDocument(KeyOf(name), false), iid, out);
 }
 
 HRESULT GetDocumentIfOpenIgnoreMemberName(const wchar_t* name, REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
   if (!name) return QUORRA_TRACE_FAIL(E_INVALIDARG, "JGetDocumentIfOpenIgnoreMemberName");
-  const std::wstring wanted = PathKey(name);
-  const std::wstring_view wantedFile = FilePart(wanted);
-  return AnswerOpenDocument(
-      FindOpenDocument([&](const std::wstring& key) { return FilePart(key) == wantedFile; }), iid, out);
+  return AnswerOpenDocument(FindOpenDocument(KeyOf(name), true), iid, out);
 }
 
 HRESULT BindDocuments(AsmTree* tree) {
