@@ -335,7 +335,7 @@ TEST_F(MercuryHost, ChangeNotificationsReachTheAssemblyModule) {
   ASSERT_EQ(quorra::refhost::CreateOccurrenceMembassy(DeepPart(), membassy.Put()), S_OK);
   Mercury m;
   ASSERT_EQ(m.SetContext(membassy.Get()), S_OK);
-  ASSERT_EQ(m.UpdateIDS(10), S_OK);  // what the property setters send
+  ASSERT_EQ(m.UpdateIDS(10), S_OK);         // what the property setters send
   ASSERT_EQ(m.UpdateIDS(0x1 | 0x4), S_OK);  // every tree
   const std::vector<quorra::refhost::IdsNotification> seen = quorra::refhost::TakeIdsNotifications();
   ASSERT_EQ(seen.size(), 2u);

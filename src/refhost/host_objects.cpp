@@ -123,15 +123,14 @@ HRESULT CreateChain(IUnknown* document, const DisplayRoadmap& roadmap, bool memb
     LevelData level = root;
     for (DWORD i = 0; i < count; ++i) {
       const DWORD id = roadmap.GetData(i);
-      if (!container)
-        return QUORRA_TRACE_FAIL_MSG(E_INVALIDARG, L"the path goes on below a part", operation);
+      if (!container) return QUORRA_TRACE_FAIL_MSG(E_INVALIDARG, L"the path goes on below a part", operation);
       ComPtr<IUnknown> member;
       hr = container->GetMember(id, IID_IUnknown, reinterpret_cast<void**>(member.Put()));
       if (FAILED(hr) || !member) return QUORRA_TRACE_FAIL_MSG(E_INVALIDARG, L"no member with that id", operation);
       ComPtr<IJComponent> component;
       container.Reset();
-      if (SUCCEEDED(member->QueryInterface(IID_IJComponent, reinterpret_cast<void**>(component.Put()))) &&
-          component && !component->IsLeaf())
+      if (SUCCEEDED(member->QueryInterface(IID_IJComponent, reinterpret_cast<void**>(component.Put()))) && component &&
+          !component->IsLeaf())
         component->GetOccurrenceContainer(container.Put());
 
       level.owner = current;
@@ -167,8 +166,7 @@ HRESULT TopObject(IUnknown* document, REFIID iid, void** out) {
 IRefhostHostObject* AsHostObject(IUnknown* object) {
   if (!object) return nullptr;
   IRefhostHostObject* host = nullptr;
-  if (FAILED(object->QueryInterface(IID_IRefhostHostObject, reinterpret_cast<void**>(&host))) || !host)
-    return nullptr;
+  if (FAILED(object->QueryInterface(IID_IRefhostHostObject, reinterpret_cast<void**>(&host))) || !host) return nullptr;
   host->Release();  // `object` keeps it alive
   return host;
 }
@@ -191,8 +189,7 @@ HRESULT CreateOccurrenceMembassy(OccurrenceNode* occurrence, IUnknown** membassy
   if (!site) return QUORRA_TRACE_FAIL(E_INVALIDARG, kOperation);
   ComPtr<IUnknown> document;
   HRESULT hr = site->GetDocument(IID_IUnknown, reinterpret_cast<void**>(document.Put()));
-  if (FAILED(hr) || !document)
-    return QUORRA_TRACE_FAIL_MSG(E_INVALIDARG, L"the root site has no document", kOperation);
+  if (FAILED(hr) || !document) return QUORRA_TRACE_FAIL_MSG(E_INVALIDARG, L"the root site has no document", kOperation);
   DisplayRoadmap roadmap;
   hr = occurrence->GetDisplayRoadmap(&roadmap);
   if (FAILED(hr) && occurrence != root) return QUORRA_TRACE_FAIL(hr, kOperation);
