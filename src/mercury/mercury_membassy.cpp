@@ -75,10 +75,6 @@ DWORD PersistManagerLink(IUnknown* persistManager, IUnknown* level) {
   return id;
 }
 
-}  // namespace
-
-namespace {
-
 // A walk longer than this has met an owner chain that loops back on itself.
 constexpr int kMaxWalkLevels = 1024;
 // An enumeration longer than this has met an enumerator that never ends.
