@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "mercury/local_component.h"
+
 namespace {
 
 using quorra::host::ComObject;
@@ -45,7 +47,20 @@ class DisqualifiedMember final : public ComObject<IPersistIdentity> {
   DWORD GetPersistID() override { return 9; }
 };
 
-class Membassy final : public ComObject<IJMembassy, IJHostOccurrence, IJRouteLink> {
+// How the test host's GetOwnerOrGroup finds an object's owner.
+constexpr IID IID_ITestOwned = {0x5d0f3a11, 0x2b6c, 0x4e8d, {0x9a, 0x47, 0x10, 0x3c, 0x55, 0x6e, 0x7f, 0x80}};
+struct ITestOwned : IUnknown {
+  virtual IUnknown* Owner() = 0;  // not AddRef'd
+
+ protected:
+  ~ITestOwned() = default;
+};
+
+}  // namespace
+QUORRA_INTERFACE_ID(ITestOwned, IID_ITestOwned);
+namespace {
+
+class Membassy final : public ComObject<IJMembassy, IJHostOccurrence, IJRouteLink, ITestOwned> {
  public:
   Membassy(IUnknown* member, const char* route, IUnknown* owner) : member_(member), route_(route), owner_(owner) {}
   HRESULT GetMemberIdentity(JIdentity* identity) override {
@@ -55,12 +70,109 @@ class Membassy final : public ComObject<IJMembassy, IJHostOccurrence, IJRouteLin
     *roadmap = JMemberRoadmap(route_.c_str());
     return S_OK;
   }
-  IUnknown* Owner() const { return owner_.Get(); }
+  IUnknown* Owner() override { return ownsItself ? Unknown() : owner_.Get(); }
   IUnknown* Unknown() { return static_cast<IJMembassy*>(this); }
+  bool ownsItself = false;  // a broken host's chain that loops
 
  private:
   ComPtr<IUnknown> member_;
   std::string route_;
+  ComPtr<IUnknown> owner_;
+};
+
+// A component that places a local component part (a membassy that is also a
+// component).
+class PlacingComponent final : public ComObject<IJComponent, IJMembassy, IJHostOccurrence, IJRouteLink, ITestOwned> {
+ public:
+  PlacingComponent(DWORD id, IUnknown* owner) : member_(new Member(id)), owner_(owner) {}
+  HRESULT GetOccurrenceContainer(IJOccurrenceContainer**) override { return E_NOTIMPL; }
+  BOOL IsLeaf() override { return FALSE; }
+  HRESULT GetName(GUserText*) override { return E_NOTIMPL; }
+  HRESULT GetMemberIdentity(JIdentity* identity) override { return identity->SetObject(member_.Get()); }
+  HRESULT GetLevelMemberRoadmap(IUnknown*, JMemberRoadmap* roadmap) override {
+    *roadmap = JMemberRoadmap("c");
+    return S_OK;
+  }
+  IUnknown* Owner() override { return owner_.Get(); }
+
+ private:
+  ComPtr<IUnknown> member_;
+  ComPtr<IUnknown> owner_;
+};
+
+// An element that is no component.
+class Plain final : public ComObject<IUnknown> {};
+
+class Elements final : public ComObject<IJElementEnumerator> {
+ public:
+  explicit Elements(std::vector<ComPtr<IUnknown>> elements, HRESULT fails = S_OK)
+      : elements_(std::move(elements)), fails_(fails) {}
+  HRESULT Next(ULONG count, IUnknown** out, ULONG* fetched) override {
+    if (FAILED(fails_)) return fails_;
+    ULONG n = 0;
+    for (; n < count && next_ < elements_.size(); ++n) {
+      out[n] = elements_[next_++].Get();
+      out[n]->AddRef();
+    }
+    if (fetched) *fetched = n;
+    return n == count ? S_OK : S_FALSE;
+  }
+
+ private:
+  std::vector<ComPtr<IUnknown>> elements_;
+  size_t next_ = 0;
+  HRESULT fails_;
+};
+
+// The owner of local component parts. `collection` false: it does not
+// answer the element collection at all.
+class LocalOwner final : public ComObject<IJElementCollection> {
+ public:
+  LocalOwner(std::vector<ComPtr<IUnknown>> elements, bool collection, HRESULT enumFails)
+      : elements_(std::move(elements)), collection_(collection), enumFails_(enumFails) {}
+  HRESULT QueryInterface(REFIID iid, void** out) override {
+    if (iid == IID_IJLocalComponentOwner) {
+      AddRef();
+      *out = static_cast<IUnknown*>(static_cast<IJElementCollection*>(this));
+      return S_OK;
+    }
+    if (iid == IID_IJElementCollection && !collection_) {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    return ComObject<IJElementCollection>::QueryInterface(iid, out);
+  }
+  HRESULT EnumElements(IJElementEnumerator** out) override {
+    if (FAILED(enumFails_)) return enumFails_;
+    *out = new Elements(elements_);
+    (*out)->AddRef();
+    return S_OK;
+  }
+
+ private:
+  std::vector<ComPtr<IUnknown>> elements_;
+  bool collection_;
+  HRESULT enumFails_;
+};
+
+// A local component part: flagged, owned by the local owner.
+class LocalPart final : public ComObject<IJComponent, IJRouteLink, ITestOwned> {
+ public:
+  explicit LocalPart(IUnknown* owner) : owner_(owner) {}
+  HRESULT GetOccurrenceContainer(IJOccurrenceContainer**) override { return E_NOTIMPL; }
+  HRESULT GetComponentFlags(DWORD* flags) override {
+    *flags = COMPONENT_LOCAL_PART;
+    return S_OK;
+  }
+  BOOL IsLeaf() override { return TRUE; }
+  HRESULT GetName(GUserText*) override { return E_NOTIMPL; }
+  HRESULT GetLevelMemberRoadmap(IUnknown*, JMemberRoadmap* roadmap) override {
+    *roadmap = JMemberRoadmap("p");
+    return S_OK;
+  }
+  IUnknown* Owner() override { return owner_.Get(); }
+
+ private:
   ComPtr<IUnknown> owner_;
 };
 
@@ -106,10 +218,9 @@ HRESULT GetSupport(IUnknown*, REFIID iid, void** out) {
 HRESULT GetOwnerOrGroup(IUnknown* object, DWORD which, REFIID, void** out) {
   *out = nullptr;
   if (which != 0) return E_FAIL;
-  IJMembassy* membassy = nullptr;
-  if (FAILED(object->QueryInterface(IID_IJMembassy, reinterpret_cast<void**>(&membassy)))) return E_FAIL;
-  IUnknown* owner = static_cast<Membassy*>(membassy)->Owner();
-  membassy->Release();
+  ComPtr<ITestOwned> owned;
+  if (FAILED(object->QueryInterface(IID_ITestOwned, reinterpret_cast<void**>(owned.Put())))) return E_FAIL;
+  IUnknown* owner = owned->Owner();
   owner->AddRef();
   *out = owner;
   return S_OK;
@@ -237,6 +348,95 @@ TEST_F(MercuryMembassy, ArgumentsAndHostContexts) {
   EXPECT_EQ(host_.informationFlags.size(), 2u);
   EXPECT_EQ(m.Document(), host_.document.Get());
   EXPECT_EQ(m.Roadmap().Compare(&expected), 0);
+}
+
+// ---- local component parts ----
+
+JMemberRoadmap Routes(std::vector<const char*> routes) {
+  JMemberRoadmap rm;
+  for (const char* route : routes) rm.Append(JMemberRoute(route));
+  return rm;
+}
+
+TEST_F(MercuryMembassy, LocalComponentPartIsWalkedThroughTheComponentThatPlacesIt) {
+  ScopedTraceCapture traces;
+  ComPtr<PlacingComponent> placing(new PlacingComponent(3, host_.top.Get()));
+  ComPtr<IUnknown> owner(static_cast<IJElementCollection*>(new LocalOwner(
+      {ComPtr<IUnknown>(new Plain), ComPtr<IUnknown>(static_cast<IJComponent*>(placing.Get()))}, true, S_OK)));
+  ComPtr<LocalPart> part(new LocalPart(owner.Get()));
+  IUnknown* start = static_cast<IJComponent*>(part.Get());
+
+  // Handed over by JGetRoadmapsFromMembassy, or called directly.
+  for (bool direct : {false, true}) {
+    JMemberRoadmap member;
+    DisplayRoadmap display;
+    bool valid = false;
+    HRESULT hr = direct ? JGetRoadmapsFromLocalComponentPart(start, &member, &display, &valid)
+                        : JGetRoadmapsFromMembassy(start, &member, &display, &valid);
+    ASSERT_EQ(hr, S_OK) << direct;
+    EXPECT_EQ(member, Routes({"c", "p"})) << direct;  // the owner itself adds no level
+    EXPECT_TRUE(valid) << direct;
+    DisplayRoadmap expected = Display({3});
+    EXPECT_EQ(display.Compare(&expected), 0) << direct;
+  }
+
+  // A membassy is no local component part.
+  ComPtr<Membassy> leaf = Chain(ComPtr<IUnknown>(new Member(2)).Get());
+  JMemberRoadmap member;
+  EXPECT_EQ(JGetRoadmapsFromLocalComponentPart(leaf->Unknown(), &member, nullptr, nullptr), E_INVALIDARG);
+  EXPECT_TRUE(traces.Saw("JGetRoadmapsFromLocalComponentPart", E_INVALIDARG));
+}
+
+TEST_F(MercuryMembassy, LocalOwnerThatCannotHandTheWalkOnEndsIt) {
+  ComPtr<PlacingComponent> placing(new PlacingComponent(3, host_.top.Get()));
+  ComPtr<IUnknown> component(static_cast<IJComponent*>(placing.Get()));
+  struct {
+    const char* what;
+    std::vector<ComPtr<IUnknown>> elements;
+    bool collection;
+    HRESULT enumFails;
+    HRESULT expected;
+  } cases[] = {{"no element collection", {component}, false, S_OK, E_NOINTERFACE},
+               {"enumeration refused", {component}, true, E_ACCESSDENIED, E_ACCESSDENIED},
+               {"no component among the elements", {ComPtr<IUnknown>(new Plain)}, true, S_OK, E_FAIL}};
+  for (auto& c : cases) {
+    ScopedTraceCapture traces;
+    ComPtr<IUnknown> owner(
+        static_cast<IJElementCollection*>(new LocalOwner(c.elements, c.collection, c.enumFails)));
+    ComPtr<LocalPart> part(new LocalPart(owner.Get()));
+    JMemberRoadmap member("stale");
+    DisplayRoadmap display = Display({9});
+    bool valid = true;
+    EXPECT_EQ(JGetRoadmapsFromMembassy(static_cast<IJComponent*>(part.Get()), &member, &display, &valid), c.expected)
+        << c.what;
+    EXPECT_TRUE(member.IsEmpty()) << c.what;
+    EXPECT_EQ(display.GetEntryCount(), 0u) << c.what;
+    EXPECT_TRUE(traces.Saw("JGetRoadmapsFromLocalComponentPart", c.expected)) << c.what;
+  }
+}
+
+TEST_F(MercuryMembassy, OwnerChainThatLoopsEndsWithAFailure) {
+  ScopedTraceCapture traces;
+  ComPtr<Membassy> looping(new Membassy(ComPtr<IUnknown>(new Member(1)).Get(), "a", host_.top.Get()));
+  looping->ownsItself = true;
+  DisplayRoadmap display;
+  EXPECT_EQ(JGetRoadmapsFromMembassy(looping->Unknown(), nullptr, &display, nullptr), E_FAIL);
+  EXPECT_TRUE(traces.Saw("JGetRoadmapsFromMembassy", E_FAIL));
+}
+
+TEST_F(MercuryMembassy, MissingHostFunctionsFailTheCall) {
+  ScopedTraceCapture traces;
+  ComPtr<Membassy> leaf = Chain(ComPtr<IUnknown>(new Member(2)).Get());
+  quorra::host::RegisterModule(L"dulcet.dll", {{"GetPersistManager", reinterpret_cast<void*>(&GetPersistManager)},
+                                               {"JGetGraphicSupportObject", reinterpret_cast<void*>(&GetSupport)}});
+  DisplayRoadmap display;
+  EXPECT_EQ(JGetRoadmapsFromMembassy(leaf->Unknown(), nullptr, &display, nullptr), E_FAIL);
+  EXPECT_TRUE(traces.Saw("JGetRoadmapsFromMembassy", E_FAIL));
+
+  quorra::host::UnregisterModule(L"inkle.dll");
+  TestMercury m;
+  EXPECT_EQ(m.SetContext(host_.top.Get(), SetContextFlags(1)), E_FAIL);
+  EXPECT_TRUE(traces.Saw("Mercury::SetContext", E_FAIL));
 }
 
 }  // namespace

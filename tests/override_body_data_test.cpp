@@ -213,4 +213,142 @@ TEST(OverrideBodyDataLookup, MembassyFindsTheBodyOfItsOccurrence) {
   quorra::refhost::Uninstall();
 }
 
+// ---- the lookup in a document's table, and in a local component's ----
+
+// A document with a path (no file behind it, so its table starts empty) and
+// members: member 5 is a component whose own container is `local`.
+class MemberDocument final : public ComObject<IJOccurrenceContainer, quorra::refhost::IRefhostDocument> {
+ public:
+  explicit MemberDocument(std::wstring path) : path_(std::move(path)) {}
+  HRESULT GetMember(DWORD id, REFIID iid, void** out) override {
+    *out = nullptr;
+    if (id != 5 || !component) return E_INVALIDARG;
+    return component->QueryInterface(iid, out);
+  }
+  const wchar_t* GetPath() override { return path_.c_str(); }
+  ComPtr<IUnknown> component;
+
+ private:
+  std::wstring path_;
+};
+
+class LocalComponent final : public ComObject<IJComponent> {
+ public:
+  LocalComponent(DWORD flags, MemberDocument* document) : flags_(flags), document_(document) {}
+  HRESULT GetOccurrenceContainer(IJOccurrenceContainer** out) override {
+    return document_->QueryInterface(IID_IJOccurrenceContainer, reinterpret_cast<void**>(out));
+  }
+  HRESULT GetComponentFlags(DWORD* flags) override {
+    *flags = flags_;
+    return S_OK;
+  }
+  BOOL IsLeaf() override { return FALSE; }
+  HRESULT GetName(GUserText*) override { return E_NOTIMPL; }
+
+ private:
+  DWORD flags_;
+  ComPtr<MemberDocument> document_;
+};
+
+JIDSOverrideTree* TableOf(IUnknown* document) {
+  ComPtr<IJOverrideTreeHolder> holder;
+  EXPECT_EQ(JGetIOT(document, IID_IJOverrideTreeHolder, reinterpret_cast<void**>(holder.Put())), S_OK);
+  JIDSOverrideTree* iot = nullptr;
+  if (holder) {
+    EXPECT_EQ(holder->GetOverrideTree(&iot, 0), S_OK);
+  }
+  return iot;
+}
+
+void PutBody(JIDSOverrideTree* iot, std::vector<DWORD> path, double x) {
+  JIDSOverride* node = nullptr;
+  ASSERT_EQ(iot->AddOverride(static_cast<DWORD>(path.size()), path.data(), IOT_PART, &node), S_OK);
+  auto* body = new JOverrideBodyData();
+  tagG4x4 matrix;
+  matrix(0, 3) = x;
+  body->Populate(L"other.asm", {}, matrix);
+  ASSERT_EQ(node->SetBodyData(body), S_OK);
+}
+
+DisplayRoadmap Path(std::vector<DWORD> ids) {
+  DisplayRoadmap rm;
+  for (DWORD id : ids) rm.AddLink(id);
+  return rm;
+}
+
+class BodyDataLookupInTables : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    quorra::refhost::Install();
+    top_ = ComPtr<MemberDocument>(new MemberDocument(L"/nonexistent/quorra/top.asm"));
+    local_ = ComPtr<MemberDocument>(new MemberDocument(L"/nonexistent/quorra/local.asm"));
+    topTable_ = TableOf(Unknown(top_));
+    localTable_ = TableOf(Unknown(local_));
+    ASSERT_TRUE(topTable_ && localTable_);
+  }
+  void TearDown() override {
+    top_->component = nullptr;
+    quorra::refhost::ReleasePersistManager(Unknown(top_));
+    quorra::refhost::ReleasePersistManager(Unknown(local_));
+    quorra::refhost::Uninstall();
+  }
+  static IUnknown* Unknown(const ComPtr<MemberDocument>& document) {
+    return static_cast<IJOccurrenceContainer*>(document.Get());
+  }
+  // The matrix x of the body found for `path` in the top document (or
+  // `in`); -1 for none.
+  double Lookup(std::vector<DWORD> path, HRESULT expected, const ComPtr<MemberDocument>& in = nullptr) {
+    DisplayRoadmap rm = Path(std::move(path));
+    JOverrideBodyData* found = reinterpret_cast<JOverrideBodyData*>(1);
+    EXPECT_EQ(quorra::GetOverrideBodyDataHelper(Unknown(in ? in : top_), &rm, &found), expected);
+    return found ? found->GetMatrix()(0, 3) : -1;
+  }
+
+  ComPtr<MemberDocument> top_, local_;
+  JIDSOverrideTree* topTable_ = nullptr;
+  JIDSOverrideTree* localTable_ = nullptr;
+};
+
+TEST_F(BodyDataLookupInTables, TableWithoutAssemblyNameGivesNoBody) {
+  // The table's name is its document's file name: a document without one.
+  ComPtr<MemberDocument> unnamed(new MemberDocument(L""));
+  JIDSOverrideTree* table = TableOf(Unknown(unnamed));
+  ASSERT_NE(table, nullptr);
+  PutBody(table, {1}, 3);
+  PutBody(topTable_, {1}, 4);
+  EXPECT_EQ(Lookup({1}, S_OK), 4.0);
+  EXPECT_EQ(Lookup({1}, E_FAIL, unnamed), -1.0);
+
+  // Nor through a local component whose document has no name.
+  PutBody(table, {2, 7}, 8);
+  top_->component = ComPtr<IUnknown>(new LocalComponent(COMPONENT_LOCAL_PART, unnamed.Get()));
+  EXPECT_EQ(Lookup({5, 2, 7}, E_FAIL), -1.0);
+  top_->component = nullptr;
+  quorra::refhost::ReleasePersistManager(Unknown(unnamed));
+}
+
+TEST_F(BodyDataLookupInTables, LocalComponentAssemblyHoldsTheRestOfThePath) {
+  PutBody(localTable_, {2, 7}, 8);
+  struct {
+    const char* what;
+    DWORD flags;
+    std::vector<DWORD> path;
+    double x;
+  } cases[] = {{"local component part", COMPONENT_LOCAL_PART, {5, 2, 7}, 8},
+               {"ordinary component", 0, {5, 2, 7}, -1},
+               {"one link only", COMPONENT_LOCAL_PART, {5}, -1},
+               {"no such path below it", COMPONENT_LOCAL_PART, {5, 2, 8}, -1},
+               {"no such member", COMPONENT_LOCAL_PART, {6, 2, 7}, -1}};
+  for (auto& c : cases) {
+    top_->component = ComPtr<IUnknown>(new LocalComponent(c.flags, local_.Get()));
+    EXPECT_EQ(Lookup(c.path, c.x < 0 ? E_FAIL : S_OK), c.x) << c.what;
+  }
+  // The body names the local component's document, not the top one.
+  top_->component = ComPtr<IUnknown>(new LocalComponent(COMPONENT_LOCAL_PART, local_.Get()));
+  DisplayRoadmap rm = Path({5, 2, 7});
+  JOverrideBodyData* found = nullptr;
+  ASSERT_EQ(quorra::GetOverrideBodyDataHelper(Unknown(top_), &rm, &found), S_OK);
+  EXPECT_EQ(found->GetAssemblyName(), L"/nonexistent/quorra/local.asm");
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "mercury/override_body_data_internal.h"
+#include "quorra/host/container.h"
 #include "quorra/host/mercury_services.h"
 #include "quorra/host/modules.h"
 #include "quorra/host/override_services.h"
@@ -21,15 +22,15 @@ constexpr const char* kTraceSource = "SERVICES/quorra/dev/Mercury";
 
 using quorra::host::ComPtr;
 using quorra::host::LateBoundFunction;
-using GetDocumentByNameSignature = HRESULT(const wchar_t* name, REFIID iid, void** out);
+using GetDocumentByNameSignature = JGetDocumentIfOpenSignature;
 
 LateBoundFunction<GetDocumentByNameSignature> gGetDocumentIfOpen(L"dulcet.dll", "JGetDocumentIfOpen");
 LateBoundFunction<GetDocumentByNameSignature> gGetDocumentIfOpenEx(L"dulcet.dll", "JGetDocumentIfOpenEx");
 LateBoundFunction<GetDocumentByNameSignature> gGetDocumentIfOpenIgnoreMemberName(
     L"dulcet.dll", "JGetDocumentIfOpenIgnoreMemberName");
-LateBoundFunction<BOOL(IUnknown*)> gIsReverseMembassy(L"inkle.dll", "JIsReverseMembassy");
+LateBoundFunction<JIsReverseMembassySignature> gIsReverseMembassy(L"inkle.dll", "JIsReverseMembassy");
 LateBoundFunction<JGetFirstOccurrenceSignature> gGetFirstOccurrence(L"inkle.dll", "JGetFirstOccurrence");
-LateBoundFunction<HRESULT(IUnknown*, JMemberRoadmap*)> gGetFullRoadmap(L"inkle.dll", "JGetFullRoadmapFromMembassy");
+LateBoundFunction<JGetFullRoadmapFromMembassySignature> gGetFullRoadmap(L"inkle.dll", "JGetFullRoadmapFromMembassy");
 
 // {01D71780-00CB-11CE-BA48-080036250302}: an occurrence object that does not
 // carry the roadmap itself.
@@ -66,7 +67,7 @@ void ReloadOverrideDocumentCachingSwitches() { ReadSwitches(); }
 }  // namespace quorra
 
 HRESULT JOverrideBodyData::GetAsmDoc(REFIID iid, void** out) {
-  if (!out) return E_INVALIDARG;
+  if (!out) return QUORRA_TRACE_FAIL(E_INVALIDARG, "JOverrideBodyData::GetAsmDoc");
   if (!gSwitches.read) ReadSwitches();
   *out = nullptr;
   HRESULT hr = S_OK;
@@ -112,32 +113,79 @@ extern "C" HRESULT JGetAssemblyDocumentOfOverrideBodyData(JOverrideBodyData* bod
   return bodyData->GetAsmDoc(iid, out);
 }
 
+namespace {
+
+constexpr const char* kHelperOperation = "JGetOverrideBodyDataHelper";
+
+// The document of the local component the first link of a roadmap names,
+// when that component is a local component part that is itself an assembly;
+// S_FALSE (no document) when the first link names an ordinary member.
+// Failing steps are traced.
+HRESULT LocalComponentDocument(IUnknown* document, DWORD firstLink, ComPtr<IUnknown>* out) {
+  ComPtr<IJOccurrenceContainer> container;
+  HRESULT hr = document->QueryInterface(IID_IJOccurrenceContainer, reinterpret_cast<void**>(container.Put()));
+  if (FAILED(hr) || !container) return QUORRA_TRACE_FAIL(FAILED(hr) ? hr : E_NOINTERFACE, kHelperOperation);
+  ComPtr<IUnknown> member;
+  hr = container->GetMember(firstLink, IID_IUnknown, reinterpret_cast<void**>(member.Put()));
+  if (FAILED(hr) || !member) return QUORRA_TRACE_FAIL(FAILED(hr) ? hr : E_POINTER, kHelperOperation);
+  ComPtr<IJComponent> component;
+  hr = member->QueryInterface(IID_IJComponent, reinterpret_cast<void**>(component.Put()));
+  if (FAILED(hr) || !component) return QUORRA_TRACE_FAIL(FAILED(hr) ? hr : E_NOINTERFACE, kHelperOperation);
+  DWORD flags = 0;
+  hr = component->GetComponentFlags(&flags);
+  if (hr == E_NOTIMPL) return S_FALSE;  // a member that keeps no flags
+  if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, kHelperOperation);
+  if (!(flags & COMPONENT_LOCAL_PART)) return S_FALSE;
+  // The component's own container is the document it places.
+  ComPtr<IJOccurrenceContainer> own;
+  hr = component->GetOccurrenceContainer(own.Put());
+  if (FAILED(hr) || !own) return QUORRA_TRACE_FAIL(FAILED(hr) ? hr : E_POINTER, kHelperOperation);
+  hr = own->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(out->Put()));
+  if (FAILED(hr) || !*out) return QUORRA_TRACE_FAIL(FAILED(hr) ? hr : E_POINTER, kHelperOperation);
+  return S_OK;
+}
+
+}  // namespace
+
 namespace quorra {
 
 HRESULT GetOverrideBodyDataHelper(IUnknown* document, const DisplayRoadmap* roadmap, JOverrideBodyData** out) {
-  if (!document || !roadmap || !out) return QUORRA_TRACE_FAIL(E_INVALIDARG, "JGetOverrideBodyDataHelper");
+  if (!document || !roadmap || !out) return QUORRA_TRACE_FAIL(E_INVALIDARG, kHelperOperation);
   *out = nullptr;
   ComPtr<IJOverrideTreeHolder> holder;
   HRESULT hr = JGetIOT(document, IID_IJOverrideTreeHolder, reinterpret_cast<void**>(holder.Put()));
-  if (FAILED(hr) || !holder) return QUORRA_TRACE_FAIL(FAILED(hr) ? hr : E_POINTER, "JGetOverrideBodyDataHelper");
+  if (FAILED(hr) || !holder) return QUORRA_TRACE_FAIL(FAILED(hr) ? hr : E_POINTER, kHelperOperation);
   JIDSOverrideTree* iot = nullptr;
   hr = holder->GetOverrideTree(&iot, 0);
-  if (FAILED(hr) || !iot) return QUORRA_TRACE_FAIL(FAILED(hr) ? hr : E_POINTER, "JGetOverrideBodyDataHelper");
+  if (FAILED(hr) || !iot) return QUORRA_TRACE_FAIL(FAILED(hr) ? hr : E_POINTER, kHelperOperation);
   JIDSOverride* node = nullptr;
   iot->GetOverride(roadmap->GetEntryCount(), roadmap->GetData(), &node);
   const JOverrideBodyData* bodyData = node ? node->GetBodyData() : nullptr;
   GUserText name;
   if (bodyData && SUCCEEDED(iot->GetAssemblyName(&name)) && !name.IsEmpty()) {
     JOverrideBodyData* shared = SharedBodyData();
-    if (!shared) return QUORRA_TRACE_FAIL(E_OUTOFMEMORY, "JGetOverrideBodyDataHelper");
+    if (!shared) return QUORRA_TRACE_FAIL(E_OUTOFMEMORY, kHelperOperation);
     try {
       *shared = *bodyData;
     } catch (const std::bad_alloc&) {
-      return QUORRA_TRACE_FAIL(E_OUTOFMEMORY, "JGetOverrideBodyDataHelper");
+      return QUORRA_TRACE_FAIL(E_OUTOFMEMORY, kHelperOperation);
     }
     hr = shared->SetAsmDoc(name.GetText(), document);
-    if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "JGetOverrideBodyDataHelper");
+    if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, kHelperOperation);
     *out = shared;
+    return S_OK;
+  }
+
+  // The first link may name a local component that is itself an assembly:
+  // its own table holds the rest of the path.
+  if (roadmap->GetEntryCount() > 1) {
+    ComPtr<IUnknown> local;
+    if (LocalComponentDocument(document, roadmap->GetData(0), &local) == S_OK) {
+      DisplayRoadmap rest;
+      hr = rest.AddLinks(roadmap->GetEntryCount() - 1, roadmap->GetData() + 1);
+      if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, kHelperOperation);
+      GetOverrideBodyDataHelper(local.Get(), &rest, out);
+    }
   }
   return *out ? S_OK : E_FAIL;
 }
@@ -145,7 +193,7 @@ HRESULT GetOverrideBodyDataHelper(IUnknown* document, const DisplayRoadmap* road
 }  // namespace quorra
 
 extern "C" HRESULT JGetOverrideBodyData(IUnknown* assemblyDocument, IUnknown* membassy, JOverrideBodyData** out) {
-  if (!assemblyDocument || !membassy || !out) return E_INVALIDARG;
+  if (!assemblyDocument || !membassy || !out) return QUORRA_TRACE_FAIL(E_INVALIDARG, "JGetOverrideBodyData");
   *out = nullptr;
   DisplayRoadmap roadmap;
   bool valid = false;
@@ -164,10 +212,8 @@ extern "C" HRESULT JGetOverrideBodyData(IUnknown* assemblyDocument, IUnknown* me
     }
     if (!source) {
       auto* getFirst = gGetFirstOccurrence.Get();
-      if (getFirst && SUCCEEDED(getFirst(membassy, IID_IUnknown, reinterpret_cast<void**>(source.Put()))) && source) {
-      } else {
+      if (!getFirst || FAILED(getFirst(membassy, IID_IUnknown, reinterpret_cast<void**>(source.Put()))) || !source)
         source = ComPtr<IUnknown>(membassy);
-      }
     }
     JMemberRoadmap member;
     auto* getFull = gGetFullRoadmap.Get();

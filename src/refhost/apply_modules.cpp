@@ -77,7 +77,8 @@ HRESULT Reapply(IUnknown* document, AsmTree* tree) {
 
 }  // namespace
 
-HRESULT NotifyIDS(void* tree, void* document, DWORD, void*) {
+HRESULT NotifyIDS(void* tree, void* document, DWORD code, void* flags) {
+  RecordIdsNotification(tree, document, code, flags);
   auto* asmTree = static_cast<AsmTree*>(tree);
   if (!asmTree && document) {
     AsmTree* documentTree = nullptr;

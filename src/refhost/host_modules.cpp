@@ -28,7 +28,17 @@ std::vector<host::ModuleExport> ModuleExports(const std::wstring& module) {
     return {{"GetIJGeometryCacheManager", reinterpret_cast<void*>(&GetGeometryCacheManager)},
             {"GetPersistManager", reinterpret_cast<void*>(&GetPersistManager)},
             {"JGetGraphicSupportObject", reinterpret_cast<void*>(&GetGraphicSupportObject)},
-            {"JGetDocFiledVersion", reinterpret_cast<void*>(&GetDocFiledVersion)}};
+            {"JGetDocFiledVersion", reinterpret_cast<void*>(&GetDocFiledVersion)},
+            {"GetOwnerOrGroup", reinterpret_cast<void*>(&GetOwnerOrGroup)},
+            {"JGetDocumentIfOpen", reinterpret_cast<void*>(&GetDocumentIfOpen)},
+            {"JGetDocumentIfOpenEx", reinterpret_cast<void*>(&GetDocumentIfOpen)},
+            {"JGetDocumentIfOpenIgnoreMemberName", reinterpret_cast<void*>(&GetDocumentIfOpenIgnoreMemberName)}};
+  if (module == L"inkle.dll")
+    return {{"JGetFirstOccurrence", reinterpret_cast<void*>(&GetFirstOccurrence)},
+            {"JGetContextDocumentFromMembassy", reinterpret_cast<void*>(&GetContextDocumentFromMembassy)},
+            {"JGetContextInformation", reinterpret_cast<void*>(&GetContextInformation)},
+            {"JIsReverseMembassy", reinterpret_cast<void*>(&IsReverseMembassy)},
+            {"JGetFullRoadmapFromMembassy", reinterpret_cast<void*>(&GetFullRoadmapFromMembassy)}};
   if (module == L"ferrule.dll")
     return {{"JAsmCheckFoaMasterAndEditMode2", reinterpret_cast<void*>(&CheckFoaMasterAndEditMode2)}};
   return {};

@@ -10,6 +10,7 @@
 #include "quorra/host/geometry.h"
 #include "quorra/host/modules.h"
 
+class JMemberRoadmap;
 class OccurrenceNode;
 
 namespace quorra::refhost {
@@ -36,6 +37,35 @@ JAsmUpdateAttachmentIDsSignature UpdateAttachmentIDs;
 JAsmGetPartStyleLibSignature GetPartStyleLib;
 JAsmApplyIOTForPMISignature ApplyIOTForPMI;
 JAsmPopulateIOTForPMISignature PopulateIOTForPMI;
+
+// Membassies and host contexts (host_objects.cpp).
+// "GetOwnerOrGroup" of "dulcet.dll": the owner (which 0) of one of refhost's
+// host objects; they belong to no group (which 1: E_FAIL).
+HRESULT GetOwnerOrGroup(IUnknown* object, DWORD which, REFIID iid, void** out);
+// "JGetFirstOccurrence" of "inkle.dll": a membassy itself; for a context
+// object, the membassy of the same member.
+HRESULT GetFirstOccurrence(IUnknown* context, REFIID iid, void** out);
+// "JGetContextDocumentFromMembassy" of "inkle.dll".
+HRESULT GetContextDocumentFromMembassy(IUnknown* context, IUnknown** document);
+// "JGetContextInformation" of "inkle.dll": the document and the member
+// roadmap (the document's route first); refhost answers both flags alike.
+HRESULT GetContextInformation(IUnknown* context, bool flag, IUnknown** document, JMemberRoadmap* roadmap);
+// "JIsReverseMembassy" and "JGetFullRoadmapFromMembassy" of "inkle.dll".
+BOOL IsReverseMembassy(IUnknown* membassy);
+HRESULT GetFullRoadmapFromMembassy(IUnknown* membassy, JMemberRoadmap* roadmap);
+
+// Open documents (occurrence_container.cpp): the documents BindDocuments
+// made that are still alive, by file path (letter case and the kind of
+// directory separator aside). S_FALSE with *out null when none is open.
+// "JGetDocumentIfOpen" and "JGetDocumentIfOpenEx" of "dulcet.dll" take the
+// name as the document's site holds it; "JGetDocumentIfOpenIgnoreMemberName"
+// also finds "family.asm|Member" as "family.asm" and the other way round.
+HRESULT GetDocumentIfOpen(const wchar_t* name, REFIID iid, void** out);
+HRESULT GetDocumentIfOpenIgnoreMemberName(const wchar_t* name, REFIID iid, void** out);
+
+// Keeps one "JAsmNotifyIDS" notification for TakeIdsNotifications
+// (notifications.cpp); NotifyIDS calls it before it re-applies.
+HRESULT RecordIdsNotification(void* tree, void* document, DWORD code, void* flags);
 
 // Geometry caches (geometry_cache.cpp).
 // "GetIJGeometryCacheManager" of "dulcet.dll": the manager that takes back

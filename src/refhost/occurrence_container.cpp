@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <map>
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
@@ -12,11 +13,13 @@
 #include "core/attachments_reader.h"
 #include "quorra/attachment.h"
 #include "quorra/host/compound_file.h"
+#include "quorra/host/documents.h"
 #include "quorra/host/identity.h"
 #include "quorra/host/text.h"
 #include "quorra/host/trace.h"
 #include "quorra/site.h"
 #include "quorra/tree.h"
+#include "refhost/host_modules.h"
 
 namespace quorra::refhost {
 namespace {
@@ -26,6 +29,32 @@ constexpr const char* kTraceSource = "SERVICES/quorra/refhost/documents";
 using host::ComPtr;
 
 class Document;
+
+// The documents alive now, by path key: what the "JGetDocumentIfOpen"
+// functions answer. A document enters when it is made and leaves when it is
+// destroyed; several trees may hold documents of one path, the oldest is
+// answered.
+// Keyed by file part and member part ("" for a whole file), so that every
+// member of one file lies together.
+using PathKey = std::pair<std::wstring, std::wstring>;
+struct OpenDocuments {
+  std::mutex lock;
+  std::map<PathKey, std::vector<Document*>> byPath;
+};
+OpenDocuments& GetOpenDocuments() {
+  static OpenDocuments* open = new OpenDocuments();
+  return *open;
+}
+
+// Paths compare without regard to letter case or the kind of separator.
+PathKey KeyOf(std::wstring_view path) {
+  std::wstring key = host::LowerCase(path);
+  for (wchar_t& c : key)
+    if (c == L'\\') c = L'/';
+  std::wstring_view file, member;
+  host::SplitSubstorageComponent(key, &file, &member);
+  return {std::wstring(file), std::wstring(member)};
+}
 
 // One member of an assembly document: its attachment id, its name and the
 // document it places.
@@ -46,7 +75,11 @@ struct MemberEntry {
 // alive for as long as it lives.
 class Document final : public IJOccurrenceContainer, public IRefhostDocument {
  public:
-  Document(std::wstring path, bool container) : path_(std::move(path)), container_(container) {}
+  Document(std::wstring path, bool container) : path_(std::move(path)), container_(container) {
+    OpenDocuments& open = GetOpenDocuments();
+    std::lock_guard<std::mutex> guard(open.lock);
+    open.byPath[KeyOf(path_)].push_back(this);
+  }
 
   HRESULT QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
@@ -60,6 +93,13 @@ class Document final : public IJOccurrenceContainer, public IRefhostDocument {
     return S_OK;
   }
   ULONG AddRef() override { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
+  // A reference, unless the document is already on its way out.
+  bool TryAddRef() {
+    ULONG refs = refs_.load(std::memory_order_relaxed);
+    while (refs != 0)
+      if (refs_.compare_exchange_weak(refs, refs + 1, std::memory_order_relaxed)) return true;
+    return false;
+  }
   ULONG Release() override {
     const ULONG refs = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
     if (refs == 0) delete this;
@@ -86,6 +126,15 @@ class Document final : public IJOccurrenceContainer, public IRefhostDocument {
 
  private:
   ~Document() {
+    {
+      OpenDocuments& open = GetOpenDocuments();
+      std::lock_guard<std::mutex> guard(open.lock);
+      auto entry = open.byPath.find(KeyOf(path_));
+      if (entry != open.byPath.end()) {
+        std::erase(entry->second, this);
+        if (entry->second.empty()) open.byPath.erase(entry);
+      }
+    }
     for (MemberEntry& member : members_)
       if (member.document) member.document->Release();
   }
@@ -243,7 +292,42 @@ std::vector<MemberEntry> MembersOf(AssemblySite* site, const std::map<SiteNode*,
   return members;
 }
 
+// The oldest live document of that file and member (any member, and the
+// whole file, when `anyMember`), AddRef'd; null when none.
+Document* FindOpenDocument(const PathKey& wanted, bool anyMember) {
+  OpenDocuments& open = GetOpenDocuments();
+  std::lock_guard<std::mutex> guard(open.lock);
+  auto first = anyMember ? open.byPath.lower_bound({wanted.first, std::wstring()}) : open.byPath.find(wanted);
+  for (auto at = first; at != open.byPath.end() && at->first.first == wanted.first; ++at) {
+    for (Document* document : at->second)
+      if (document->TryAddRef()) return document;
+    if (!anyMember) break;
+  }
+  return nullptr;
+}
+
+HRESULT AnswerOpenDocument(Document* document, REFIID iid, void** out) {
+  if (!document) return S_FALSE;
+  const HRESULT hr = document->QueryInterface(iid, out);
+  document->Release();
+  return hr;
+}
+
 }  // namespace
+
+HRESULT GetDocumentIfOpen(const wchar_t* name, REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (!name) return QUORRA_TRACE_FAIL(E_INVALIDARG, "JGetDocumentIfOpen");
+  return AnswerOpenDocument(FindOpenDocument(KeyOf(name), false), iid, out);
+}
+
+HRESULT GetDocumentIfOpenIgnoreMemberName(const wchar_t* name, REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (!name) return QUORRA_TRACE_FAIL(E_INVALIDARG, "JGetDocumentIfOpenIgnoreMemberName");
+  return AnswerOpenDocument(FindOpenDocument(KeyOf(name), true), iid, out);
+}
 
 HRESULT BindDocuments(AsmTree* tree) {
   if (!tree) return QUORRA_TRACE_FAIL(E_INVALIDARG, "BindDocuments");

@@ -9,12 +9,14 @@
 #include <new>
 
 #include "quorra/host/compound_file.h"
+#include "quorra/host/mercury_services.h"
 #include "quorra/host/trace.h"
 #include "quorra/occurrence.h"
 #include "quorra/override_tree.h"
 #include "quorra/roadmap_lookup.h"
 #include "quorra/tree.h"
 #include "quorra/refhost/occurrence_container.h"
+#include "refhost/host_object_interface.h"
 
 namespace quorra::refhost {
 namespace {
@@ -43,7 +45,8 @@ QUORRA_INTERFACE_ID(quorra::refhost::IRefhostPersistManager, quorra::refhost::II
 namespace quorra::refhost {
 namespace {
 
-class PersistManager final : public host::ComObject<IRefhostPersistManager, IJOverrideTreeHolder> {
+class PersistManager final
+    : public host::ComObject<IRefhostPersistManager, IJOverrideTreeHolder, IJPersistIdServer> {
  public:
   explicit PersistManager(IUnknown* document) : document_(document), styles_(new StyleManager) {}
 
@@ -90,6 +93,17 @@ class PersistManager final : public host::ComObject<IRefhostPersistManager, IJOv
     return occurrence == root ? S_OK : read;  // the root has the empty roadmap
   }
 
+  // The attachment id of one of refhost's host objects of this document.
+  HRESULT GetObjectPersistID(IUnknown* object, DWORD* id, DWORD) override {
+    if (!id) return E_POINTER;
+    *id = 0;
+    IRefhostHostObject* host = AsHostObject(object);
+    if (!host) return E_INVALIDARG;
+    *id = host->GetAttachmentID();
+    return *id != 0 ? S_OK : E_FAIL;
+  }
+  HRESULT ConfirmPersistID(DWORD id, DWORD) override { return id != 0 ? S_OK : E_FAIL; }
+
   AsmTree* asmTree = nullptr;
   BOOL master = 1;
   BOOL editMode = 0;
@@ -131,6 +145,8 @@ PersistManager* ManagerOf(IUnknown* object, bool create) {
     own->Release();
     return static_cast<PersistManager*>(own);
   }
+  // A membassy or context object: its document's manager.
+  if (IRefhostHostObject* host = AsHostObject(object)) return ManagerOf(host->GetDocument(), create);
   IUnknown* key = Canonical(object);
   if (!key) return nullptr;
   Registry& r = GetRegistry();

@@ -10,7 +10,6 @@
 #include "quorra/host/container.h"
 #include "quorra/host/identity.h"
 #include "quorra/host/types.h"
-#include "quorra/host/types.h"
 
 class JMemberRoadmap;
 
@@ -77,3 +76,50 @@ using JGetContextDocumentFromMembassySignature = HRESULT(IUnknown* context, IUnk
 // roadmap; the flag is the host's.
 using JGetContextInformationSignature = HRESULT(IUnknown* context, bool flag, IUnknown** document,
                                                 JMemberRoadmap* roadmap);
+
+// "JGetFirstOccurrence" is also asked by the body-data lookup; the functions
+// below are the rest of what "inkle.dll" and "dulcet.dll" answer for it.
+// "JIsReverseMembassy" of "inkle.dll": non-zero for a membassy whose roadmap
+// is read through "JGetFullRoadmapFromMembassy".
+using JIsReverseMembassySignature = BOOL(IUnknown* membassy);
+// "JGetFullRoadmapFromMembassy" of "inkle.dll": the member roadmap of a
+// membassy from its document down, the document's own route first.
+using JGetFullRoadmapFromMembassySignature = HRESULT(IUnknown* membassy, JMemberRoadmap* roadmap);
+// "JGetDocumentIfOpen", "JGetDocumentIfOpenEx" and
+// "JGetDocumentIfOpenIgnoreMemberName" of "dulcet.dll": the open document of
+// that file name in interface `iid`; success with *out null (or S_FALSE)
+// when none is open.
+using JGetDocumentIfOpenSignature = HRESULT(const wchar_t* name, REFIID iid, void** out);
+
+// Local component parts: parts that live inside an assembly document. The
+// object that owns them answers IID_IJLocalComponentOwner, and its elements
+// (IJElementCollection) include the component that places them.
+
+// {7AF467A0-780D-4BB1-88A5-8324F8E2A988}: an owner of local component parts.
+// Only its presence is asked for.
+constexpr IID IID_IJLocalComponentOwner = {
+    0x7af467a0, 0x780d, 0x4bb1, {0x88, 0xa5, 0x83, 0x24, 0xf8, 0xe2, 0xa9, 0x88}};
+
+// {00000100-0000-0000-C000-000000000046}: an enumerator of an owner's
+// elements.
+constexpr IID IID_IJElementEnumerator = {0x00000100, 0x0000, 0x0000, {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+struct IJElementEnumerator : IUnknown {
+  // Up to `count` elements, AddRef'd, into `elements`; *fetched (when given)
+  // says how many. S_FALSE when fewer than `count` were left.
+  virtual HRESULT Next(ULONG count, IUnknown** elements, ULONG* fetched) = 0;  // slot 3
+
+ protected:
+  ~IJElementEnumerator() = default;
+};
+QUORRA_INTERFACE_ID(IJElementEnumerator, IID_IJElementEnumerator);
+
+// {22CAC700-7655-101B-B382-08003601B20D}: an object's elements.
+constexpr IID IID_IJElementCollection = {0x22cac700, 0x7655, 0x101b, {0xb3, 0x82, 0x08, 0x00, 0x36, 0x01, 0xb2, 0x0d}};
+struct IJElementCollection : IUnknown {
+  // A new enumerator over the elements, AddRef'd.
+  virtual HRESULT EnumElements(IJElementEnumerator** out) = 0;  // slot 5
+
+ protected:
+  ~IJElementCollection() = default;
+};
+QUORRA_INTERFACE_ID(IJElementCollection, IID_IJElementCollection);
