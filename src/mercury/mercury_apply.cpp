@@ -2,13 +2,12 @@
 // choice of trees and starting sites, the walks below each start, and the
 // step for one occurrence, which hands the document's override table to
 // the host (or applies a site's own table).
-#include "mercury/mercury_apply_internal.h"
-
 #include <algorithm>
 #include <new>
 #include <vector>
 
 #include "core/tree_registry.h"
+#include "mercury/mercury_apply_internal.h"
 #include "quorra/host/mercury_services.h"
 #include "quorra/host/modules.h"
 #include "quorra/host/override_services.h"
@@ -116,11 +115,16 @@ DWORD MapMercuryApplyFlags(DWORD flags) {
     DWORD mercury;
     DWORD apply;
   } kMapping[] = {
-      {MERCURY_OVERRIDES_STYLE, 0x1},          {MERCURY_OVERRIDES_MATRIX, 0x2},
-      {MERCURY_OVERRIDES_SOLVER_STATUS, 0x4},  {MERCURY_OVERRIDES_BODY, 0x8},
-      {MERCURY_OVERRIDES_DISPLAY, 0x10},       {MERCURY_OVERRIDES_VARIABLES, 0x20},
-      {MERCURY_OVERRIDES_ADAPTABLE, 0x80},     {MERCURY_OVERRIDES_SKIP_IPA, 0x100},
-      {MERCURY_OVERRIDES_ADJUSTABLE_PART, 0x1000}, {MERCURY_OVERRIDES_BODY_ONE_STEP, 0x2000},
+      {MERCURY_OVERRIDES_STYLE, 0x1},
+      {MERCURY_OVERRIDES_MATRIX, 0x2},
+      {MERCURY_OVERRIDES_SOLVER_STATUS, 0x4},
+      {MERCURY_OVERRIDES_BODY, 0x8},
+      {MERCURY_OVERRIDES_DISPLAY, 0x10},
+      {MERCURY_OVERRIDES_VARIABLES, 0x20},
+      {MERCURY_OVERRIDES_ADAPTABLE, 0x80},
+      {MERCURY_OVERRIDES_SKIP_IPA, 0x100},
+      {MERCURY_OVERRIDES_ADJUSTABLE_PART, 0x1000},
+      {MERCURY_OVERRIDES_BODY_ONE_STEP, 0x2000},
       {MERCURY_OVERRIDES_CONSTRAINTS, 0x4000},
   };
   DWORD mapped = 0;

@@ -93,8 +93,8 @@ HRESULT Mercury::WriteNodeBit(const char* operation, KindRule rule, bool extende
 
 // ---- the bit writers ----
 
-#define QUORRA_MERCURY_BIT_WRITER(Operation, extended, bit, setWhen)                                       \
-  HRESULT Mercury::Operation(int value) {                                                                  \
+#define QUORRA_MERCURY_BIT_WRITER(Operation, extended, bit, setWhen)                                            \
+  HRESULT Mercury::Operation(int value) {                                                                       \
     return WriteNodeBit("Mercury::" #Operation, KindRule::kOccurrence, extended, bit, (value != 0) == setWhen); \
   }
 

@@ -24,9 +24,10 @@ HRESULT Mercury::ReadFlag(const char* operation, bool (*read)(const OccurrenceNo
   return S_OK;
 }
 
-#define QUORRA_MERCURY_FLAG_READER(Operation, expression)                                            \
-  HRESULT Mercury::Operation(int* out) {                                                             \
-    return ReadFlag("Mercury::" #Operation, [](const OccurrenceNode& o) -> bool { return expression; }, out); \
+#define QUORRA_MERCURY_FLAG_READER(Operation, expression)                                         \
+  HRESULT Mercury::Operation(int* out) {                                                          \
+    return ReadFlag(                                                                              \
+        "Mercury::" #Operation, [](const OccurrenceNode& o) -> bool { return expression; }, out); \
   }
 
 QUORRA_MERCURY_FLAG_READER(GetHidden, o.IsHidden())
