@@ -10,6 +10,7 @@
 #include <quorra/refhost/occurrence_container.h>
 #include <quorra/refhost/persist_manager.h>
 
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -803,6 +804,47 @@ TEST_F(MercuryApply, ArgumentsAndTreeChoices) {
   ASSERT_EQ(m.ApplyOverrides(document_.Get(), 0), S_OK);
   EXPECT_EQ(AppliedOccurrences(), std::vector<OccurrenceNode*>{root_});
   EXPECT_TRUE(gApplied.empty() || gApplied.front().flags == 0);
+}
+
+// The host's update manager, answering a fixed set of top-level documents.
+class UpdateManager final : public ComObject<IJUpdateManager> {
+ public:
+  HRESULT GetTopLevelDocuments(std::set<IUnknown*>* out) override {
+    out->insert(documents.begin(), documents.end());
+    return S_OK;
+  }
+  std::set<IUnknown*> documents;
+};
+class UpdateManagerFactory final : public ComObject<IClassFactory> {
+ public:
+  HRESULT CreateInstance(IUnknown*, REFIID iid, void** out) override { return manager->QueryInterface(iid, out); }
+  HRESULT LockServer(BOOL) override { return S_OK; }
+  ComPtr<UpdateManager> manager{new UpdateManager};
+};
+
+TEST_F(MercuryApply, TopLevelDocumentsChooseTheWholeTrees) {
+  ComPtr<UpdateManagerFactory> factory(new UpdateManagerFactory);
+  ASSERT_EQ(quorra::host::RegisterClassFactory(CLSID_JUpdateManager, factory.Get()), S_OK);
+  ComPtr<IUnknown> stranger(new FakeDocument);
+  const std::vector<OccurrenceNode*> everyAssembly = {At(root_, {1, 2}), At(root_, {1}), root_};
+  struct Case {
+    std::set<IUnknown*> documents;
+    std::vector<OccurrenceNode*> expected;
+  } cases[] = {
+      {{document_.Get()}, everyAssembly},
+      {{stranger.Get()}, {}},
+      {{}, everyAssembly},  // none known: the live top-level trees
+  };
+  for (const Case& c : cases) {
+    factory->manager->documents = c.documents;
+    gApplied.clear();
+    Mercury m;
+    DisplayRoadmap top;
+    ASSERT_EQ(m.SetContext(document_.Get(), &top), S_OK);
+    EXPECT_EQ(m.ApplyOverrides(MERCURY_OVERRIDES_TOP_LEVEL | MERCURY_OVERRIDES_WALK), S_OK);
+    EXPECT_EQ(AppliedOccurrences(), c.expected) << c.documents.size();
+  }
+  quorra::host::RegisterClassFactory(CLSID_JUpdateManager, nullptr);
 }
 
 TEST_F(MercuryApply, ClearingActsOnTheLiveOccurrences) {
