@@ -299,26 +299,6 @@ TEST_F(MercuryProperties, FlagReadersAnswerFromTheLiveOccurrence) {
   EXPECT_TRUE(traces.Saw("Mercury::GetHidden", E_FAIL));
 }
 
-TEST_F(MercuryProperties, KindAndAdjustableReadersAnswerWithoutTracing) {
-  int isAssembly = -1, isPart = -1, adaptable = -1;
-  ASSERT_EQ(At({1, 1})->IsAssembly(&isAssembly), S_OK);
-  ASSERT_EQ(At({1})->IsPart(&isPart), S_OK);
-  EXPECT_EQ(std::make_pair(isAssembly, isPart), std::make_pair(0, 0));
-  ASSERT_EQ(Occurrence({1})->SetAdaptable(), S_OK);
-  EXPECT_EQ(At({1})->GetAdaptable(&adaptable), S_OK);
-  EXPECT_EQ(adaptable, 1);
-
-  ScopedTraceCapture traces;
-  auto missing = At({1, 7});
-  EXPECT_EQ(missing->IsAssembly(&isAssembly), E_FAIL);  // output untouched
-  EXPECT_EQ(isAssembly, 0);
-  // The tree is there but the occurrence is not: not adjustable.
-  adaptable = -1;
-  EXPECT_EQ(missing->GetAdjustablePart(&adaptable), S_OK);
-  EXPECT_EQ(adaptable, 0);
-  EXPECT_FALSE(traces.Saw("Mercury::IsAssembly"));
-}
-
 TEST_F(MercuryProperties, SolverStatusAndMatrixOverridesAreReadFromTheOccurrence) {
   auto m = At({1, 2});
   DWORD status = 0;
@@ -344,29 +324,6 @@ TEST_F(MercuryProperties, SolverStatusAndMatrixOverridesAreReadFromTheOccurrence
   ASSERT_EQ(m->GetConstraintMatrix(&constraint), S_OK);
   EXPECT_EQ(constraint(0, 3), 12.5);
   EXPECT_EQ(At({9})->HasOverriddenMatrix(), 0);
-}
-
-TEST_F(MercuryProperties, ExplodeMatrixIsTheNearestOnTheWayToTheRoot) {
-  auto m = At({1, 2});
-  tagG4x4 found;
-  bool wasFound = true;
-  found(0, 0) = 3;
-  ASSERT_EQ(m->GetExplodeMatrixInPath(&found, &wasFound), S_OK);
-  EXPECT_FALSE(wasFound);
-  EXPECT_EQ(found(0, 0), 1.0);
-
-  tagGTransf far, near;
-  far.SetIdentity();
-  far.m[7] = 4;
-  near.SetIdentity();
-  near.m[7] = 9;
-  ASSERT_EQ(Occurrence({1})->SetExplodeMatrix(&far), S_OK);
-  ASSERT_EQ(m->GetExplodeMatrixInPath(&found, &wasFound), S_OK);
-  EXPECT_TRUE(wasFound);
-  EXPECT_EQ(found(1, 3), 4.0);
-  ASSERT_EQ(Occurrence({1, 2})->SetExplodeMatrix(&near), S_OK);
-  ASSERT_EQ(m->GetExplodeMatrixInPath(&found, &wasFound), S_OK);
-  EXPECT_EQ(found(1, 3), 9.0);
 }
 
 // ---- value writers and their sync records ----
@@ -445,12 +402,8 @@ TEST_F(MercuryProperties, AdaptableIsForAssembliesAndAdjustableForParts) {
 
   ASSERT_EQ(At({1})->SetAdaptable(1), S_OK);
   EXPECT_EQ(Node({1})->GetProps() & (kKindBits | IOT_ADAPTABLE), IOT_ASSEMBLY | IOT_ADAPTABLE);
-  auto reader = At({1});
-  bool present = false;
-  ASSERT_EQ(reader->IsAdaptableAssemblyPresentInIOT(&present), S_OK);
-  EXPECT_TRUE(present);
   int fromIot = 0;
-  ASSERT_EQ(reader->GetAdaptableFromIOT(&fromIot), S_OK);
+  ASSERT_EQ(At({1})->GetAdaptableFromIOT(&fromIot), S_OK);
   EXPECT_EQ(fromIot, 1);
 
   ASSERT_EQ(At({1, 1})->SetAdjustablePart(1), S_OK);
