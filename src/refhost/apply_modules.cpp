@@ -2,6 +2,7 @@
 // re-apply after a change notification, configuration settings, route
 // identities, part style libraries and the product-manufacturing-information
 // pair.
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <string>
@@ -33,6 +34,9 @@ struct ApplyHostState {
   std::vector<PmiCall> pmiCalls;
   std::map<std::wstring, host::ComPtr<host::ReferenceStyleLibrary>> partStyles;  // by lower-case path
 };
+// Non-zero while the host has blocked re-applying after notifications.
+std::atomic<DWORD> gUpdateBlocked{0};
+
 ApplyHostState& State() {
   static ApplyHostState* state = new ApplyHostState();
   return *state;
@@ -77,8 +81,14 @@ HRESULT Reapply(IUnknown* document, AsmTree* tree) {
 
 }  // namespace
 
+HRESULT BlockIDSUpdate(void*, DWORD block) {
+  gUpdateBlocked = block;
+  return S_OK;
+}
+
 HRESULT NotifyIDS(void* tree, void* document, DWORD code, void* flags) {
   RecordIdsNotification(tree, document, code, flags);
+  if (gUpdateBlocked) return S_OK;
   auto* asmTree = static_cast<AsmTree*>(tree);
   if (!asmTree && document) {
     AsmTree* documentTree = nullptr;

@@ -19,6 +19,7 @@ std::vector<host::ModuleExport> ModuleExports(const std::wstring& module) {
             {"JAsmGetIDSAsmTree", reinterpret_cast<void*>(&GetIDSAsmTree)},
             {"JAsmGetFileName", reinterpret_cast<void*>(&GetAssemblyFileName)},
             {"JAsmNotifyIDS", reinterpret_cast<void*>(&NotifyIDS)},
+            {"JAsmBlockIDSUpdate", reinterpret_cast<void*>(&BlockIDSUpdate)},
             {"JAsmApplyConfigSettings", reinterpret_cast<void*>(&ApplyConfigSettings)},
             {"JAsmUpdateAttachmentIDs", reinterpret_cast<void*>(&UpdateAttachmentIDs)},
             {"JAsmGetPartStyleLib", reinterpret_cast<void*>(&GetPartStyleLib)},
@@ -40,7 +41,8 @@ std::vector<host::ModuleExport> ModuleExports(const std::wstring& module) {
             {"JIsReverseMembassy", reinterpret_cast<void*>(&IsReverseMembassy)},
             {"JGetFullRoadmapFromMembassy", reinterpret_cast<void*>(&GetFullRoadmapFromMembassy)}};
   if (module == L"ferrule.dll")
-    return {{"JAsmCheckFoaMasterAndEditMode2", reinterpret_cast<void*>(&CheckFoaMasterAndEditMode2)}};
+    return {{"JAsmCheckFoaMasterAndEditMode2", reinterpret_cast<void*>(&CheckFoaMasterAndEditMode2)},
+            {"JAsmCheckFoaMasterAndEditMode", reinterpret_cast<void*>(&CheckFoaMasterAndEditMode2)}};
   return {};
 }
 

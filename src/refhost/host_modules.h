@@ -32,6 +32,9 @@ HRESULT GetOccurrenceRange(OccurrenceNode* occurrence, tagGBox* box);
 // "JAsmUpdateAttachmentIDs", "JAsmGetPartStyleLib", "JAsmApplyIOTForPMI"
 // and "JAsmPopulateIOTForPMI".
 JAsmNotifyIDSSignature NotifyIDS;
+// "JAsmBlockIDSUpdate": a non-zero value stops notifications from
+// re-applying (they are still recorded); zero lets them re-apply again.
+HRESULT BlockIDSUpdate(void* unused, DWORD block);
 JAsmApplyConfigSettingsSignature ApplyConfigSettings;
 JAsmUpdateAttachmentIDsSignature UpdateAttachmentIDs;
 JAsmGetPartStyleLibSignature GetPartStyleLib;

@@ -7,6 +7,9 @@
 //   occurrences: the table of every document whose live tree is the given
 //   tree (or the given document's; with neither, every document with a live
 //   tree) is applied to that tree's root with kReapplyKinds.
+// - "JAsmBlockIDSUpdate" (JBlockIDSUpdate): a non-zero value holds the
+//   re-apply back until a zero value lets it run again; notifications are
+//   recorded either way.
 // - "JAsmApplyConfigSettings": refhost's documents hold no layouts, so a
 //   setting of type 5 (layout or reference plane) is a reference plane
 //   (type 4). Each call is recorded.
