@@ -60,8 +60,8 @@ HRESULT AttachmentNode::Destroy() {
   // holds a destroyed node.
   if (AssemblySite* parent = parent_) {
     ForgetParent();
-    // A site lists each of its nodes once; the newest go first most often.
-    parent->attachments_.RemoveLast(this);
+    // A site lists each of its nodes once.
+    parent->attachments_.RemoveUnique(this);
   }
   AttachmentManager* manager = GetAttachmentManager();
   HRESULT hr = manager ? manager->RemoveNode(this) : E_FAIL;
@@ -349,9 +349,9 @@ HRESULT AssemblySite::CreateAndAddAttachment(const wchar_t* path, DWORD id, DWOR
 HRESULT AssemblySite::RemoveAttachment(AttachmentNode* attachment) { return attachments_.Remove(attachment); }
 
 HRESULT AssemblySite::RemoveAndDestroyAttachment(AttachmentNode* attachment) {
-  // Each node is listed once, so searching from the end finds the same
-  // entry, at once when the newest attachments go first.
-  if (!attachment || attachments_.RemoveLast(attachment) != S_OK)
+  // Each node is listed once: searched from both ends, attachments removed
+  // newest first or oldest first cost one step each.
+  if (!attachment || attachments_.RemoveUnique(attachment) != S_OK)
     return QUORRA_TRACE_FAIL(E_INVALIDARG, "AssemblySite::RemoveAndDestroyAttachment");
   DestroyUnlistedAttachment(attachment);
   return S_OK;
