@@ -4,11 +4,13 @@
 #include "quorra/attachment.h"
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <new>
 #include <unordered_set>
 #include <vector>
 
+#include "core/occurrence_internal.h"
 #include "quorra/host/container.h"
 #include "quorra/host/text.h"
 #include "quorra/host/trace.h"
@@ -26,7 +28,13 @@ OccurrenceNode* ChildFor(OccurrenceNode* parentOccurrence, AttachmentNode* attac
   return static_cast<AssemblyOccurrence*>(parentOccurrence)->FindOccurrenceOfAttachment(attachment);
 }
 
+// Attachment nodes holding a user data map (made by their first
+// AddUserData, released by Destroy).
+std::atomic<size_t> gAttachmentsHoldingUserData{0};
+
 }  // namespace
+
+size_t quorra::AttachmentsHoldingUserData() { return gAttachmentsHoldingUserData.load(std::memory_order_relaxed); }
 
 // ---- AttachmentNode ----
 
@@ -67,7 +75,17 @@ HRESULT AttachmentNode::Destroy() {
   HRESULT hr = manager ? manager->RemoveNode(this) : E_FAIL;
   styleLibrary_ = nullptr;
   style_ = nullptr;
-  userData_.Release();
+  if (userData_.Map()) {
+    userData_.Release();
+    gAttachmentsHoldingUserData.fetch_sub(1, std::memory_order_relaxed);
+  }
+  return hr;
+}
+
+HRESULT AttachmentNode::AddUserData(DWORD type, void* value) {
+  const bool held = userData_.Map() != nullptr;
+  const HRESULT hr = userData_.Add(type, value);
+  if (!held && userData_.Map()) gAttachmentsHoldingUserData.fetch_add(1, std::memory_order_relaxed);
   return hr;
 }
 

@@ -5,9 +5,11 @@
 #include "quorra/roadmap_lookup.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
+#include "core/occurrence_internal.h"
 #include "quorra/host/trace.h"
 #include "quorra/occurrence.h"
 #include "quorra/tree.h"
@@ -124,6 +126,100 @@ bool ReferenceName(IJComponent* component, GUserText* name) {
   return hr == S_OK && !name->IsEmpty();
 }
 
+bool IsReferencesRoute(const JMemberRoute& route) { return route == ReferencesRoute(); }
+
+// The attachment id a route names when the attachment has no route of its
+// own (BindRoadmapToOccLite::Matches): a 4-byte route that is not three
+// digits and a zero is the id itself; otherwise the route must be the id's
+// decimal text with its terminating zero, as std::to_string writes it (no
+// sign, no leading zero). False when no id has that route.
+bool RouteAttachmentID(const JMemberRoute& route, DWORD* id) {
+  const DWORD length = route.GetLength();
+  const BYTE* bytes = route.GetByteArray();
+  if (length == 4 && !IsThreeDigitText(route)) {
+    *id = DWORD(bytes[0]) | DWORD(bytes[1]) << 8 | DWORD(bytes[2]) << 16 | DWORD(bytes[3]) << 24;
+    return true;
+  }
+  const DWORD digits = length - 1;
+  if (length < 2 || digits > 10 || bytes[digits] != 0) return false;
+  if (bytes[0] == '0' && digits > 1) return false;
+  uint64_t value = 0;
+  for (DWORD i = 0; i < digits; ++i) {
+    if (bytes[i] < '0' || bytes[i] > '9') return false;
+    value = value * 10 + (bytes[i] - '0');
+  }
+  if (value > UINT32_MAX) return false;
+  *id = static_cast<DWORD>(value);
+  return true;
+}
+
+// What the walk of JBindRoadmapToOccLite answers, without visiting every
+// sibling. The walk goes through the children of each level in list order
+// with one position in the roadmap: a child matching the current route
+// moves the position on (and, an assembly, is then entered; a part lets
+// the walk go on with its next sibling); a child that does not match is
+// passed over. The match is the last route's child.
+//
+// While no attachment holds user data, a child matches exactly when its
+// attachment id is the one the route names, so the next match after a
+// position in a list sorted by id is found by binary search (the children
+// of one id lie together in list order).
+class MemberRoadmapSearch {
+ public:
+  MemberRoadmapSearch(const JMemberRoadmap* roadmap, bool sortedById)
+      : route_(roadmap->GetFirst()), sortedById_(sortedById) {
+    Advance();  // the first route names the document itself
+  }
+
+  // True when the search ended at the last route's child (Found()).
+  bool Search(const AssemblyOccurrence* assembly) {
+    OccurrenceNode* const* children = assembly->GetChildList().GetData();
+    const DWORD count = assembly->GetChildCount();
+    for (DWORD from = 0; route_ && routeHasID_ && from < count;) {
+      from = NextWithID(children, from, count);
+      if (from == count) return false;
+      OccurrenceNode* child = children[from++];
+      Advance();
+      if (!route_) {
+        found_ = child;
+        return true;
+      }
+      if (child->IsAssembly() && Search(static_cast<const AssemblyOccurrence*>(child))) return true;
+    }
+    return false;
+  }
+
+  OccurrenceNode* Found() const { return found_; }
+
+ private:
+  // Moves to the next route that is not "References".
+  void Advance() {
+    do {
+      route_ = route_ ? route_->next : nullptr;
+    } while (route_ && IsReferencesRoute(*route_));
+    routeHasID_ = route_ && RouteAttachmentID(*route_, &routeID_);
+  }
+
+  // The first child at or after `from` whose id is the route's, else count.
+  DWORD NextWithID(OccurrenceNode* const* children, DWORD from, DWORD count) const {
+    if (!sortedById_) {
+      while (from < count && ChildID(children[from]) != routeID_) ++from;
+      return from;
+    }
+    const DWORD at = static_cast<DWORD>(
+        std::lower_bound(children + from, children + count, routeID_,
+                         [](const OccurrenceNode* node, DWORD value) { return ChildID(node) < value; }) -
+        children);
+    return at < count && ChildID(children[at]) == routeID_ ? at : count;
+  }
+
+  const JMemberRouteLink* route_;
+  DWORD routeID_ = 0;
+  bool routeHasID_ = false;
+  const bool sortedById_;
+  OccurrenceNode* found_ = nullptr;
+};
+
 // The process-wide buffer of JDisplayRoadmapToOccNameString.
 constexpr size_t kNameBufferChars = 1024;
 char gOccNameBuffer[kNameBufferChars];
@@ -189,7 +285,7 @@ void BindRoadmapToOccLite::Advance() {
   if (!current_) return;
   do {
     current_ = current_->next;
-  } while (current_ && *current_ == ReferencesRoute());
+  } while (current_ && IsReferencesRoute(*current_));
 }
 
 bool BindRoadmapToOccLite::Matches(const AttachmentNode* attachment, const JMemberRoute& route) {
@@ -218,6 +314,16 @@ HRESULT BindRoadmapToOccLite::VisitAssembly(AssemblyOccurrence* assembly, TreeWa
 extern "C" HRESULT JBindRoadmapToOccLite(AssemblyOccurrence* root, JMemberRoadmap* rm, OccurrenceNode** occ) {
   if (occ) *occ = nullptr;
   if (!root || !rm || !occ) return QUORRA_TRACE_FAIL(E_INVALIDARG, "JBindRoadmapToOccLite");
+  if (quorra::AttachmentsHoldingUserData() == 0) {
+    // The walk's answer by search; the walk is counted as the walk counts it.
+    AsmTree* tree = root->GetAsmTree();
+    if (tree) tree->BeginWalk();
+    MemberRoadmapSearch search(
+        rm, quorra::ChildOrderAccess::ChildrenSortedById(tree ? tree->GetOccurrenceManager() : nullptr));
+    const bool found = search.Search(root);
+    *occ = search.Found();
+    return found ? WALK_ABORT : WALK_CONTINUE;
+  }
   BindRoadmapToOccLite callback(root, rm);
   callback.Advance();  // the first route names the document itself
   const HRESULT hr = root->Walk(&callback, nullptr, FALSE);
