@@ -32,6 +32,31 @@ struct MemberRouteReleases {
   }
 } gMemberRouteReleases;
 
+// The first child at or after `from` whose attachment id is `id`, by
+// binary search of children sorted by id; `count` when there is none.
+DWORD LowerBoundWithID(OccurrenceNode* const* children, DWORD from, DWORD count, DWORD id) {
+  const DWORD at = static_cast<DWORD>(
+      std::lower_bound(children + from, children + count, id,
+                       [](const OccurrenceNode* node, DWORD value) { return ChildID(node) < value; }) -
+      children);
+  return at < count && ChildID(children[at]) == id ? at : count;
+}
+
+// The same answer, found at once in the usual case: ids run 1, 2, 3, ... so
+// slot id - 1 is tried first. It is the answer when it holds the id and its
+// left neighbour (unless it is `from`) lies below the id: two loads whose
+// cache misses overlap, where a binary search in a large tree pays a chain
+// of dependent ones.
+DWORD FirstWithID(OccurrenceNode* const* children, DWORD from, DWORD count, DWORD id) {
+  const DWORD slot = id - 1;
+  if (slot >= from && slot < count) {
+    const DWORD here = ChildID(children[slot]);
+    const DWORD left = slot > from ? ChildID(children[slot - 1]) : 0;
+    if (here == id && (slot == from || left < id)) return slot;
+  }
+  return LowerBoundWithID(children, from, count, id);
+}
+
 // The lookup of AsmTree::Lookup: the walk's answers, reached by binary
 // search of the children instead of visiting every sibling.
 //
@@ -45,7 +70,9 @@ struct MemberRouteReleases {
 // below follows every child of the run in order, so it gives the same.
 class RoadmapSearch {
  public:
-  RoadmapSearch(const DWORD* ids, DWORD count) : ids_(ids), count_(count) {}
+  // `sortedById`: every children list is in id order (the usual case,
+  // where the dense slot of an id is tried before searching).
+  RoadmapSearch(const DWORD* ids, DWORD count, bool sortedById) : ids_(ids), count_(count), sortedById_(sortedById) {}
 
   // An assembly that ends the search, or null (then Recorded() holds the
   // answer).
@@ -54,18 +81,10 @@ class RoadmapSearch {
     const DWORD n = assembly->GetChildCount();
     OccurrenceNode* const* children = assembly->GetChildList().GetData();
     OccurrenceNode* const* end = children + n;
-    // The first child whose id is not below `id`.
-    OccurrenceNode* const* at = children;
-    for (DWORD size = n; size > 0;) {
-      const DWORD half = size / 2;
-      if (ChildID(at[half]) < id) {
-        at += half + 1;
-        size -= half + 1;
-      } else {
-        size = half;
-      }
-    }
-    if (at == end || ChildID(*at) != id) {
+    // The first child whose id is `id` where the id order puts it.
+    OccurrenceNode* const* at =
+        children + (sortedById_ ? FirstWithID(children, 0, n, id) : LowerBoundWithID(children, 0, n, id));
+    if (at == end) {
       // Not where the id order puts it: after a name sort the list is in
       // another order, so look through it as the walk would.
       for (OccurrenceNode* const* child = children; child != end; ++child)
@@ -93,6 +112,7 @@ class RoadmapSearch {
 
   const DWORD* ids_;
   DWORD count_;
+  const bool sortedById_;
   const OccurrenceNode* recorded_ = nullptr;
 };
 
@@ -202,15 +222,9 @@ class MemberRoadmapSearch {
 
   // The first child at or after `from` whose id is the route's, else count.
   DWORD NextWithID(OccurrenceNode* const* children, DWORD from, DWORD count) const {
-    if (!sortedById_) {
-      while (from < count && ChildID(children[from]) != routeID_) ++from;
-      return from;
-    }
-    const DWORD at = static_cast<DWORD>(
-        std::lower_bound(children + from, children + count, routeID_,
-                         [](const OccurrenceNode* node, DWORD value) { return ChildID(node) < value; }) -
-        children);
-    return at < count && ChildID(children[at]) == routeID_ ? at : count;
+    if (sortedById_) return FirstWithID(children, from, count, routeID_);
+    while (from < count && ChildID(children[from]) != routeID_) ++from;
+    return from;
   }
 
   const JMemberRouteLink* route_;
@@ -271,7 +285,8 @@ const OccurrenceNode* AsmTree::Lookup(DisplayRoadmap* rm) {
   AssemblyOccurrence* root = GetRootAssembly();
   if (!root || !rm) return nullptr;
   if (rm->GetEntryCount() == 0) return root;
-  RoadmapSearch search(rm->GetData(), rm->GetEntryCount());
+  RoadmapSearch search(rm->GetData(), rm->GetEntryCount(),
+                       quorra::ChildOrderAccess::ChildrenSortedById(GetOccurrenceManager()));
   if (const OccurrenceNode* found = search.Search(root, 0)) return found;
   return search.Recorded();
 }
