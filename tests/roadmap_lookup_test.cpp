@@ -125,6 +125,19 @@ TEST(AsmTreeLookup, RepeatedIdsPreferTheFirstAssemblyElseTheLastPart) {
   EXPECT_EQ(b.Tree()->Lookup(&sevenOne), static_cast<const AssemblyOccurrence*>(children[4])->GetChildByIndex(0));
   for (DisplayRoadmap* rm : {&five, &seven, &sevenOne}) EXPECT_EQ(b.Tree()->Lookup(rm), WalkLookup(b.Tree(), rm));
 
+  // Id 3 after a gap, twice: slot 2 (the dense slot of 3) is the second
+  // child of the id, and the first, an assembly, is the answer.
+  AssemblySite* gapped = b.Assembly(L"gapped");
+  b.Place(gapped, part, tagG4x4(), 1);
+  b.Place(gapped, sub, tagG4x4(), 3);
+  b.Place(gapped, part, tagG4x4(), 3);
+  b.Place(top, gapped, tagG4x4(), 9);
+  AssemblyOccurrence* gappedOcc = static_cast<AssemblyOccurrence*>(root->GetChildByIndex(5));
+  ASSERT_EQ(gappedOcc->GetAttachmentID(), 9u);
+  DisplayRoadmap nineThree = Roadmap({9, 3});
+  EXPECT_EQ(b.Tree()->Lookup(&nineThree), gappedOcc->GetChildByIndex(1));
+  EXPECT_EQ(b.Tree()->Lookup(&nineThree), WalkLookup(b.Tree(), &nineThree));
+
   DisplayRoadmap empty;
   EXPECT_EQ(b.Tree()->Lookup(&empty), root);
   EXPECT_EQ(b.Tree()->Lookup(nullptr), nullptr);
