@@ -145,6 +145,27 @@ TEST(AsmTreeLookup, RepeatedIdsPreferTheFirstAssemblyElseTheLastPart) {
   EXPECT_EQ(bare.Tree()->Lookup(&empty), nullptr);
 }
 
+TEST(AsmTreeLookup, ChangedIdsAreMetInListOrder) {
+  // Ids changed under a built tree leave the list as it was: 2, 3, 1, 2.
+  // The walk meets the first assembly of id 2; a binary search of that
+  // list lands on the second.
+  AssemblyBuilder b;
+  PartSite* part = b.Part(L"bolt");
+  AssemblySite* sub = b.Assembly(L"sub");
+  b.Place(sub, part, tagG4x4(), 1);
+  AssemblySite* top = b.Assembly(L"top");
+  std::vector<AttachmentNode*> placed;
+  for (SiteNode* child : std::initializer_list<SiteNode*>{sub, part, part, sub}) placed.push_back(b.Place(top, child));
+  AssemblyOccurrence* root = b.Build(top);
+  for (size_t i = 0; i < placed.size(); ++i) placed[i]->SetAttachmentID(std::vector<DWORD>{2, 3, 1, 2}[i]);
+  for (const std::vector<DWORD>& ids : std::vector<std::vector<DWORD>>{{2}, {2, 1}, {1}, {3}, {4}}) {
+    DisplayRoadmap rm = Roadmap(ids);
+    EXPECT_EQ(b.Tree()->Lookup(&rm), WalkLookup(b.Tree(), &rm)) << ids.size() << " links from " << ids[0];
+  }
+  DisplayRoadmap two = Roadmap({2});
+  EXPECT_EQ(b.Tree()->Lookup(&two), root->GetChildByIndex(0));
+}
+
 namespace {
 
 // A member roadmap whose first route names the document itself.

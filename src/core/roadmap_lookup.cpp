@@ -57,8 +57,9 @@ DWORD FirstWithID(OccurrenceNode* const* children, DWORD from, DWORD count, DWOR
   return LowerBoundWithID(children, from, count, id);
 }
 
-// The lookup of AsmTree::Lookup: the walk's answers, reached by binary
-// search of the children instead of visiting every sibling.
+// The lookup of AsmTree::Lookup: the walk's answers, reached by searching
+// the children by id instead of visiting every sibling (while every list is
+// in id order; otherwise by looking through each list in walk order).
 //
 // What the walk answers: at each level it visits the children in list order;
 // a child whose id is not the target's id at that level is pruned (or, for a
@@ -81,18 +82,17 @@ class RoadmapSearch {
     const DWORD n = assembly->GetChildCount();
     OccurrenceNode* const* children = assembly->GetChildList().GetData();
     OccurrenceNode* const* end = children + n;
-    // The first child whose id is `id` where the id order puts it.
-    OccurrenceNode* const* at =
-        children + (sortedById_ ? FirstWithID(children, 0, n, id) : LowerBoundWithID(children, 0, n, id));
-    if (at == end) {
-      // Not where the id order puts it: after a name sort the list is in
-      // another order, so look through it as the walk would.
+    if (!sortedById_) {
+      // A sort by name or an id change disturbed the id order: a binary
+      // search could land on a later child of the id than the walk meets
+      // first, so look through the list as the walk would.
       for (OccurrenceNode* const* child = children; child != end; ++child)
         if (ChildID(*child) == id)
           if (const OccurrenceNode* found = Visit(*child, level)) return found;
       return nullptr;
     }
-    for (; at != end && ChildID(*at) == id; ++at)
+    // In id order the children of `id` lie together, from the first one on.
+    for (OccurrenceNode* const* at = children + FirstWithID(children, 0, n, id); at != end && ChildID(*at) == id; ++at)
       if (const OccurrenceNode* found = Visit(*at, level)) return found;
     return nullptr;
   }
