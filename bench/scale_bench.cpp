@@ -256,7 +256,7 @@ BENCHMARK(BM_Bind)
 // AsmTree::Lookup of the same 10^4 display roadmaps: nanoseconds per
 // look-up. Arg disturbed (1): the root's children were sorted by name first
 // (their order stays, every occurrence is unnamed), so no list's id order is
-// trusted and each level is binary searched.
+// trusted and each list is looked through in walk order.
 void BM_Lookup(benchmark::State& state) {
   AssemblyModule module;
   const Recipe recipe = MakeRecipe(state.range(0) != 0, DepthFor(state.range(1)));
