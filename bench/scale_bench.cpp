@@ -7,7 +7,8 @@
 // creation by path, one CreateAndAdd call per placement), in three timed
 // parts: part sites, assembly sites with their attachments, occurrence tree;
 // with the resident bytes the build adds per leaf. Then: binding 10^4
-// random leaf roadmaps in shuffled order, the walk computing world matrices
+// random leaf roadmaps in shuffled order (by ids, by display roadmap through
+// AsmTree::Lookup, and as member roadmaps), the walk computing world matrices
 // and ranges from caches, and the same walk after SetXformDirty on the root
 // (every matrix and range recomputed). Two probes of the memory system run
 // in the same process to quote the figures against: copy bandwidth and the
@@ -250,6 +251,75 @@ void BM_Bind(benchmark::State& state) {
 BENCHMARK(BM_Bind)
     ->ArgNames({"unique", "leaves"})
     ->ArgsProduct({{1, 0}, {10000, 100000, 1000000}})
+    ->Unit(benchmark::kMillisecond);
+
+// AsmTree::Lookup of the same 10^4 display roadmaps: nanoseconds per
+// look-up. Arg disturbed (1): the root's children were sorted by name first
+// (their order stays, every occurrence is unnamed), so no list's id order is
+// trusted and each list is looked through in walk order.
+void BM_Lookup(benchmark::State& state) {
+  AssemblyModule module;
+  const Recipe recipe = MakeRecipe(state.range(0) != 0, DepthFor(state.range(1)));
+  Built built = Build(recipe);
+  if (state.range(2)) built.root->SortChildrenByName();
+  std::vector<DisplayRoadmap> roadmaps;
+  for (const std::vector<DWORD>& path : RandomLeafPaths(recipe.depth)) {
+    DisplayRoadmap roadmap;
+    for (DWORD link : path) roadmap.AddLink(link);
+    roadmaps.push_back(std::move(roadmap));
+  }
+  size_t found = 0;
+  for (auto _ : state) {
+    for (DisplayRoadmap& roadmap : roadmaps) {
+      const OccurrenceNode* node = built.tree->Lookup(&roadmap);
+      found += node != nullptr && node->IsPart();
+      benchmark::DoNotOptimize(node);
+    }
+  }
+  if (found != roadmaps.size() * size_t(state.iterations())) state.SkipWithError("a roadmap found no leaf");
+  Label(state, recipe);
+  state.counters["ns/lookup"] = benchmark::Counter(double(roadmaps.size()) * 1e-9,
+                                                   benchmark::Counter::kIsIterationInvariantRate |
+                                                       benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_Lookup)
+    ->ArgNames({"unique", "leaves", "disturbed"})
+    ->ArgsProduct({{1, 0}, {10000, 1000000}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
+
+// JBindRoadmapToOccLite of the same 10^4 leaves as member roadmaps (the
+// document's own route, then each attachment id as a 4-byte route):
+// nanoseconds per bind. Arg userData (1): one attachment holds user data,
+// which may name a route of its own, so every bind walks the tree.
+void BM_BindMemberRoadmap(benchmark::State& state) {
+  AssemblyModule module;
+  const Recipe recipe = MakeRecipe(state.range(0) != 0, DepthFor(state.range(1)));
+  Built built = Build(recipe);
+  if (state.range(2)) built.rootSite->GetAttachmentList()[0]->AddUserData(UD_OCC_QUANTITY, nullptr);
+  std::vector<JMemberRoadmap> roadmaps;
+  for (const std::vector<DWORD>& path : RandomLeafPaths(recipe.depth)) {
+    JMemberRoadmap roadmap("product.asm");
+    for (DWORD link : path) roadmap.Append(JMemberRoute(link));
+    roadmaps.push_back(roadmap);
+  }
+  size_t found = 0;
+  for (auto _ : state) {
+    for (JMemberRoadmap& roadmap : roadmaps) {
+      OccurrenceNode* node = nullptr;
+      JBindRoadmapToOccLite(built.root, &roadmap, &node);
+      found += node != nullptr && node->IsPart();
+      benchmark::DoNotOptimize(node);
+    }
+  }
+  if (found != roadmaps.size() * size_t(state.iterations())) state.SkipWithError("a roadmap did not bind");
+  Label(state, recipe);
+  state.counters["ns/bind"] = benchmark::Counter(double(roadmaps.size()) * 1e-9,
+                                                 benchmark::Counter::kIsIterationInvariantRate |
+                                                     benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_BindMemberRoadmap)
+    ->ArgNames({"unique", "leaves", "userData"})
+    ->ArgsProduct({{1, 0}, {10000, 1000000}, {0, 1}})
     ->Unit(benchmark::kMillisecond);
 
 using quorra::bench::WorldMatrixAndRange;

@@ -6,10 +6,12 @@
 #include <quorra/refhost/documents.h>
 #include <quorra/refhost/occurrence_container.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "core/occurrence_internal.h"
 #include "support/assembly_builder.h"
 #include "support/storage_support.h"
 
@@ -123,11 +125,45 @@ TEST(AsmTreeLookup, RepeatedIdsPreferTheFirstAssemblyElseTheLastPart) {
   EXPECT_EQ(b.Tree()->Lookup(&sevenOne), static_cast<const AssemblyOccurrence*>(children[4])->GetChildByIndex(0));
   for (DisplayRoadmap* rm : {&five, &seven, &sevenOne}) EXPECT_EQ(b.Tree()->Lookup(rm), WalkLookup(b.Tree(), rm));
 
+  // Id 3 after a gap, twice: slot 2 (the dense slot of 3) is the second
+  // child of the id, and the first, an assembly, is the answer.
+  AssemblySite* gapped = b.Assembly(L"gapped");
+  b.Place(gapped, part, tagG4x4(), 1);
+  b.Place(gapped, sub, tagG4x4(), 3);
+  b.Place(gapped, part, tagG4x4(), 3);
+  b.Place(top, gapped, tagG4x4(), 9);
+  AssemblyOccurrence* gappedOcc = static_cast<AssemblyOccurrence*>(root->GetChildByIndex(5));
+  ASSERT_EQ(gappedOcc->GetAttachmentID(), 9u);
+  DisplayRoadmap nineThree = Roadmap({9, 3});
+  EXPECT_EQ(b.Tree()->Lookup(&nineThree), gappedOcc->GetChildByIndex(1));
+  EXPECT_EQ(b.Tree()->Lookup(&nineThree), WalkLookup(b.Tree(), &nineThree));
+
   DisplayRoadmap empty;
   EXPECT_EQ(b.Tree()->Lookup(&empty), root);
   EXPECT_EQ(b.Tree()->Lookup(nullptr), nullptr);
   AssemblyBuilder bare;
   EXPECT_EQ(bare.Tree()->Lookup(&empty), nullptr);
+}
+
+TEST(AsmTreeLookup, ChangedIdsAreMetInListOrder) {
+  // Ids changed under a built tree leave the list as it was: 2, 3, 1, 2.
+  // The walk meets the first assembly of id 2; a binary search of that
+  // list lands on the second.
+  AssemblyBuilder b;
+  PartSite* part = b.Part(L"bolt");
+  AssemblySite* sub = b.Assembly(L"sub");
+  b.Place(sub, part, tagG4x4(), 1);
+  AssemblySite* top = b.Assembly(L"top");
+  std::vector<AttachmentNode*> placed;
+  for (SiteNode* child : std::initializer_list<SiteNode*>{sub, part, part, sub}) placed.push_back(b.Place(top, child));
+  AssemblyOccurrence* root = b.Build(top);
+  for (size_t i = 0; i < placed.size(); ++i) placed[i]->SetAttachmentID(std::vector<DWORD>{2, 3, 1, 2}[i]);
+  for (const std::vector<DWORD>& ids : std::vector<std::vector<DWORD>>{{2}, {2, 1}, {1}, {3}, {4}}) {
+    DisplayRoadmap rm = Roadmap(ids);
+    EXPECT_EQ(b.Tree()->Lookup(&rm), WalkLookup(b.Tree(), &rm)) << ids.size() << " links from " << ids[0];
+  }
+  DisplayRoadmap two = Roadmap({2});
+  EXPECT_EQ(b.Tree()->Lookup(&two), root->GetChildByIndex(0));
 }
 
 namespace {
@@ -193,6 +229,124 @@ TEST(JBindRoadmapToOccLite, MatchesBinaryTextAndStoredRoutes) {
   EXPECT_EQ(JBindRoadmapToOccLite(nullptr, &rm, &occ), E_INVALIDARG);
   EXPECT_EQ(JBindRoadmapToOccLite(root, nullptr, &occ), E_INVALIDARG);
   EXPECT_TRUE(traces.Saw("JBindRoadmapToOccLite", E_INVALIDARG));
+}
+
+namespace {
+
+// The answer of the walk JBindRoadmapToOccLite stands for.
+OccurrenceNode* WalkBind(AssemblyOccurrence* root, JMemberRoadmap* rm, HRESULT* hr) {
+  BindRoadmapToOccLite callback(root, rm);
+  callback.Advance();
+  *hr = root->Walk(&callback, nullptr, FALSE);
+  return callback.GetFound();
+}
+
+// A route naming `id` in one of the forms a host writes (binary, decimal
+// text), or one that names no id as text does ("007", "+5", no terminator).
+JMemberRoute RouteFor(DWORD id, std::mt19937& random) {
+  switch (random() % 6) {
+    case 0:
+    case 1:
+      return JMemberRoute(id);
+    case 2:
+    case 3:
+      return JMemberRoute(std::to_string(id).c_str());
+    case 4: {
+      char text[16];
+      std::snprintf(text, sizeof text, "0%u", unsigned(id));
+      return JMemberRoute(text);
+    }
+    default: {
+      char text[16];
+      const int length = std::snprintf(text, sizeof text, "+%u", unsigned(id));
+      return random() % 2 ? JMemberRoute(text) : JMemberRoute(text + 1, DWORD(length - 1));
+    }
+  }
+}
+
+// Member roadmaps of every occurrence's path and of perturbed paths, with
+// "References" routes mixed in.
+std::vector<JMemberRoadmap> MemberRoadmaps(AssemblyOccurrence* root, std::mt19937& random) {
+  std::vector<std::vector<DWORD>> paths;
+  std::vector<OccurrenceNode*> stack = {root};
+  while (!stack.empty()) {
+    OccurrenceNode* node = stack.back();
+    stack.pop_back();
+    if (node != root) {
+      DisplayRoadmap rm;
+      node->GetDisplayRoadmap(&rm);
+      std::vector<DWORD> path(rm.GetData(), rm.GetData() + rm.GetEntryCount());
+      paths.push_back(path);
+      path[random() % path.size()] = random() % 12;
+      paths.push_back(path);
+      path.push_back(1 + random() % 8);
+      paths.push_back(path);
+    }
+    if (node->IsAssembly())
+      for (OccurrenceNode* child : static_cast<AssemblyOccurrence*>(node)->GetChildList()) stack.push_back(child);
+  }
+  std::vector<JMemberRoadmap> roadmaps;
+  for (const std::vector<DWORD>& path : paths) {
+    for (int form = 0; form < 3; ++form) {
+      JMemberRoadmap rm("document");
+      for (DWORD id : path) {
+        if (random() % 8 == 0) rm.Append(Utf16("References"));
+        rm.Append(form == 0 ? JMemberRoute(id) : RouteFor(id, random));
+      }
+      roadmaps.push_back(rm);
+    }
+  }
+  roadmaps.push_back(JMemberRoadmap("document"));
+  return roadmaps;
+}
+
+}  // namespace
+
+TEST(JBindRoadmapToOccLite, AnswersWhatTheWalkAnswersOnRandomTrees) {
+  // Without attachment user data the bind searches instead of walking: its
+  // answers, results and walk count must be the walk's, in id-sorted and in
+  // name-sorted children alike.
+  ASSERT_EQ(quorra::AttachmentsHoldingUserData(), 0u);
+  for (unsigned seed = 1; seed <= 24; ++seed) {
+    std::mt19937 random(seed);
+    AssemblyBuilder b;
+    AssemblyOccurrence* root = RandomAssembly(b, random, 2 + seed % 3, seed % 2 == 0);
+    ASSERT_NE(root, nullptr);
+    if (seed % 4 == 3) root->SortChildrenByName();  // the id order is no longer trusted
+    size_t found = 0;
+    for (JMemberRoadmap& rm : MemberRoadmaps(root, random)) {
+      HRESULT walkResult = E_FAIL;
+      OccurrenceNode* expected = WalkBind(root, &rm, &walkResult);
+      const DWORD walksBefore = b.Tree()->GetWalksInProgressCount();
+      OccurrenceNode* occ = nullptr;
+      EXPECT_EQ(JBindRoadmapToOccLite(root, &rm, &occ), walkResult) << "seed " << seed;
+      EXPECT_EQ(occ, expected) << "seed " << seed << " routes " << rm.GetRouteCount();
+      EXPECT_EQ(b.Tree()->GetWalksInProgressCount(), walksBefore + 1);
+      found += expected != nullptr;
+    }
+    EXPECT_GT(found, 0u);
+  }
+  EXPECT_EQ(quorra::AttachmentsHoldingUserData(), 0u);
+}
+
+TEST(JBindRoadmapToOccLite, AttachmentUserDataIsCountedUntilTheNodeGoes) {
+  const size_t before = quorra::AttachmentsHoldingUserData();
+  {
+    AssemblyBuilder b;
+    AssemblySite* top = b.Assembly(L"top");
+    AttachmentNode* first = b.Place(top, b.Part(L"a"), tagG4x4(), 1);
+    AttachmentNode* second = b.Place(top, b.Part(L"b"), tagG4x4(), 2);
+    b.Build(top);
+    ASSERT_EQ(first->AddUserData(5000, nullptr), S_OK);
+    ASSERT_EQ(first->AddUserData(5001, nullptr), S_OK);  // one map, counted once
+    ASSERT_EQ(second->AddUserData(5000, nullptr), S_OK);
+    EXPECT_EQ(quorra::AttachmentsHoldingUserData(), before + 2);
+    ASSERT_EQ(first->RemoveUserData(5000), S_OK);
+    EXPECT_EQ(quorra::AttachmentsHoldingUserData(), before + 2);
+    ASSERT_EQ(top->RemoveAndDestroyAttachment(second), S_OK);
+    EXPECT_EQ(quorra::AttachmentsHoldingUserData(), before + 1);
+  }
+  EXPECT_EQ(quorra::AttachmentsHoldingUserData(), before);
 }
 
 // ---- Names through refhost's documents ----

@@ -60,6 +60,64 @@ void CompareManagerWithArray(size_t poolSize, unsigned seed, int steps) {
   EXPECT_EQ(manager.Nodes(), model);
 }
 
+// Random appends, inserts and removals from anywhere (the front half
+// especially, which moves the start of the list), the list compared with a
+// plain array after every step.
+void CompareNodeListWithArray(size_t poolSize, unsigned seed, int steps) {
+  std::vector<Probe> pool(poolSize);
+  NodeList<Probe> list;
+  std::vector<Probe*> model;
+  std::mt19937 random(seed);
+  auto pick = [&]() { return &pool[random() % poolSize]; };
+  for (int step = 0; step < steps; ++step) {
+    const unsigned what = random() % 16;
+    if (what < 5) {
+      std::vector<Probe*> added(1 + random() % 6);
+      for (Probe*& node : added) node = pick();
+      ASSERT_EQ(list.AddNodes(static_cast<DWORD>(added.size()), added.data()), S_OK);
+      model.insert(model.end(), added.begin(), added.end());
+    } else if (what == 5) {
+      const DWORD at = static_cast<DWORD>(random() % (model.size() + 1));
+      Probe* node = pick();
+      ASSERT_EQ(list.InsertAt(at, node), S_OK);
+      model.insert(model.begin() + at, node);
+    } else if (what < 9 && !model.empty()) {
+      // Positions near the front most of the time.
+      const size_t at = random() % 2 ? random() % std::min<size_t>(model.size(), 3) : random() % model.size();
+      list.RemoveAt(static_cast<DWORD>(at));
+      model.erase(model.begin() + static_cast<ptrdiff_t>(at));
+    } else if (what < 11) {
+      Probe* node = pick();
+      auto it = std::find(model.begin(), model.end(), node);
+      ASSERT_EQ(list.Remove(node), it == model.end() ? S_FALSE : S_OK);
+      if (it != model.end()) model.erase(it);
+    } else if (what < 13) {
+      Probe* node = pick();
+      auto it = std::find(model.rbegin(), model.rend(), node);
+      ASSERT_EQ(list.RemoveLast(node), it == model.rend() ? S_FALSE : S_OK);
+      if (it != model.rend()) model.erase(std::next(it).base());
+    } else if (what < 15) {
+      // RemoveUnique may take either of repeated entries: judge it on a
+      // node listed at most once.
+      Probe* node = pick();
+      const auto listed = std::count(model.begin(), model.end(), node);
+      if (listed > 1) continue;
+      ASSERT_EQ(list.RemoveUnique(node), listed ? S_OK : S_FALSE);
+      model.erase(std::remove(model.begin(), model.end(), node), model.end());
+    } else if (random() % 8 == 0) {
+      list.RemoveAll();
+      model.clear();
+    } else {
+      const DWORD wanted = static_cast<DWORD>(model.size() + random() % 50);
+      ASSERT_EQ(list.Reserve(wanted), S_OK);
+      ASSERT_GE(list.GetCapacity(), wanted);
+    }
+    ASSERT_EQ(list.GetCount(), model.size()) << "step " << step;
+    ASSERT_EQ(std::vector<Probe*>(list.begin(), list.end()), model) << "step " << step;
+    ASSERT_EQ(list.GetAt(static_cast<DWORD>(model.size())), nullptr);
+  }
+}
+
 }  // namespace
 
 TEST(NodeManagerRemoval, AnswersAsAPlainArrayUnderRandomEdits) {
@@ -73,6 +131,37 @@ TEST(NodeManagerRemoval, AnswersAsAPlainArrayUnderRandomEdits) {
     SCOPED_TRACE(c.pool);
     CompareManagerWithArray(c.pool, c.seed, c.steps);
   }
+}
+
+TEST(NodeListEdits, AnswerAsAPlainArrayUnderRandomEdits) {
+  struct Case {
+    size_t pool;
+    unsigned seed;
+    int steps;
+  };
+  for (const Case& c : {Case{4, 1, 3000}, Case{50, 2, 6000}, Case{5000, 3, 6000}}) {
+    SCOPED_TRACE(c.pool);
+    CompareNodeListWithArray(c.pool, c.seed, c.steps);
+  }
+}
+
+TEST(NodeListEdits, FrontRemovalsThenAppendsReuseTheFreedRoom) {
+  std::vector<Probe> pool(64);
+  NodeList<Probe> list;
+  for (Probe& probe : pool) ASSERT_EQ(list.Add(&probe), S_OK);
+  const DWORD capacity = list.GetCapacity();
+  // Emptied from the front, then filled again: the freed slots serve the
+  // new entries without a larger array.
+  for (Probe& probe : pool) ASSERT_EQ(list.RemoveUnique(&probe), S_OK);
+  EXPECT_TRUE(list.IsEmpty());
+  for (Probe& probe : pool) ASSERT_EQ(list.Add(&probe), S_OK);
+  EXPECT_EQ(list.GetCapacity(), capacity);
+  for (size_t i = 0; i < pool.size(); ++i) EXPECT_EQ(list[static_cast<DWORD>(i)], &pool[i]);
+  // RemoveAll after front removals gives the whole array back.
+  for (size_t i = 0; i < 10; ++i) list.RemoveAt(0);
+  EXPECT_EQ(list.GetCapacity(), capacity - 10);
+  list.RemoveAll();
+  EXPECT_EQ(list.GetCapacity(), capacity);
 }
 
 TEST(NodeManagerRemoval, LargeRemovalKeepsOrderAndIterator) {
@@ -332,4 +421,34 @@ TEST(StructuralEdits, OccurrencesLeftByAFailedBuildStayListedAndGoWithTheTree) {
     // destroyed exactly once.
   }
   EXPECT_EQ(log.deleted, 6);
+}
+
+TEST(StructuralEdits, RemovingAttachmentsFromBothEndsKeepsListsInStep) {
+  // One part placed many times: the site's occurrence list, the root's
+  // children and the attachment list all lose entries at their ends.
+  AssemblyBuilder b;
+  AssemblySite* root = b.Assembly(L"root");
+  PartSite* placed = b.Part(L"placed");
+  constexpr DWORD kPlacements = 300;
+  std::vector<AttachmentNode*> model;
+  for (DWORD i = 0; i < kPlacements; ++i) model.push_back(b.Place(root, placed));
+  AssemblyOccurrence* top = b.Build(root);
+  for (int step = 0; !model.empty(); ++step) {
+    // Oldest first twice, then newest once, then one from the middle.
+    const size_t at = step % 4 == 2 ? model.size() - 1 : step % 4 == 3 ? model.size() / 2 : 0;
+    ASSERT_EQ(root->RemoveAndDestroyAttachment(model[at]), S_OK) << "step " << step;
+    model.erase(model.begin() + static_cast<ptrdiff_t>(at));
+    const NodeList<AttachmentNode>& attachments = root->GetAttachmentList();
+    ASSERT_EQ(std::vector<AttachmentNode*>(attachments.begin(), attachments.end()), model) << "step " << step;
+    ASSERT_EQ(top->GetChildCount(), model.size());
+    ASSERT_EQ(placed->GetOccurrencesList()->GetCount(), model.size());
+    for (DWORD i = 0; i < model.size(); ++i) {
+      OccurrenceNode* child = top->GetChildByIndex(i);
+      ASSERT_EQ(child->GetWritableAttachment(), model[i]) << "step " << step;
+      ASSERT_EQ(placed->GetOccurrencesList()->GetAt(i), child) << "step " << step;
+    }
+  }
+  EXPECT_EQ(b.Tree()->GetAttachmentManager()->GetCount(), 1u);  // the root's own
+  AttachmentNode* gone = nullptr;
+  EXPECT_EQ(root->RemoveAndDestroyAttachment(gone), E_INVALIDARG);
 }

@@ -115,7 +115,7 @@ class AttachmentNode {
   // (or a local child's) document.
   HRESULT GetHelixReference(REFIID iid, void** out) const;
 
-  HRESULT AddUserData(DWORD type, void* value) { return userData_.Add(type, value); }
+  HRESULT AddUserData(DWORD type, void* value);
   void* GetUserData(DWORD type, int* found) const { return userData_.Get(type, found); }
   HRESULT RemoveUserData(DWORD type) { return userData_.Remove(type); }
   UserDataMap* GetUserDataMap() const { return userData_.Map(); }

@@ -82,6 +82,7 @@ class TreeModificationCallback {
 namespace quorra {
 class OccurrenceArena;  // node memory, internal to the library
 struct OccurrenceArenaAccess;
+struct ChildOrderAccess;
 struct OccurrenceArenaDeleter {
   void operator()(OccurrenceArena* arena) const;
 };
@@ -103,6 +104,7 @@ class OccurrenceManager {
 
  private:
   friend struct quorra::OccurrenceArenaAccess;
+  friend struct quorra::ChildOrderAccess;
   // The node memory the tree's occurrences are made in (made on first use;
   // null when it cannot be made). It outlives the root's destruction.
   quorra::OccurrenceArena* GetArena();

@@ -4,11 +4,13 @@
 #include "quorra/attachment.h"
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <new>
 #include <unordered_set>
 #include <vector>
 
+#include "core/occurrence_internal.h"
 #include "quorra/host/container.h"
 #include "quorra/host/text.h"
 #include "quorra/host/trace.h"
@@ -26,7 +28,13 @@ OccurrenceNode* ChildFor(OccurrenceNode* parentOccurrence, AttachmentNode* attac
   return static_cast<AssemblyOccurrence*>(parentOccurrence)->FindOccurrenceOfAttachment(attachment);
 }
 
+// Attachment nodes holding a user data map (made by their first
+// AddUserData, released by Destroy).
+std::atomic<size_t> gAttachmentsHoldingUserData{0};
+
 }  // namespace
+
+size_t quorra::AttachmentsHoldingUserData() { return gAttachmentsHoldingUserData.load(std::memory_order_relaxed); }
 
 // ---- AttachmentNode ----
 
@@ -60,14 +68,24 @@ HRESULT AttachmentNode::Destroy() {
   // holds a destroyed node.
   if (AssemblySite* parent = parent_) {
     ForgetParent();
-    // A site lists each of its nodes once; the newest go first most often.
-    parent->attachments_.RemoveLast(this);
+    // A site lists each of its nodes once.
+    parent->attachments_.RemoveUnique(this);
   }
   AttachmentManager* manager = GetAttachmentManager();
   HRESULT hr = manager ? manager->RemoveNode(this) : E_FAIL;
   styleLibrary_ = nullptr;
   style_ = nullptr;
-  userData_.Release();
+  if (userData_.Map()) {
+    userData_.Release();
+    gAttachmentsHoldingUserData.fetch_sub(1, std::memory_order_relaxed);
+  }
+  return hr;
+}
+
+HRESULT AttachmentNode::AddUserData(DWORD type, void* value) {
+  const bool held = userData_.Map() != nullptr;
+  const HRESULT hr = userData_.Add(type, value);
+  if (!held && userData_.Map()) gAttachmentsHoldingUserData.fetch_add(1, std::memory_order_relaxed);
   return hr;
 }
 
@@ -349,9 +367,9 @@ HRESULT AssemblySite::CreateAndAddAttachment(const wchar_t* path, DWORD id, DWOR
 HRESULT AssemblySite::RemoveAttachment(AttachmentNode* attachment) { return attachments_.Remove(attachment); }
 
 HRESULT AssemblySite::RemoveAndDestroyAttachment(AttachmentNode* attachment) {
-  // Each node is listed once, so searching from the end finds the same
-  // entry, at once when the newest attachments go first.
-  if (!attachment || attachments_.RemoveLast(attachment) != S_OK)
+  // Each node is listed once: searched from both ends, attachments removed
+  // newest first or oldest first cost one step each.
+  if (!attachment || attachments_.RemoveUnique(attachment) != S_OK)
     return QUORRA_TRACE_FAIL(E_INVALIDARG, "AssemblySite::RemoveAndDestroyAttachment");
   DestroyUnlistedAttachment(attachment);
   return S_OK;

@@ -34,6 +34,22 @@ struct OccurrenceNode::ColdState {
   DWORD crc = 0;  // 0 = not computed yet
 };
 
+namespace quorra {
+
+// Whether the tree's children lists are all in attachment id order (no
+// list was sorted by name and no id changed since they were made).
+struct ChildOrderAccess {
+  static bool ChildrenSortedById(const OccurrenceManager* manager) {
+    return manager && !manager->childOrderDisturbed_;
+  }
+};
+
+// How many attachment nodes of the process hold user data. While none do,
+// an attachment matches a member route by its id alone.
+size_t AttachmentsHoldingUserData();
+
+}  // namespace quorra
+
 namespace quorra::occ {
 
 // Exactly the empty box: every minimum at or above 1e30, every maximum at

@@ -126,8 +126,9 @@ HRESULT OccurrenceNode::Destroy(BOOL calledFromParent) {
   if (OccurrenceManager* manager = tree ? tree->GetOccurrenceManager() : nullptr) manager->ForgetOrphan(this);
   if (IsAssembly()) static_cast<AssemblyOccurrence*>(this)->DestroyChildren();
   // The site lists each occurrence once, in creation order: searched from
-  // the end, a tree torn down last node first costs one step per node.
-  if (SiteNode* site = GetSite()) site->GetOccurrencesList()->RemoveLast(this);
+  // both ends, a tree torn down last node first, or branches removed oldest
+  // first, cost one step per node.
+  if (SiteNode* site = GetSite()) site->GetOccurrencesList()->RemoveUnique(this);
   if (!calledFromParent && parent_) parent_->RemoveChild(this);
   delete this;
   return S_OK;

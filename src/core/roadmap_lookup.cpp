@@ -5,9 +5,11 @@
 #include "quorra/roadmap_lookup.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
+#include "core/occurrence_internal.h"
 #include "quorra/host/trace.h"
 #include "quorra/occurrence.h"
 #include "quorra/tree.h"
@@ -30,8 +32,34 @@ struct MemberRouteReleases {
   }
 } gMemberRouteReleases;
 
-// The lookup of AsmTree::Lookup: the walk's answers, reached by binary
-// search of the children instead of visiting every sibling.
+// The first child at or after `from` whose attachment id is `id`, by
+// binary search of children sorted by id; `count` when there is none.
+DWORD LowerBoundWithID(OccurrenceNode* const* children, DWORD from, DWORD count, DWORD id) {
+  const DWORD at = static_cast<DWORD>(
+      std::lower_bound(children + from, children + count, id,
+                       [](const OccurrenceNode* node, DWORD value) { return ChildID(node) < value; }) -
+      children);
+  return at < count && ChildID(children[at]) == id ? at : count;
+}
+
+// The same answer, found at once in the usual case: ids run 1, 2, 3, ... so
+// slot id - 1 is tried first. It is the answer when it holds the id and its
+// left neighbour (unless it is `from`) lies below the id: two loads whose
+// cache misses overlap, where a binary search in a large tree pays a chain
+// of dependent ones.
+DWORD FirstWithID(OccurrenceNode* const* children, DWORD from, DWORD count, DWORD id) {
+  const DWORD slot = id - 1;
+  if (slot >= from && slot < count) {
+    const DWORD here = ChildID(children[slot]);
+    const DWORD left = slot > from ? ChildID(children[slot - 1]) : 0;
+    if (here == id && (slot == from || left < id)) return slot;
+  }
+  return LowerBoundWithID(children, from, count, id);
+}
+
+// The lookup of AsmTree::Lookup: the walk's answers, reached by searching
+// the children by id instead of visiting every sibling (while every list is
+// in id order; otherwise by looking through each list in walk order).
 //
 // What the walk answers: at each level it visits the children in list order;
 // a child whose id is not the target's id at that level is pruned (or, for a
@@ -43,7 +71,9 @@ struct MemberRouteReleases {
 // below follows every child of the run in order, so it gives the same.
 class RoadmapSearch {
  public:
-  RoadmapSearch(const DWORD* ids, DWORD count) : ids_(ids), count_(count) {}
+  // `sortedById`: every children list is in id order (the usual case,
+  // where the dense slot of an id is tried before searching).
+  RoadmapSearch(const DWORD* ids, DWORD count, bool sortedById) : ids_(ids), count_(count), sortedById_(sortedById) {}
 
   // An assembly that ends the search, or null (then Recorded() holds the
   // answer).
@@ -52,26 +82,17 @@ class RoadmapSearch {
     const DWORD n = assembly->GetChildCount();
     OccurrenceNode* const* children = assembly->GetChildList().GetData();
     OccurrenceNode* const* end = children + n;
-    // The first child whose id is not below `id`.
-    OccurrenceNode* const* at = children;
-    for (DWORD size = n; size > 0;) {
-      const DWORD half = size / 2;
-      if (ChildID(at[half]) < id) {
-        at += half + 1;
-        size -= half + 1;
-      } else {
-        size = half;
-      }
-    }
-    if (at == end || ChildID(*at) != id) {
-      // Not where the id order puts it: after a name sort the list is in
-      // another order, so look through it as the walk would.
+    if (!sortedById_) {
+      // A sort by name or an id change disturbed the id order: a binary
+      // search could land on a later child of the id than the walk meets
+      // first, so look through the list as the walk would.
       for (OccurrenceNode* const* child = children; child != end; ++child)
         if (ChildID(*child) == id)
           if (const OccurrenceNode* found = Visit(*child, level)) return found;
       return nullptr;
     }
-    for (; at != end && ChildID(*at) == id; ++at)
+    // In id order the children of `id` lie together, from the first one on.
+    for (OccurrenceNode* const* at = children + FirstWithID(children, 0, n, id); at != end && ChildID(*at) == id; ++at)
       if (const OccurrenceNode* found = Visit(*at, level)) return found;
     return nullptr;
   }
@@ -91,6 +112,7 @@ class RoadmapSearch {
 
   const DWORD* ids_;
   DWORD count_;
+  const bool sortedById_;
   const OccurrenceNode* recorded_ = nullptr;
 };
 
@@ -123,6 +145,94 @@ bool ReferenceName(IJComponent* component, GUserText* name) {
   component->Release();
   return hr == S_OK && !name->IsEmpty();
 }
+
+bool IsReferencesRoute(const JMemberRoute& route) { return route == ReferencesRoute(); }
+
+// The attachment id a route names when the attachment has no route of its
+// own (BindRoadmapToOccLite::Matches): a 4-byte route that is not three
+// digits and a zero is the id itself; otherwise the route must be the id's
+// decimal text with its terminating zero, as std::to_string writes it (no
+// sign, no leading zero). False when no id has that route.
+bool RouteAttachmentID(const JMemberRoute& route, DWORD* id) {
+  const DWORD length = route.GetLength();
+  const BYTE* bytes = route.GetByteArray();
+  if (length == 4 && !IsThreeDigitText(route)) {
+    *id = DWORD(bytes[0]) | DWORD(bytes[1]) << 8 | DWORD(bytes[2]) << 16 | DWORD(bytes[3]) << 24;
+    return true;
+  }
+  const DWORD digits = length - 1;
+  if (length < 2 || digits > 10 || bytes[digits] != 0) return false;
+  if (bytes[0] == '0' && digits > 1) return false;
+  uint64_t value = 0;
+  for (DWORD i = 0; i < digits; ++i) {
+    if (bytes[i] < '0' || bytes[i] > '9') return false;
+    value = value * 10 + (bytes[i] - '0');
+  }
+  if (value > UINT32_MAX) return false;
+  *id = static_cast<DWORD>(value);
+  return true;
+}
+
+// What the walk of JBindRoadmapToOccLite answers, without visiting every
+// sibling. The walk goes through the children of each level in list order
+// with one position in the roadmap: a child matching the current route
+// moves the position on (and, an assembly, is then entered; a part lets
+// the walk go on with its next sibling); a child that does not match is
+// passed over. The match is the last route's child.
+//
+// While no attachment holds user data, a child matches exactly when its
+// attachment id is the one the route names, so the next match after a
+// position in a list sorted by id is found by binary search (the children
+// of one id lie together in list order).
+class MemberRoadmapSearch {
+ public:
+  MemberRoadmapSearch(const JMemberRoadmap* roadmap, bool sortedById)
+      : route_(roadmap->GetFirst()), sortedById_(sortedById) {
+    Advance();  // the first route names the document itself
+  }
+
+  // True when the search ended at the last route's child (Found()).
+  bool Search(const AssemblyOccurrence* assembly) {
+    OccurrenceNode* const* children = assembly->GetChildList().GetData();
+    const DWORD count = assembly->GetChildCount();
+    for (DWORD from = 0; route_ && routeHasID_ && from < count;) {
+      from = NextWithID(children, from, count);
+      if (from == count) return false;
+      OccurrenceNode* child = children[from++];
+      Advance();
+      if (!route_) {
+        found_ = child;
+        return true;
+      }
+      if (child->IsAssembly() && Search(static_cast<const AssemblyOccurrence*>(child))) return true;
+    }
+    return false;
+  }
+
+  OccurrenceNode* Found() const { return found_; }
+
+ private:
+  // Moves to the next route that is not "References".
+  void Advance() {
+    do {
+      route_ = route_ ? route_->next : nullptr;
+    } while (route_ && IsReferencesRoute(*route_));
+    routeHasID_ = route_ && RouteAttachmentID(*route_, &routeID_);
+  }
+
+  // The first child at or after `from` whose id is the route's, else count.
+  DWORD NextWithID(OccurrenceNode* const* children, DWORD from, DWORD count) const {
+    if (sortedById_) return FirstWithID(children, from, count, routeID_);
+    while (from < count && ChildID(children[from]) != routeID_) ++from;
+    return from;
+  }
+
+  const JMemberRouteLink* route_;
+  DWORD routeID_ = 0;
+  bool routeHasID_ = false;
+  const bool sortedById_;
+  OccurrenceNode* found_ = nullptr;
+};
 
 // The process-wide buffer of JDisplayRoadmapToOccNameString.
 constexpr size_t kNameBufferChars = 1024;
@@ -175,7 +285,8 @@ const OccurrenceNode* AsmTree::Lookup(DisplayRoadmap* rm) {
   AssemblyOccurrence* root = GetRootAssembly();
   if (!root || !rm) return nullptr;
   if (rm->GetEntryCount() == 0) return root;
-  RoadmapSearch search(rm->GetData(), rm->GetEntryCount());
+  RoadmapSearch search(rm->GetData(), rm->GetEntryCount(),
+                       quorra::ChildOrderAccess::ChildrenSortedById(GetOccurrenceManager()));
   if (const OccurrenceNode* found = search.Search(root, 0)) return found;
   return search.Recorded();
 }
@@ -189,7 +300,7 @@ void BindRoadmapToOccLite::Advance() {
   if (!current_) return;
   do {
     current_ = current_->next;
-  } while (current_ && *current_ == ReferencesRoute());
+  } while (current_ && IsReferencesRoute(*current_));
 }
 
 bool BindRoadmapToOccLite::Matches(const AttachmentNode* attachment, const JMemberRoute& route) {
@@ -218,6 +329,16 @@ HRESULT BindRoadmapToOccLite::VisitAssembly(AssemblyOccurrence* assembly, TreeWa
 extern "C" HRESULT JBindRoadmapToOccLite(AssemblyOccurrence* root, JMemberRoadmap* rm, OccurrenceNode** occ) {
   if (occ) *occ = nullptr;
   if (!root || !rm || !occ) return QUORRA_TRACE_FAIL(E_INVALIDARG, "JBindRoadmapToOccLite");
+  if (quorra::AttachmentsHoldingUserData() == 0) {
+    // The walk's answer by search; the walk is counted as the walk counts it.
+    AsmTree* tree = root->GetAsmTree();
+    if (tree) tree->BeginWalk();
+    MemberRoadmapSearch search(
+        rm, quorra::ChildOrderAccess::ChildrenSortedById(tree ? tree->GetOccurrenceManager() : nullptr));
+    const bool found = search.Search(root);
+    *occ = search.Found();
+    return found ? WALK_ABORT : WALK_CONTINUE;
+  }
   BindRoadmapToOccLite callback(root, rm);
   callback.Advance();  // the first route names the document itself
   const HRESULT hr = root->Walk(&callback, nullptr, FALSE);
