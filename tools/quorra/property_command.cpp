@@ -400,7 +400,8 @@ int RunSet(const std::vector<std::string>& args) {
 
   refhost::Install();
   OpenDocument open(kSetName);
-  if (int code = open.Open(parsed, ids); code != kExitOk && code != kExitIncomplete) return code;
+  const int code = open.Open(parsed, ids);
+  if (code != kExitOk && code != kExitIncomplete) return code;
   {
     Mercury mercury;
     HRESULT hr = mercury.SetContext(open.Document(), open.Roadmap());
@@ -415,7 +416,7 @@ int RunSet(const std::vector<std::string>& args) {
   std::printf("%s %s: %s set to %s\n", file.c_str(), OpenDocument::RoadmapText(ids).c_str(), name.c_str(),
               parsed.positional[3].c_str());
   open.Session().PrintProblems(stderr);
-  return kExitOk;
+  return code;
 }
 
 int RunGet(const std::vector<std::string>& args) {
@@ -453,9 +454,11 @@ int RunGet(const std::vector<std::string>& args) {
   for (const char* name : names) {
     std::string text;
     hr = Read(mercury, name, &text);
-    if (FAILED(hr))
+    if (FAILED(hr) && names.size() == 1)
       return Fail(kGetName, kExitFailure, "cannot read %s of %s: %s", name, OpenDocument::RoadmapText(ids).c_str(),
                   refhost::DescribeResult(hr).c_str());
+    // In the full listing one unreadable property does not hide the others.
+    if (FAILED(hr)) text = "unavailable (" + refhost::DescribeResult(hr) + ")";
     std::printf("%s: %s\n", name, text.c_str());
   }
   open.Session().PrintProblems(stderr);
