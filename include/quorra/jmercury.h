@@ -171,6 +171,8 @@ class JMercury final : public IJMercury {
   ULONG AddRef() override;
   ULONG Release() override;
 
+  // IJMercury, slots 3-115: each forwards to the Mercury member of the same
+  // name and returns its result (slot 8 as IJMercury describes it).
   HRESULT SetContext(IUnknown* context, SetContextFlags flags) override;
   HRESULT SetContext(IUnknown* context) override;
   HRESULT SetContext(OccurrenceNode* occurrence) override;
