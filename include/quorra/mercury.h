@@ -195,7 +195,8 @@ class Mercury {
   HRESULT ClearOverrideVariable(DWORD firstId, DWORD secondId);
   HRESULT AddOverrideConstraint(DWORD key, DWORD value);
   HRESULT ClearOverrideConstraint(DWORD key);
-  // The override node takes ownership of `bodyData` (null removes).
+  // Both take ownership of `bodyData` (null removes), also when they fail
+  // before the override node is reached.
   HRESULT SetOverrideBodyData(JOverrideBodyData* bodyData);
   HRESULT SetOverrideBodyDataMatrix(tagG4x4* matrix);
   HRESULT SetCurrentDocPreviousOverrideBodyData(JOverrideBodyData* bodyData);
@@ -278,6 +279,28 @@ class Mercury {
   IUnknown* favouredDocument_ = nullptr;  // counted
 
  private:
+  // How a writer chooses the kind of the override node it creates.
+  enum class KindRule { kOccurrence, kSite, kPart, kAssembly };
+  // The steps every property writer shares: the occurrence (for update),
+  // its kind by `rule`, the IOT, and the override node of the roadmap
+  // (created when missing). Failures are traced with `operation`; a site
+  // rule on an occurrence without a site gives E_FAIL untraced.
+  HRESULT ResolveOverrideForWrite(KindRule rule, const char* operation, DWORD* kind, JIDSOverride** node);
+  // The occurrence for a reader; failures traced with `operation`.
+  HRESULT ResolveOccurrenceForRead(const char* operation);
+  // The IOT and the roadmap's existing node (null when there is none).
+  HRESULT ResolveExistingOverride(const char* operation, JIDSOverride** node);
+  // Asks the host whether the context document is a master (and in edit
+  // mode); failures traced with `operation`.
+  HRESULT CheckMasterAndEditMode(const char* operation, BOOL* master, BOOL* editMode);
+  // Shared body of the int readers and the bit writers.
+  HRESULT ReadFlag(const char* operation, bool (*read)(const OccurrenceNode&), int* out);
+  HRESULT WriteNodeBit(const char* operation, KindRule rule, bool extended, DWORD bit, bool set);
+  HRESULT WriteOccurrenceProperty(const char* operation, DWORD type, int value);
+  HRESULT GetDocumentKey(IUnknown* document, const char* operation, DWORD* key);
+  // The shared body of ApplyOverrides and ClearOverrides.
+  HRESULT RunOverrides(DWORD flags, bool apply, const char* operation);
+
   template <typename Roadmap>
   HRESULT SetDocumentContext(IUnknown* document, Roadmap* roadmap);
   template <typename Roadmap>

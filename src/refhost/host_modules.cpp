@@ -24,7 +24,8 @@ std::vector<host::ModuleExport> ModuleExports(const std::wstring& module) {
             {"JGetGraphicSupportObject", reinterpret_cast<void*>(&GetGraphicSupportObject)},
             {"JGetDocFiledVersion", reinterpret_cast<void*>(&GetDocFiledVersion)}};
   if (module == L"ferrule.dll")
-    return {{"JAsmCheckFoaMasterAndEditMode2", reinterpret_cast<void*>(&CheckFoaMasterAndEditMode2)}};
+    return {{"JAsmCheckFoaMasterAndEditMode2", reinterpret_cast<void*>(&CheckFoaMasterAndEditMode2)},
+            {"JAsmCheckFoaMasterAndEditMode", reinterpret_cast<void*>(&CheckFoaMasterAndEditMode2)}};
   return {};
 }
 

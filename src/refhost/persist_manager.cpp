@@ -3,12 +3,14 @@
 // functions of "dulcet.dll", "brenik.dex" and "ferrule.dll".
 #include "quorra/refhost/persist_manager.h"
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <new>
 
 #include "quorra/host/compound_file.h"
+#include "quorra/host/mercury_services.h"
 #include "quorra/host/trace.h"
 #include "quorra/occurrence.h"
 #include "quorra/override_tree.h"
@@ -43,9 +45,17 @@ QUORRA_INTERFACE_ID(quorra::refhost::IRefhostPersistManager, quorra::refhost::II
 namespace quorra::refhost {
 namespace {
 
-class PersistManager final : public host::ComObject<IRefhostPersistManager, IJOverrideTreeHolder> {
+// Document ids are handed out in the order the managers are made, from 1.
+DWORD NextDocumentID() {
+  static std::atomic<DWORD> next{1};
+  return next++;
+}
+
+class PersistManager final
+    : public host::ComObject<IRefhostPersistManager, IJOverrideTreeHolder, IJDocumentIdServer> {
  public:
-  explicit PersistManager(IUnknown* document) : document_(document), styles_(new StyleManager) {}
+  explicit PersistManager(IUnknown* document)
+      : document_(document), styles_(new StyleManager), documentId_(NextDocumentID()) {}
 
   IUnknown* GetDocument() override { return document_.Get(); }
 
@@ -90,6 +100,20 @@ class PersistManager final : public host::ComObject<IRefhostPersistManager, IJOv
     return occurrence == root ? S_OK : read;  // the root has the empty roadmap
   }
 
+  // Applies the document's table below an assembly occurrence (of any
+  // tree); a part has nothing below it.
+  HRESULT ApplyOverrides(OccurrenceNode* occurrence, DWORD flags) override {
+    if (!occurrence) return QUORRA_TRACE_FAIL(E_INVALIDARG, "PersistManager::ApplyOverrides");
+    if (!occurrence->IsAssembly()) return S_OK;
+    JIDSOverrideTree* tree = nullptr;
+    HRESULT hr = GetOverrideTree(&tree, 0);
+    if (FAILED(hr)) return hr;
+    return tree->Apply(occurrence->GetStyleLibrary(), static_cast<AssemblyOccurrence*>(occurrence), flags);
+  }
+
+  HRESULT GetDocumentID(IUnknown* document, DWORD* id) override;
+  DWORD DocumentID() const { return documentId_; }
+
   AsmTree* asmTree = nullptr;
   BOOL master = 1;
   BOOL editMode = 0;
@@ -102,6 +126,7 @@ class PersistManager final : public host::ComObject<IRefhostPersistManager, IJOv
   ComPtr<IUnknown> document_;
   ComPtr<StyleManager> styles_;
   std::unique_ptr<JIDSOverrideTree> tree_;
+  DWORD documentId_;
 };
 
 // Managers by the document's canonical IUnknown. The manager holds the
@@ -143,6 +168,15 @@ PersistManager* ManagerOf(IUnknown* object, bool create) {
   PersistManager* raw = manager.Get();
   r.managers.emplace(key, std::move(manager));
   return raw;
+}
+
+// Any document's id, its own manager's (made when it has none).
+HRESULT PersistManager::GetDocumentID(IUnknown* document, DWORD* id) {
+  if (!document || !id) return QUORRA_TRACE_FAIL(E_INVALIDARG, "PersistManager::GetDocumentID");
+  PersistManager* manager = ManagerOf(document, true);
+  if (!manager) return QUORRA_TRACE_FAIL(E_OUTOFMEMORY, "PersistManager::GetDocumentID");
+  *id = manager->DocumentID();
+  return S_OK;
 }
 
 }  // namespace

@@ -10,7 +10,8 @@
 #include "quorra/host/container.h"
 #include "quorra/host/identity.h"
 #include "quorra/host/types.h"
-#include "quorra/host/types.h"
+
+#include <set>
 
 class JMemberRoadmap;
 
@@ -77,3 +78,40 @@ using JGetContextDocumentFromMembassySignature = HRESULT(IUnknown* context, IUnk
 // roadmap; the flag is the host's.
 using JGetContextInformationSignature = HRESULT(IUnknown* context, bool flag, IUnknown** document,
                                                 JMemberRoadmap* roadmap);
+
+// ---- the property service ----
+
+// {9C8E4F9D-CB62-4913-A555-C2C42F004D25} / {83408E98-4530-45B4-9945-BE70766747D7}:
+// the host's update manager, made with JCoCreateInstance.
+constexpr CLSID CLSID_JUpdateManager = {0x9c8e4f9d, 0xcb62, 0x4913, {0xa5, 0x55, 0xc2, 0xc4, 0x2f, 0x00, 0x4d, 0x25}};
+constexpr IID IID_IJUpdateManager = {0x83408e98, 0x4530, 0x45b4, {0x99, 0x45, 0xbe, 0x70, 0x76, 0x67, 0x47, 0xd7}};
+struct IJUpdateManager : IUnknown {
+  // Adds the documents that are open at the top level (not as a part of
+  // another open document) to `documents`; no references are taken.
+  virtual HRESULT GetTopLevelDocuments(std::set<IUnknown*>* documents) = 0;  // slot 22
+
+ protected:
+  ~IJUpdateManager() = default;
+};
+QUORRA_INTERFACE_ID(IJUpdateManager, IID_IJUpdateManager);
+
+// {5E2D9A41-7C3B-4E85-B1F6-0A4D8C2E9B73}: the persist manager's document
+// ids, the keys of the per-document display settings.
+constexpr IID IID_IJDocumentIdServer = {0x5e2d9a41, 0x7c3b, 0x4e85, {0xb1, 0xf6, 0x0a, 0x4d, 0x8c, 0x2e, 0x9b, 0x73}};
+struct IJDocumentIdServer : IUnknown {
+  virtual HRESULT GetDocumentID(IUnknown* document, DWORD* id) = 0;  // slot 42
+
+ protected:
+  ~IJDocumentIdServer() = default;
+};
+QUORRA_INTERFACE_ID(IJDocumentIdServer, IID_IJDocumentIdServer);
+
+// The object a site keeps as its graphic support (user data 53): it hands
+// out the document's services by interface id, the override-table holder
+// among them.
+struct IJGraphicSupport : IUnknown {
+  virtual HRESULT GetService(REFIID iid, void** out) = 0;  // slot 3
+
+ protected:
+  ~IJGraphicSupport() = default;
+};

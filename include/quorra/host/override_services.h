@@ -14,6 +14,7 @@ class AsmTree;
 class DisplayRoadmap;
 class JIDSOverrideTree;
 class JMemberRoadmap;
+class OccurrenceNode;
 
 // {DE1273F0-E059-11D1-A2C9-080036B4D602}: a document's style manager.
 constexpr IID IID_IJStyleManager = {0xde1273f0, 0xe059, 0x11d1, {0xa2, 0xc9, 0x08, 0x00, 0x36, 0xb4, 0xd6, 0x02}};
@@ -36,6 +37,14 @@ QUORRA_INTERFACE_ID(IJStyleManager, IID_IJStyleManager);
 constexpr IID IID_IJOverrideTreeHolder = {0x13a1d22a, 0x2ca8, 0x4856, {0xa8, 0x9c, 0x6c, 0x73, 0xd8, 0x7f, 0x65, 0x72}};
 
 struct IJOverrideTreeHolder : IUnknown {
+  // Applies the document's overrides to `occurrence` with the override
+  // table's apply selection word `flags`. A holder that cannot apply answers
+  // E_NOTIMPL.
+  virtual HRESULT ApplyOverrides(OccurrenceNode* occurrence, DWORD flags) {  // slot 5
+    (void)occurrence;
+    (void)flags;
+    return E_NOTIMPL;
+  }
   // The document's override table (not reference counted: the holder owns
   // it). `reserved` is 0.
   virtual HRESULT GetOverrideTree(JIDSOverrideTree** out, DWORD reserved) = 0;  // slot 11
@@ -79,3 +88,6 @@ using JGetDocFiledVersionSignature = HRESULT(IUnknown* document, WORD* major, WO
 // "JAsmCheckFoaMasterAndEditMode2" of "ferrule.dll": whether the document is
 // a master that records overrides, and whether it is in edit mode.
 using JAsmCheckFoaMasterAndEditMode2Signature = HRESULT(IUnknown* document, BOOL* master, BOOL* editMode);
+// "JAsmCheckFoaMasterAndEditMode" of "ferrule.dll": the same answers, asked
+// by the property writers before they keep a sync record.
+using JAsmCheckFoaMasterAndEditModeSignature = HRESULT(IUnknown* document, BOOL* master, BOOL* editMode);

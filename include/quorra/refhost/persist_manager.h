@@ -14,8 +14,10 @@
 //
 // The functions refhost exports for these: "GetPersistManager" and
 // "JGetGraphicSupportObject" of "dulcet.dll", "JAsmGetIDSAsmTree" and
-// "JAsmGetFileName" of "brenik.dex", "JGetDocFiledVersion" of "dulcet.dll", "JAsmCheckFoaMasterAndEditMode2" of
-// "ferrule.dll".
+// "JAsmGetFileName" of "brenik.dex", "JGetDocFiledVersion" of "dulcet.dll", "JAsmCheckFoaMasterAndEditMode2" and
+// "JAsmCheckFoaMasterAndEditMode" of "ferrule.dll" (the same answers). A persist manager also applies its
+// document's table to an occurrence (the holder's ApplyOverrides) and gives every document an id
+// (IJDocumentIdServer), in the order the managers are made.
 #pragma once
 
 #include <map>
