@@ -174,7 +174,9 @@ class JConfigSetting {
 };
 
 namespace quorra {
-// User datum 37 of a node: its configuration settings by id.
+// User datum 37 of a node: its configuration settings by id. An assembly
+// occurrence's display-setting map (its user datum 83, UD_DISPLAY_SETTING_MAP)
+// has the same form: key -> (key, type, flags).
 using ConfigSettingMap = std::map<DWORD, JConfigSetting>;
 // User datum 42 of a node: variable kind -> (second key, value).
 using IOTVariableMap = std::multimap<DWORD, std::pair<DWORD, double>>;
@@ -729,4 +731,9 @@ extern "C" {
 // The override-table object of `document` in interface `iid`, through the
 // host's persist manager and graphic support object.
 HRESULT JGetIOT(IUnknown* document, REFIID iid, void** out);
+// Forward both arguments to the host's "JAsmApplyIOTForPMI" and
+// "JAsmPopulateIOTForPMI" of "brenik.dex" (product-manufacturing
+// information) and answer their result; E_FAIL when the host has none.
+HRESULT JApplyIOTForPMI(void* a, void* b);
+HRESULT JPopulateIOTForPMI(void* a, void* b);
 }

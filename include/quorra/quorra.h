@@ -42,6 +42,7 @@
 #include "quorra/override_body_data.h"
 #include "quorra/override_extensions.h"
 #include "quorra/host/override_services.h"
+#include "quorra/host/apply_services.h"
 #include "quorra/override_tree.h"
 #include "quorra/iot_walkers.h"
 #include "quorra/occurrence.h"

@@ -17,7 +17,13 @@ std::vector<host::ModuleExport> ModuleExports(const std::wstring& module) {
   if (module == L"brenik.dex")
     return {{"JGetOccurrenceRange", reinterpret_cast<void*>(&GetOccurrenceRange)},
             {"JAsmGetIDSAsmTree", reinterpret_cast<void*>(&GetIDSAsmTree)},
-            {"JAsmGetFileName", reinterpret_cast<void*>(&GetAssemblyFileName)}};
+            {"JAsmGetFileName", reinterpret_cast<void*>(&GetAssemblyFileName)},
+            {"JAsmNotifyIDS", reinterpret_cast<void*>(&NotifyIDS)},
+            {"JAsmApplyConfigSettings", reinterpret_cast<void*>(&ApplyConfigSettings)},
+            {"JAsmUpdateAttachmentIDs", reinterpret_cast<void*>(&UpdateAttachmentIDs)},
+            {"JAsmGetPartStyleLib", reinterpret_cast<void*>(&GetPartStyleLib)},
+            {"JAsmApplyIOTForPMI", reinterpret_cast<void*>(&ApplyIOTForPMI)},
+            {"JAsmPopulateIOTForPMI", reinterpret_cast<void*>(&PopulateIOTForPMI)}};
   if (module == L"dulcet.dll")
     return {{"GetIJGeometryCacheManager", reinterpret_cast<void*>(&GetGeometryCacheManager)},
             {"GetPersistManager", reinterpret_cast<void*>(&GetPersistManager)},

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "quorra/host/apply_services.h"
 #include "quorra/host/display.h"
 #include "quorra/host/documents.h"
 #include "quorra/host/geometry.h"
@@ -24,6 +25,17 @@ JMGetPreviewBodyCacheIdSignature GetPreviewBodyCacheId;
 // "JGetOccurrenceRange" of "brenik.dex": the host's stored range of an
 // occurrence; refhost stores none (E_FAIL).
 HRESULT GetOccurrenceRange(OccurrenceNode* occurrence, tagGBox* box);
+
+// Applying override tables (apply_modules.cpp), "brenik.dex": the
+// re-apply after "JAsmNotifyIDS", "JAsmApplyConfigSettings",
+// "JAsmUpdateAttachmentIDs", "JAsmGetPartStyleLib", "JAsmApplyIOTForPMI"
+// and "JAsmPopulateIOTForPMI".
+JAsmNotifyIDSSignature NotifyIDS;
+JAsmApplyConfigSettingsSignature ApplyConfigSettings;
+JAsmUpdateAttachmentIDsSignature UpdateAttachmentIDs;
+JAsmGetPartStyleLibSignature GetPartStyleLib;
+JAsmApplyIOTForPMISignature ApplyIOTForPMI;
+JAsmPopulateIOTForPMISignature PopulateIOTForPMI;
 
 // Geometry caches (geometry_cache.cpp).
 // "GetIJGeometryCacheManager" of "dulcet.dll": the manager that takes back

@@ -33,6 +33,12 @@ struct MemberEntry {
   DWORD id = 0;
   std::wstring name;
   Document* document = nullptr;  // held
+  // What the member answers as the referenced document of its occurrences:
+  // the reference property word (which the library may write back), the
+  // extended word and whether the placed document shows its simplified form.
+  DWORD referenceProperties = 0;
+  DWORD componentFlags = 0;
+  BOOL simplifiedForm = 0;
 };
 
 // A document. Not a host::ComObject on purpose: a site's identity holds a
@@ -64,6 +70,11 @@ class Document final : public IJOccurrenceContainer, public IRefhostDocument {
   const wchar_t* GetPath() override { return path_.c_str(); }
 
   bool IsContainer() const { return container_; }
+  MemberEntry* FindMember(DWORD attachmentId) {
+    auto found = std::lower_bound(members_.begin(), members_.end(), attachmentId,
+                                  [](const MemberEntry& member, DWORD id) { return member.id < id; });
+    return found == members_.end() || found->id != attachmentId ? nullptr : &*found;
+  }
   // Takes the members (sorted here by id); their documents are held.
   void SetMembers(std::vector<MemberEntry> members) {
     std::stable_sort(members.begin(), members.end(),
@@ -87,9 +98,48 @@ class Document final : public IJOccurrenceContainer, public IRefhostDocument {
 
 // What GetMember hands out: a member with its name, leaf state, own
 // container and source document.
-class Member final : public host::ComObject<IJComponent, IJOccurrenceDocument, host::IPersistIdentity> {
+class Member final
+    : public host::ComObject<IJComponent, IJOccurrenceDocument, host::IPersistIdentity, IRefhostMember> {
  public:
-  Member(DWORD id, std::wstring name, Document* document) : id_(id), name_(std::move(name)), document_(document) {}
+  Member(DWORD id, std::wstring name, Document* document, Document* container)
+      : id_(id), name_(std::move(name)), document_(document), container_(container) {}
+
+  HRESULT GetReferenceProperties(DWORD* properties) override {
+    if (!properties) return E_POINTER;
+    MemberEntry* entry = Entry();
+    *properties = entry ? entry->referenceProperties : 0;
+    return entry ? S_OK : E_FAIL;
+  }
+  HRESULT SetReferenceProperties(DWORD properties) override {
+    MemberEntry* entry = Entry();
+    if (!entry) return E_FAIL;
+    entry->referenceProperties = properties;
+    return S_OK;
+  }
+  HRESULT GetComponentFlags(DWORD* flags) override {
+    if (!flags) return E_POINTER;
+    MemberEntry* entry = Entry();
+    *flags = entry ? entry->componentFlags : 0;
+    return entry ? S_OK : E_FAIL;
+  }
+  HRESULT GetSimplifiedForm(BOOL* simplified) override {
+    if (!simplified) return E_POINTER;
+    MemberEntry* entry = Entry();
+    *simplified = entry ? entry->simplifiedForm : 0;
+    return entry ? S_OK : E_FAIL;
+  }
+  HRESULT SetComponentFlags(DWORD flags) override {
+    MemberEntry* entry = Entry();
+    if (!entry) return E_FAIL;
+    entry->componentFlags = flags;
+    return S_OK;
+  }
+  HRESULT SetSimplifiedForm(BOOL simplified) override {
+    MemberEntry* entry = Entry();
+    if (!entry) return E_FAIL;
+    entry->simplifiedForm = simplified;
+    return S_OK;
+  }
 
   HRESULT GetOccurrenceContainer(IJOccurrenceContainer** container) override {
     if (!container) return E_POINTER;
@@ -112,18 +162,20 @@ class Member final : public host::ComObject<IJComponent, IJOccurrenceDocument, h
   DWORD GetPersistID() override { return id_; }
 
  private:
+  MemberEntry* Entry() const { return container_ ? container_->FindMember(id_) : nullptr; }
+
   DWORD id_;
   std::wstring name_;
   ComPtr<Document> document_;
+  ComPtr<Document> container_;  // the assembly document that places the member
 };
 
 HRESULT Document::GetMember(DWORD attachmentId, REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  auto found = std::lower_bound(members_.begin(), members_.end(), attachmentId,
-                                [](const MemberEntry& member, DWORD id) { return member.id < id; });
-  if (found == members_.end() || found->id != attachmentId) return E_INVALIDARG;
-  ComPtr<Member> member(new (std::nothrow) Member(found->id, found->name, found->document));
+  MemberEntry* found = FindMember(attachmentId);
+  if (!found) return E_INVALIDARG;
+  ComPtr<Member> member(new (std::nothrow) Member(found->id, found->name, found->document, this));
   if (!member) return E_OUTOFMEMORY;
   return member->QueryInterface(iid, out);
 }
@@ -168,6 +220,11 @@ std::vector<MemberEntry> MembersOf(AssemblySite* site, const std::map<SiteNode*,
     SiteNode* child = attachment->GetAttachmentSite();
     MemberEntry member;
     member.id = attachment->GetAttachmentID();
+    // The placement's stored reference words, as the loader kept them.
+    member.referenceProperties =
+        static_cast<DWORD>(reinterpret_cast<uintptr_t>(attachment->GetUserData(UD_REF_PROPERTIES, nullptr)));
+    member.componentFlags =
+        static_cast<DWORD>(reinterpret_cast<uintptr_t>(attachment->GetUserData(UD_REF_EXT_PROPERTIES, nullptr)));
     const DWORD n = ++placed[child];
     const std::wstring key = child ? MatchKey(child->GetFilePath(true).View()) : std::wstring();
     size_t match = next;

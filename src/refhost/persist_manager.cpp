@@ -188,6 +188,15 @@ HRESULT SetDocumentTree(IUnknown* document, AsmTree* tree) {
   return S_OK;
 }
 
+std::vector<ComPtr<IUnknown>> DocumentsWithTree(AsmTree* tree) {
+  std::vector<ComPtr<IUnknown>> documents;
+  Registry& r = GetRegistry();
+  std::lock_guard<std::mutex> guard(r.lock);
+  for (const auto& [key, manager] : r.managers)
+    if (manager->asmTree && (!tree || manager->asmTree == tree)) documents.emplace_back(manager->GetDocument());
+  return documents;
+}
+
 HRESULT SetDocumentFoaState(IUnknown* document, BOOL master, BOOL editMode) {
   PersistManager* manager = ManagerOf(document, true);
   if (!manager) return E_INVALIDARG;

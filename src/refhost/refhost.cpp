@@ -8,6 +8,7 @@
 #include "quorra/host/modules.h"
 #include "quorra/host/switches.h"
 #include "quorra/host/text.h"
+#include "quorra/refhost/apply_host.h"
 #include "quorra/refhost/persist_manager.h"
 #include "refhost/host_modules.h"
 
@@ -94,6 +95,7 @@ void Uninstall() {
   host::SetExtraSearchDirectories({});
   UninstallGeometryCaches();
   ReleasePersistManagers();
+  ResetApplyHost();
   for (const std::wstring& module : ModuleNames()) host::UnregisterModule(module.c_str());
   for (const std::wstring& name : s.settingNames) host::RemoveSetting(name.c_str());
   s.settingNames.clear();

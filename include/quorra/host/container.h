@@ -31,14 +31,33 @@ QUORRA_INTERFACE_ID(IJOccurrenceContainer, IID_IJOccurrenceContainer);
 
 // A member of an occurrence container. Only the slots the library calls are
 // declared; the others are the host's.
+//
+// The member is also the referenced-document service of the occurrence it
+// places: its reference property word (the layout of the attachment user
+// datum UD_REF_PROPERTIES), which the host lets the library write back, its
+// extended word (the component flags, the layout of UD_REF_EXT_PROPERTIES)
+// and whether the placed document shows its simplified form. Members that
+// keep none of these answer E_NOTIMPL.
 struct IJComponent : IUnknown {
+  // The reference property word.
+  virtual HRESULT GetReferenceProperties(DWORD* properties) {  // slot 9
+    if (properties) *properties = 0;
+    return E_NOTIMPL;
+  }
+  // Replaces the reference property word.
+  virtual HRESULT SetReferenceProperties(DWORD /*properties*/) { return E_NOTIMPL; }  // slot 10
   // The container of the member's own document (an assembly's); fails for a
   // leaf.
   virtual HRESULT GetOccurrenceContainer(IJOccurrenceContainer** container) = 0;  // slot 13
-  // The component's flags (0x20: a local component part). Members that keep
-  // no flags answer E_NOTIMPL with none.
+  // The component's flags, the extended reference word (0x20: a local
+  // component part). Members that keep no flags answer E_NOTIMPL with none.
   virtual HRESULT GetComponentFlags(DWORD* flags) {  // slot 18
     if (flags) *flags = 0;
+    return E_NOTIMPL;
+  }
+  // TRUE in `simplified` when the placed document shows its simplified form.
+  virtual HRESULT GetSimplifiedForm(BOOL* simplified) {  // slot 28
+    if (simplified) *simplified = 0;
     return E_NOTIMPL;
   }
   // TRUE when the member places a document without members (a part).

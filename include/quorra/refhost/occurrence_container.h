@@ -26,6 +26,22 @@ struct IRefhostDocument : IUnknown {
   ~IRefhostDocument() = default;
 };
 
+// {2B9E4C71-6D05-4A8F-B3E2-91C07F5A6D18}
+constexpr IID IID_IRefhostMember = {0x2b9e4c71, 0x6d05, 0x4a8f, {0xb3, 0xe2, 0x91, 0xc0, 0x7f, 0x5a, 0x6d, 0x18}};
+
+// A member of a refhost assembly document, reached like its IJComponent
+// (OccurrenceNode::GetHelixReference): sets what the member answers as the
+// referenced document of its occurrences. Its reference property word is
+// set through IJComponent::SetReferenceProperties; it starts as the
+// placement's attachment user datum 8, the component flags as datum 9.
+struct IRefhostMember : IUnknown {
+  virtual HRESULT SetComponentFlags(DWORD flags) = 0;
+  virtual HRESULT SetSimplifiedForm(BOOL simplified) = 0;
+
+ protected:
+  ~IRefhostMember() = default;
+};
+
 // Gives every site of a loaded tree its document object (SiteNode::
 // SetDocument); the sites hold the documents for their lives. An assembly
 // document's members are its site's attachments, named by the placement
@@ -39,3 +55,4 @@ HRESULT BindDocuments(AsmTree* tree);
 }  // namespace quorra::refhost
 
 QUORRA_INTERFACE_ID(quorra::refhost::IRefhostDocument, quorra::refhost::IID_IRefhostDocument);
+QUORRA_INTERFACE_ID(quorra::refhost::IRefhostMember, quorra::refhost::IID_IRefhostMember);

@@ -21,6 +21,7 @@
 #pragma once
 
 #include <map>
+#include <vector>
 
 #include "quorra/host/com.h"
 #include "quorra/host/override_services.h"
@@ -49,6 +50,9 @@ class StyleManager final : public host::ComObject<IJStyleManager> {
 // The document's live tree (null clears it). The persist manager is made
 // when the document has none. E_INVALIDARG for a null document.
 HRESULT SetDocumentTree(IUnknown* document, AsmTree* tree);
+// The documents whose live tree is `tree`; with a null tree, every document
+// that has a live tree.
+std::vector<host::ComPtr<IUnknown>> DocumentsWithTree(AsmTree* tree);
 // The family-of-assemblies answers for the document.
 HRESULT SetDocumentFoaState(IUnknown* document, BOOL master, BOOL editMode);
 // The program version that filed the document, answered by
