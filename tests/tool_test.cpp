@@ -363,8 +363,8 @@ TEST_F(PropertyTool, SetRecordsInTheTableAndGetReadsTheAppliedOccurrence) {
     EXPECT_TRUE(Contains(set.output, step.printed)) << set.output;
   }
   const auto show = RunTool("iot show " + top_);
-  EXPECT_TRUE(Contains(show.output, "\n/1 asm props=0x00000002 ")) << show.output;
-  EXPECT_TRUE(Contains(show.output, "\n/1/2 part props=0x00000010 ")) << show.output;
+  EXPECT_TRUE(Contains(show.output, "\n/1 asm props=0x80000002 ")) << show.output;
+  EXPECT_TRUE(Contains(show.output, "\n/1/2 part props=0x40000010 ")) << show.output;
   const std::string red = std::to_string(quorra::PackColorSymbology(0x0000FF));
   EXPECT_TRUE(Contains(show.output, " style=" + red)) << show.output;
   EXPECT_TRUE(Contains(show.output, " matrix=1,2,3")) << show.output;
