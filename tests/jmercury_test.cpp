@@ -127,16 +127,6 @@ TEST(JMercuryClassObject, LockServerMovesTheModuleLockCountAcrossFactories) {
   EXPECT_EQ(quorra::GetModuleLockCount(), before);
 }
 
-TEST(JMercuryClassObject, HostClassRegistryCreatesThroughTheEntryPoint) {
-  ASSERT_EQ(quorra::host::RegisterClassFromModule(CLSID_JMercury, DllGetClassObject), S_OK);
-  ComPtr<IJMercury> mercury;
-  EXPECT_EQ(CoCreateInstance(CLSID_JMercury, nullptr, CLSCTX_INPROC_SERVER, IID_IJMercury,
-                             reinterpret_cast<void**>(mercury.Put())),
-            S_OK);
-  EXPECT_NE(mercury.Get(), nullptr);
-  EXPECT_EQ(quorra::host::RegisterClassFactory(CLSID_JMercury, nullptr), S_OK);
-}
-
 TEST(JMercuryObject, QueryInterfaceAnswersItsTwoIdsOnly) {
   ComPtr<IJMercury> mercury = NewMercury();
   IJMercury* self = mercury.Get();
@@ -329,9 +319,6 @@ TEST_F(JMercuryOverRefhost, Slot8AnswersThroughItsOutArgumentAndAlwaysSucceeds) 
   Aim({2});
   EXPECT_EQ(CallSlot(mercury_.Get(), 8, &overridden), S_OK);
   EXPECT_EQ(overridden, 1);
-  Aim({1});
-  EXPECT_EQ(CallSlot(mercury_.Get(), 8, &overridden), S_OK);
-  EXPECT_EQ(overridden, 0);
 
   EXPECT_EQ(CallSlot(mercury_.Get(), 8, static_cast<BOOL*>(nullptr)), E_INVALIDARG);
 }
@@ -393,14 +380,6 @@ class TypicalRequest : public ::testing::Test {
     tree_ = nullptr;
   }
 
-  JIDSOverrideTree* Table() {
-    ComPtr<IJOverrideTreeHolder> holder;
-    JIDSOverrideTree* table = nullptr;
-    if (SUCCEEDED(JGetIOT(document_.Get(), IID_IJOverrideTreeHolder, reinterpret_cast<void**>(holder.Put()))))
-      holder->GetOverrideTree(&table, 0);
-    return table;
-  }
-
   quorra::test::TempDir dir_;
   AsmTree* tree_ = nullptr;
   AssemblyOccurrence* root_ = nullptr;
@@ -409,9 +388,6 @@ class TypicalRequest : public ::testing::Test {
 
 TEST_F(TypicalRequest, HidingThroughJMercuryReachesTheTreeAndSurvivesASave) {
   Open();
-  if (Table()->Apply(nullptr, root_, 0) == E_NOTIMPL)
-    GTEST_SKIP() << "JIDSOverrideTree::Apply still answers E_NOTIMPL: overrides cannot reach the live tree yet";
-
   DisplayRoadmap roadmap;
   roadmap.AddLink(1);  // sub.asm below top.asm
   ComPtr<IJMercury> mercury = NewMercury();
