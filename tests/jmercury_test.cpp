@@ -295,7 +295,9 @@ TEST_F(JMercuryOverRefhost, ReaderSlotsAnswerTheirOwnFlagOfTheOccurrence) {
       int value = -1;
       EXPECT_EQ(CallSlot(mercury_.Get(), r.slot, &value), S_OK) << r.what << " with " << on.what << " on";
       EXPECT_EQ(value, (occurrence->*r.get)() ? 1 : 0) << r.what << " with " << on.what << " on";
-      if (r.slot == on.slot) EXPECT_EQ(value, 1) << on.what;
+      if (r.slot == on.slot) {
+        EXPECT_EQ(value, 1) << on.what;
+      }
     }
   }
 }
