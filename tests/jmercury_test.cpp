@@ -426,8 +426,8 @@ TEST_F(TypicalRequest, HidingThroughJMercuryReachesTheTreeAndSurvivesASave) {
   EXPECT_FALSE(At(root_, {1})->IsHidden()) << "a fresh load shows the documents as placed";
   mercury = NewMercury();
   ASSERT_EQ(mercury->SetContext(document_.Get(), &roadmap), S_OK);
-  ASSERT_EQ(mercury->ApplyOverrides(document_.Get(), MERCURY_OVERRIDES_DOCUMENT_TREE | MERCURY_OVERRIDES_WALK |
-                                                         MERCURY_OVERRIDES_DISPLAY),
+  ASSERT_EQ(mercury->ApplyOverrides(
+                document_.Get(), MERCURY_OVERRIDES_DOCUMENT_TREE | MERCURY_OVERRIDES_WALK | MERCURY_OVERRIDES_DISPLAY),
             S_OK);
   EXPECT_EQ(mercury->GetHidden(&hidden), S_OK);
   EXPECT_EQ(hidden, 1);

@@ -152,9 +152,7 @@ HRESULT JMercury::RemoveDisplaySetting(DWORD key, DWORD type) { return mercury_.
 HRESULT JMercury::RemoveDisplaySetting(IUnknown* document, DWORD type) {
   return mercury_.RemoveDisplaySetting(document, type);
 }
-HRESULT JMercury::GetOverrideConstraints(std::map<DWORD, DWORD>** out) {
-  return mercury_.GetOverrideConstraints(out);
-}
+HRESULT JMercury::GetOverrideConstraints(std::map<DWORD, DWORD>** out) { return mercury_.GetOverrideConstraints(out); }
 HRESULT JMercury::AddOverrideConstraint(DWORD key, DWORD value) { return mercury_.AddOverrideConstraint(key, value); }
 HRESULT JMercury::ClearOverrideConstraint(DWORD key) { return mercury_.ClearOverrideConstraint(key); }
 HRESULT JMercury::GetDecalsDisplay(int* out) { return mercury_.GetDecalsDisplay(out); }

@@ -2,10 +2,10 @@
 // with a static CommandRegistrar, so adding one touches no other file.
 #pragma once
 
+#include <quorra/host/types.h>
+
 #include <string>
 #include <vector>
-
-#include <quorra/host/types.h>
 
 namespace quorra::tool {
 

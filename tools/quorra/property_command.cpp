@@ -374,8 +374,8 @@ HRESULT Read(Mercury& mercury, const char* name, std::string* text) {
 }
 
 // Checks FILE ROADMAP [...] and reads the roadmap; kExitOk or the usage code.
-int ParseCommon(const char* command, const std::vector<std::string>& args, size_t low, size_t high,
-                ParsedArgs* parsed, std::vector<DWORD>* ids) {
+int ParseCommon(const char* command, const std::vector<std::string>& args, size_t low, size_t high, ParsedArgs* parsed,
+                std::vector<DWORD>* ids) {
   std::string error;
   if (!ParseArgs(args, {"search-path"}, {}, parsed, &error, {}, {"search-path"}))
     return Fail(command, kExitUsage, "%s", error.c_str());
@@ -446,8 +446,8 @@ int RunGet(const std::vector<std::string>& args) {
   // The loaded tree shows the documents as placed; the overrides reach the
   // occurrences when the document's table is applied to its tree.
   if (SUCCEEDED(hr))
-    hr = mercury.ApplyOverrides(open.Document(), MERCURY_OVERRIDES_DOCUMENT_TREE | MERCURY_OVERRIDES_WALK |
-                                                     kApplyEverything);
+    hr = mercury.ApplyOverrides(open.Document(),
+                                MERCURY_OVERRIDES_DOCUMENT_TREE | MERCURY_OVERRIDES_WALK | kApplyEverything);
   if (FAILED(hr))
     return Fail(kGetName, kExitFailure, "cannot apply the override table of %s: %s", parsed.positional[0].c_str(),
                 refhost::DescribeResult(hr).c_str());
