@@ -10,6 +10,7 @@
 #include <quorra/refhost/occurrence_container.h>
 #include <quorra/refhost/persist_manager.h>
 
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -298,26 +299,6 @@ TEST_F(MercuryProperties, FlagReadersAnswerFromTheLiveOccurrence) {
   EXPECT_TRUE(traces.Saw("Mercury::GetHidden", E_FAIL));
 }
 
-TEST_F(MercuryProperties, KindAndAdjustableReadersAnswerWithoutTracing) {
-  int isAssembly = -1, isPart = -1, adaptable = -1;
-  ASSERT_EQ(At({1, 1})->IsAssembly(&isAssembly), S_OK);
-  ASSERT_EQ(At({1})->IsPart(&isPart), S_OK);
-  EXPECT_EQ(std::make_pair(isAssembly, isPart), std::make_pair(0, 0));
-  ASSERT_EQ(Occurrence({1})->SetAdaptable(), S_OK);
-  EXPECT_EQ(At({1})->GetAdaptable(&adaptable), S_OK);
-  EXPECT_EQ(adaptable, 1);
-
-  ScopedTraceCapture traces;
-  auto missing = At({1, 7});
-  EXPECT_EQ(missing->IsAssembly(&isAssembly), E_FAIL);  // output untouched
-  EXPECT_EQ(isAssembly, 0);
-  // The tree is there but the occurrence is not: not adjustable.
-  adaptable = -1;
-  EXPECT_EQ(missing->GetAdjustablePart(&adaptable), S_OK);
-  EXPECT_EQ(adaptable, 0);
-  EXPECT_FALSE(traces.Saw("Mercury::IsAssembly"));
-}
-
 TEST_F(MercuryProperties, SolverStatusAndMatrixOverridesAreReadFromTheOccurrence) {
   auto m = At({1, 2});
   DWORD status = 0;
@@ -343,29 +324,6 @@ TEST_F(MercuryProperties, SolverStatusAndMatrixOverridesAreReadFromTheOccurrence
   ASSERT_EQ(m->GetConstraintMatrix(&constraint), S_OK);
   EXPECT_EQ(constraint(0, 3), 12.5);
   EXPECT_EQ(At({9})->HasOverriddenMatrix(), 0);
-}
-
-TEST_F(MercuryProperties, ExplodeMatrixIsTheNearestOnTheWayToTheRoot) {
-  auto m = At({1, 2});
-  tagG4x4 found;
-  bool wasFound = true;
-  found(0, 0) = 3;
-  ASSERT_EQ(m->GetExplodeMatrixInPath(&found, &wasFound), S_OK);
-  EXPECT_FALSE(wasFound);
-  EXPECT_EQ(found(0, 0), 1.0);
-
-  tagGTransf far, near;
-  far.SetIdentity();
-  far.m[7] = 4;
-  near.SetIdentity();
-  near.m[7] = 9;
-  ASSERT_EQ(Occurrence({1})->SetExplodeMatrix(&far), S_OK);
-  ASSERT_EQ(m->GetExplodeMatrixInPath(&found, &wasFound), S_OK);
-  EXPECT_TRUE(wasFound);
-  EXPECT_EQ(found(1, 3), 4.0);
-  ASSERT_EQ(Occurrence({1, 2})->SetExplodeMatrix(&near), S_OK);
-  ASSERT_EQ(m->GetExplodeMatrixInPath(&found, &wasFound), S_OK);
-  EXPECT_EQ(found(1, 3), 9.0);
 }
 
 // ---- value writers and their sync records ----
@@ -444,12 +402,8 @@ TEST_F(MercuryProperties, AdaptableIsForAssembliesAndAdjustableForParts) {
 
   ASSERT_EQ(At({1})->SetAdaptable(1), S_OK);
   EXPECT_EQ(Node({1})->GetProps() & (kKindBits | IOT_ADAPTABLE), IOT_ASSEMBLY | IOT_ADAPTABLE);
-  auto reader = At({1});
-  bool present = false;
-  ASSERT_EQ(reader->IsAdaptableAssemblyPresentInIOT(&present), S_OK);
-  EXPECT_TRUE(present);
   int fromIot = 0;
-  ASSERT_EQ(reader->GetAdaptableFromIOT(&fromIot), S_OK);
+  ASSERT_EQ(At({1})->GetAdaptableFromIOT(&fromIot), S_OK);
   EXPECT_EQ(fromIot, 1);
 
   ASSERT_EQ(At({1, 1})->SetAdjustablePart(1), S_OK);
@@ -803,6 +757,47 @@ TEST_F(MercuryApply, ArgumentsAndTreeChoices) {
   ASSERT_EQ(m.ApplyOverrides(document_.Get(), 0), S_OK);
   EXPECT_EQ(AppliedOccurrences(), std::vector<OccurrenceNode*>{root_});
   EXPECT_TRUE(gApplied.empty() || gApplied.front().flags == 0);
+}
+
+// The host's update manager, answering a fixed set of top-level documents.
+class UpdateManager final : public ComObject<IJUpdateManager> {
+ public:
+  HRESULT GetTopLevelDocuments(std::set<IUnknown*>* out) override {
+    out->insert(documents.begin(), documents.end());
+    return S_OK;
+  }
+  std::set<IUnknown*> documents;
+};
+class UpdateManagerFactory final : public ComObject<IClassFactory> {
+ public:
+  HRESULT CreateInstance(IUnknown*, REFIID iid, void** out) override { return manager->QueryInterface(iid, out); }
+  HRESULT LockServer(BOOL) override { return S_OK; }
+  ComPtr<UpdateManager> manager{new UpdateManager};
+};
+
+TEST_F(MercuryApply, TopLevelDocumentsChooseTheWholeTrees) {
+  ComPtr<UpdateManagerFactory> factory(new UpdateManagerFactory);
+  ASSERT_EQ(quorra::host::RegisterClassFactory(CLSID_JUpdateManager, factory.Get()), S_OK);
+  ComPtr<IUnknown> stranger(new FakeDocument);
+  const std::vector<OccurrenceNode*> everyAssembly = {At(root_, {1, 2}), At(root_, {1}), root_};
+  struct Case {
+    std::set<IUnknown*> documents;
+    std::vector<OccurrenceNode*> expected;
+  } cases[] = {
+      {{document_.Get()}, everyAssembly},
+      {{stranger.Get()}, {}},
+      {{}, everyAssembly},  // none known: the live top-level trees
+  };
+  for (const Case& c : cases) {
+    factory->manager->documents = c.documents;
+    gApplied.clear();
+    Mercury m;
+    DisplayRoadmap top;
+    ASSERT_EQ(m.SetContext(document_.Get(), &top), S_OK);
+    EXPECT_EQ(m.ApplyOverrides(MERCURY_OVERRIDES_TOP_LEVEL | MERCURY_OVERRIDES_WALK), S_OK);
+    EXPECT_EQ(AppliedOccurrences(), c.expected) << c.documents.size();
+  }
+  quorra::host::RegisterClassFactory(CLSID_JUpdateManager, nullptr);
 }
 
 TEST_F(MercuryApply, ClearingActsOnTheLiveOccurrences) {

@@ -5,6 +5,12 @@
 // the document's override table (IOT) and the override node of the path.
 // Each resolution is done once and kept until the context is set again.
 // Resolved tree pointers are not counted: the caller keeps the tree alive.
+//
+// Once the context is set, Mercury reads and changes that occurrence's
+// properties. Readers answer from the live occurrence (the values after the
+// overrides were applied). Writers never change the occurrence: they find
+// or create the override node of the roadmap in the context document's
+// IOT, change it, and notify the tree, whose host applies the table again.
 #pragma once
 
 #include <map>
