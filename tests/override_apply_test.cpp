@@ -8,6 +8,7 @@
 #include <quorra/refhost/apply_host.h>
 #include <quorra/refhost/occurrence_container.h>
 #include <quorra/refhost/persist_manager.h>
+#include <quorra/refhost/sample.h>
 
 #include <functional>
 #include <memory>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "support/assembly_builder.h"
+#include "support/storage_support.h"
 
 namespace {
 
@@ -646,6 +648,63 @@ TEST_F(ApplyOverRefhost, RouteIdentifiedOverridesTakeTheirIDs) {
   EXPECT_EQ(routed->GetAttachmentID(), 2u);
   EXPECT_TRUE(At(root_, {1, 2})->IsHidden());
   EXPECT_FALSE(At(root_, {1, 1})->IsHidden());
+}
+
+// The whole round: a hiding recorded in an assembly document's table shows
+// on its live tree after the notification, is saved with the document, and
+// shows again on a tree loaded afresh from the saved document.
+TEST(ApplyDocuments, HidingSurvivesSavingAndReloading) {
+  quorra::refhost::Install();
+  quorra::test::TempDir dir;
+  quorra::refhost::SampleSummary summary;
+  ASSERT_EQ(quorra::refhost::WriteGearboxSample(quorra::test::Widen(dir.Path()).c_str(), &summary), S_OK);
+  const std::wstring top = quorra::test::Widen(dir.File("gearbox.asm"));
+
+  struct Open {
+    AsmTree* tree = nullptr;
+    ComPtr<IUnknown> document;
+    JIDSOverrideTree* table = nullptr;
+  };
+  auto open = [&](Open* o) {
+    ASSERT_EQ(AsmTreeCreateAndLoad(top.c_str(), &o->tree, nullptr), S_OK);
+    ASSERT_EQ(quorra::refhost::BindDocuments(o->tree), S_OK);
+    ASSERT_EQ(
+        o->tree->GetRootAssembly()->GetSite()->GetDocument(IID_IUnknown, reinterpret_cast<void**>(o->document.Put())),
+        S_OK);
+    ASSERT_EQ(quorra::refhost::SetDocumentTree(o->document.Get(), o->tree), S_OK);
+    ComPtr<IJOverrideTreeHolder> holder;
+    ASSERT_EQ(JGetIOT(o->document.Get(), IID_IJOverrideTreeHolder, reinterpret_cast<void**>(holder.Put())), S_OK);
+    ASSERT_EQ(holder->GetOverrideTree(&o->table, 0), S_OK);
+  };
+  auto close = [](Open* o) {
+    quorra::refhost::SetDocumentTree(o->document.Get(), nullptr);
+    quorra::refhost::ReleasePersistManager(o->document.Get());
+    o->document = nullptr;
+    AsmTreeUnloadAndDelete(o->tree);
+  };
+
+  Open first;
+  ASSERT_NO_FATAL_FAILURE(open(&first));
+  OccurrenceNode* child = first.tree->GetRootAssembly()->GetChildByIndex(0);
+  ASSERT_NE(child, nullptr);
+  DWORD path[] = {child->GetAttachmentID()};
+  JIDSOverride* node = nullptr;
+  ASSERT_EQ(first.table->AddOverride(1, path, child->IsAssembly() ? IOT_ASSEMBLY : IOT_PART, &node), S_OK);
+  node->SetHidden(1);
+  ASSERT_EQ(JNotifyIDS(first.tree, nullptr, 28, reinterpret_cast<void*>(uintptr_t{10})), S_OK);
+  EXPECT_TRUE(child->IsHidden());
+  ASSERT_EQ(quorra::refhost::SaveDocumentOverrides(first.document.Get()), S_OK);
+  close(&first);
+
+  Open second;
+  ASSERT_NO_FATAL_FAILURE(open(&second));
+  OccurrenceNode* again = second.tree->GetRootAssembly()->FindOccurrenceOfAttachmentID(path[0]);
+  ASSERT_NE(again, nullptr);
+  EXPECT_FALSE(again->IsHidden());
+  ASSERT_EQ(JNotifyIDS(second.tree, nullptr, 28, reinterpret_cast<void*>(uintptr_t{10})), S_OK);
+  EXPECT_TRUE(again->IsHidden());
+  close(&second);
+  quorra::refhost::Uninstall();
 }
 
 }  // namespace
