@@ -132,6 +132,25 @@ bool ParseNumberOption(const std::string& text, const char* option, unsigned lon
   return true;
 }
 
+bool ParseRoadmap(const std::string& text, std::vector<DWORD>* ids, std::string* error) {
+  ids->clear();
+  if (text.empty() || text == "/") return true;
+  size_t start = 0;
+  while (start <= text.size()) {
+    const size_t slash = text.find('/', start);
+    const std::string part = text.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+    unsigned long long id = 0;
+    if (!ParseUnsigned(part, &id) || id > 0xFFFFFFFFull) {
+      *error = "bad roadmap \"" + text + "\": \"" + part + "\" is no attachment id";
+      return false;
+    }
+    ids->push_back(static_cast<DWORD>(id));
+    if (slash == std::string::npos) break;
+    start = slash + 1;
+  }
+  return true;
+}
+
 }  // namespace quorra::tool
 
 int main(int argc, char** argv) {
