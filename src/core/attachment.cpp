@@ -9,6 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "host/fault_injection.h"
 #include "quorra/host/container.h"
 #include "quorra/host/text.h"
 #include "quorra/host/trace.h"
@@ -249,7 +250,7 @@ HRESULT AssemblySite::AddAttachments(DWORD n, const AttachmentBundle* bundles, A
     for (DWORD i = 0; i < made; ++i) nodes[i]->ForgetParent();
   };
   for (DWORD i = 0; i < n; ++i) {
-    auto* node = new (std::nothrow) AttachmentNode(this, &bundles[i]);
+    auto* node = quorra::AllocationFails() ? nullptr : new (std::nothrow) AttachmentNode(this, &bundles[i]);
     if (!node) {
       abandon(i);
       return QUORRA_TRACE_FAIL(E_OUTOFMEMORY, "AssemblySite::AddAttachments");

@@ -2,6 +2,7 @@
 // with a static CommandRegistrar, so adding one touches no other file.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -66,5 +67,9 @@ bool ParseUnsigned(const std::string& text, unsigned long long* out);
 // 'TEXT'", the limits being the ones checked.
 bool ParseNumberOption(const std::string& text, const char* option, unsigned long long low, unsigned long long high,
                        unsigned long long* out, std::string* error);
+
+// Parses a roadmap of attachment ids, "2/17/3" ("" and "/" are the root);
+// false with a message for anything else.
+bool ParseRoadmap(const std::string& text, std::vector<uint32_t>* ids, std::string* error);
 
 }  // namespace quorra::tool
