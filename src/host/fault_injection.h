@@ -8,8 +8,6 @@
 #include <atomic>
 #include <cstdint>
 
-#include "quorra/host/types.h"
-
 namespace quorra {
 
 // What an armed storage fault does to the call it hits.
