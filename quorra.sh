@@ -112,7 +112,7 @@ run_fuzz_targets() {  # seconds
     log=$ROOT/build-fuzz/$name.log
     mkdir -p "$corpus" "$ROOT/build-fuzz/artifacts"
     [ -d "fuzz/corpus/$name" ] && cp -r "fuzz/corpus/$name/." "$corpus/"
-    if nice -n 10 "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
+    if nice -n 10 "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=30 -print_final_stats=1 \
       -artifact_prefix="$ROOT/build-fuzz/artifacts/$name-" "$corpus" >"$log" 2>&1; then
       execs=$(awk '/stat::number_of_executed_units:/ {print $2}' "$log")
       echo "fuzz $name: ok, ${execs:-?} executions in ${seconds}s, corpus $(ls "$corpus" | wc -l) inputs"
