@@ -1,11 +1,15 @@
 // Fuzz target for the text a user gives the tool: the input is split at
 // zero bytes into a command line, which is parsed with the options of the
 // tool's commands; every word is also read as a roadmap and as a number
-// option. What is accepted must mean what it says: a roadmap's ids print
+// option and as each kind of property value `quorra set` takes. What is
+// accepted must mean what it says: a roadmap's ids print
 // back to the same words (leading zeros aside), a number lies within its
 // limits and prints back to its digits, and a parse that fails explains
 // itself.
+#include <cctype>
 #include <climits>
+#include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -57,6 +61,37 @@ void CheckNumber(const std::string& text, unsigned long long low, unsigned long 
   if (value < low || value > high || std::to_string(value) != Canonical(text)) std::abort();
 }
 
+// Property values: an accepted value reads back to what was written.
+void CheckPropertyValues(const std::string& text) {
+  int on = -1;
+  if (ParseSwitchValue(text, &on) && on != 0 && on != 1) std::abort();
+  DWORD word = 0;
+  if (ParseWholeWord(text, &word)) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    std::string digits = hex ? text.substr(2) : text;
+    for (char& c : digits) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    char printed[16];
+    std::snprintf(printed, sizeof printed, hex ? "%x" : "%u", word);
+    if (printed != Canonical(digits)) std::abort();
+  }
+  DWORD rgb = 0;
+  if (ParseColour(text, &rgb)) {
+    char printed[8];
+    std::snprintf(printed, sizeof printed, "%02x%02x%02x", rgb & 0xFF, (rgb >> 8) & 0xFF, (rgb >> 16) & 0xFF);
+    std::string lower = text;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (rgb > 0xFFFFFF || printed != lower) std::abort();
+  }
+  tagG4x4 matrix;
+  if (ParseMatrix(text, &matrix)) {
+    size_t commas = 0;
+    for (char c : text) commas += c == ',';
+    if (commas != 2 && commas != 15) std::abort();
+    for (double v : matrix.m)
+      if (!std::isfinite(v)) std::abort();
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -73,6 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckNumber(word, 0, UINT32_MAX);
     CheckNumber(word, 1, 64);
     CheckNumber(word, 0, ULLONG_MAX);
+    CheckPropertyValues(word);
   }
   // The option sets of load and of sample.
   ParsedArgs parsed;

@@ -1,7 +1,11 @@
-// The text a user gives the tool: options, whole numbers and roadmaps. Kept
+// The text a user gives the tool: options, whole numbers, roadmaps and
+// property values. Kept
 // apart from main() so that the fuzz target for this text links it alone.
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cmath>
+#include <cstdlib>
 
 #include "command.h"
 
@@ -115,6 +119,65 @@ bool ParseRoadmap(const std::string& text, std::vector<DWORD>* ids, std::string*
     if (slash == std::string::npos) break;
     start = slash + 1;
   }
+  return true;
+}
+
+bool ParseSwitchValue(const std::string& text, int* out) {
+  static const struct {
+    const char* word;
+    int value;
+  } kWords[] = {{"1", 1}, {"0", 0}, {"on", 1}, {"off", 0}, {"true", 1}, {"false", 0}, {"yes", 1}, {"no", 0}};
+  for (const auto& w : kWords)
+    if (text == w.word) {
+      *out = w.value;
+      return true;
+    }
+  return false;
+}
+
+bool ParseWholeWord(const std::string& text, DWORD* out) {
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const std::string digits = hex ? text.substr(2) : text;
+  if (digits.empty() || digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos)
+    return false;
+  errno = 0;
+  const unsigned long long value = std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10);
+  if (errno != 0 || value > 0xFFFFFFFFull) return false;
+  *out = static_cast<DWORD>(value);
+  return true;
+}
+
+bool ParseColour(const std::string& text, DWORD* rgb) {
+  if (text.size() != 6 || text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
+  const unsigned long value = std::strtoul(text.c_str(), nullptr, 16);
+  // RRGGBB as written; the packed colour keeps red in byte 0.
+  *rgb = static_cast<DWORD>(((value >> 16) & 0xFF) | (value & 0xFF00) | ((value & 0xFF) << 16));
+  return true;
+}
+
+bool ParseMatrix(const std::string& text, tagG4x4* out) {
+  std::vector<double> numbers;
+  size_t start = 0;
+  while (start <= text.size()) {
+    const size_t comma = text.find(',', start);
+    const std::string part = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(part.c_str(), &end);
+    if (part.empty() || errno != 0 || *end != '\0' || !std::isfinite(value)) return false;
+    numbers.push_back(value);
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  tagG4x4 matrix;  // identity
+  if (numbers.size() == 3) {
+    for (int row = 0; row < 3; ++row) matrix(row, 3) = numbers[row];
+  } else if (numbers.size() == 16) {
+    for (int i = 0; i < 16; ++i) matrix.m[i] = numbers[i];
+  } else {
+    return false;
+  }
+  *out = matrix;
   return true;
 }
 

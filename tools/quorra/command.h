@@ -2,6 +2,7 @@
 // with a static CommandRegistrar, so adding one touches no other file.
 #pragma once
 
+#include <quorra/host/geometry.h>
 #include <quorra/host/types.h>
 
 #include <string>
@@ -72,5 +73,16 @@ bool ParseNumberOption(const std::string& text, const char* option, unsigned lon
 // Parses a roadmap of attachment ids from the root down, "2/17/3" ("" or
 // "/" is the root), into `ids`; false with `error` naming the bad part.
 bool ParseRoadmap(const std::string& text, std::vector<DWORD>* ids, std::string* error);
+
+// Property values of `quorra set`; each answers false for text it does not
+// take and leaves `out` alone then.
+// An on/off word: 1, 0, on, off, true, false, yes or no.
+bool ParseSwitchValue(const std::string& text, int* out);
+// A whole 32-bit number, decimal or with 0x in hex.
+bool ParseWholeWord(const std::string& text, DWORD* out);
+// RRGGBB in hex, into the packed colour that keeps red in byte 0.
+bool ParseColour(const std::string& text, DWORD* rgb);
+// "x,y,z" (a translation) or 16 finite numbers row by row.
+bool ParseMatrix(const std::string& text, tagG4x4* out);
 
 }  // namespace quorra::tool

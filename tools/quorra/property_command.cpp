@@ -142,67 +142,6 @@ const ValueProperty* FindValue(const std::string& name) {
   return nullptr;
 }
 
-bool ParseSwitch(const std::string& text, int* out) {
-  static const struct {
-    const char* word;
-    int value;
-  } kWords[] = {{"1", 1}, {"0", 0}, {"on", 1}, {"off", 0}, {"true", 1}, {"false", 0}, {"yes", 1}, {"no", 0}};
-  for (const auto& w : kWords)
-    if (text == w.word) {
-      *out = w.value;
-      return true;
-    }
-  return false;
-}
-
-// A whole 32-bit number, decimal or with 0x in hex.
-bool ParseWord(const std::string& text, DWORD* out) {
-  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-  const std::string digits = hex ? text.substr(2) : text;
-  if (digits.empty() || digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos)
-    return false;
-  errno = 0;
-  const unsigned long long value = std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10);
-  if (errno != 0 || value > 0xFFFFFFFFull) return false;
-  *out = static_cast<DWORD>(value);
-  return true;
-}
-
-bool ParseColour(const std::string& text, DWORD* rgb) {
-  if (text.size() != 6 || text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
-  const unsigned long value = std::strtoul(text.c_str(), nullptr, 16);
-  // RRGGBB as written; the packed colour keeps red in byte 0.
-  *rgb = static_cast<DWORD>(((value >> 16) & 0xFF) | (value & 0xFF00) | ((value & 0xFF) << 16));
-  return true;
-}
-
-// "x,y,z" (a translation) or 16 numbers row by row.
-bool ParseMatrix(const std::string& text, tagG4x4* out) {
-  std::vector<double> numbers;
-  size_t start = 0;
-  while (start <= text.size()) {
-    const size_t comma = text.find(',', start);
-    const std::string part = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-    char* end = nullptr;
-    errno = 0;
-    const double value = std::strtod(part.c_str(), &end);
-    if (part.empty() || errno != 0 || *end != '\0' || !std::isfinite(value)) return false;
-    numbers.push_back(value);
-    if (comma == std::string::npos) break;
-    start = comma + 1;
-  }
-  tagG4x4 matrix;  // identity
-  if (numbers.size() == 3) {
-    for (int row = 0; row < 3; ++row) matrix(row, 3) = numbers[row];
-  } else if (numbers.size() == 16) {
-    for (int i = 0; i < 16; ++i) matrix.m[i] = numbers[i];
-  } else {
-    return false;
-  }
-  *out = matrix;
-  return true;
-}
-
 // A value for `set`, checked before anything is loaded.
 struct Assignment {
   const SwitchProperty* toggle = nullptr;
@@ -219,7 +158,7 @@ bool ParseAssignment(const std::string& name, const std::string& text, Assignmen
       *error = name + " cannot be set (it follows from hidden)";
       return false;
     }
-    if (ParseSwitch(text, &out->on)) return true;
+    if (ParseSwitchValue(text, &out->on)) return true;
     *error = "bad value '" + text + "' for " + name + ": expected 1, 0, on, off, true, false, yes or no";
     return false;
   }
@@ -232,7 +171,7 @@ bool ParseAssignment(const std::string& name, const std::string& text, Assignmen
   switch (out->value->kind) {
     case ValueKind::kStyle:
     case ValueKind::kSolverStatus:
-      ok = ParseWord(text, &out->word);
+      ok = ParseWholeWord(text, &out->word);
       expected = "a whole number (decimal or 0x hex)";
       break;
     case ValueKind::kColour:
