@@ -16,6 +16,7 @@
 
 #include "mercury/jmercury_module.h"
 #include "support/assembly_builder.h"
+#include "support/top_sub_bolt.h"
 #include "support/storage_support.h"
 
 namespace {
@@ -172,35 +173,15 @@ HRESULT CallSlot(IJMercury* object, int slot, Args... args) {
 
 // top: sub (1) holding two bolts (1, 2), and a bolt (2), bound to refhost's
 // documents with the top document's live tree known to its persist manager.
-class JMercuryOverRefhost : public ::testing::Test {
+class JMercuryOverRefhost : public quorra::test::TopSubBoltTest {
  protected:
   void SetUp() override {
-    quorra::refhost::Install();
-    builder_ = std::make_unique<quorra::test::AssemblyBuilder>();
-    auto& b = *builder_;
-    AssemblySite* top = b.Assembly(L"top");
-    AssemblySite* sub = b.Assembly(L"sub");
-    PartSite* part = b.Part(L"bolt");
-    b.Place(sub, part);
-    b.Place(sub, part);
-    b.Place(top, sub);
-    b.Place(top, part);
-    root_ = b.Build(top);
-    ASSERT_EQ(quorra::refhost::BindDocuments(b.Tree()), S_OK);
-    ASSERT_EQ(top->GetDocument(IID_IUnknown, reinterpret_cast<void**>(document_.Put())), S_OK);
-    ASSERT_EQ(quorra::refhost::SetDocumentTree(document_.Get(), b.Tree()), S_OK);
-    ComPtr<IJOverrideTreeHolder> holder;
-    ASSERT_EQ(JGetIOT(document_.Get(), IID_IJOverrideTreeHolder, reinterpret_cast<void**>(holder.Put())), S_OK);
-    ASSERT_EQ(holder->GetOverrideTree(&iot_, 0), S_OK);
+    OpenTopSubBolt();
     mercury_ = NewMercury();
   }
   void TearDown() override {
     mercury_ = nullptr;
-    quorra::refhost::SetDocumentTree(document_.Get(), nullptr);
-    quorra::refhost::ReleasePersistManager(document_.Get());
-    document_ = nullptr;
-    builder_.reset();
-    quorra::refhost::Uninstall();
+    CloseTopSubBolt();
   }
 
   // Points the object at the occurrence of `path` below the top document.
@@ -216,10 +197,6 @@ class JMercuryOverRefhost : public ::testing::Test {
     return node;
   }
 
-  std::unique_ptr<quorra::test::AssemblyBuilder> builder_;
-  AssemblyOccurrence* root_ = nullptr;
-  ComPtr<IUnknown> document_;
-  JIDSOverrideTree* iot_ = nullptr;
   ComPtr<IJMercury> mercury_;
 };
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/assembly_builder.h"
+#include "support/top_sub_bolt.h"
 
 namespace {
 
@@ -49,33 +50,13 @@ class FakeDocument final : public ComObject<IUnknown> {};
 
 // top: sub (1) holding two bolts (1, 2), and a bolt (2), bound to refhost's
 // documents with the top document's live tree known to its persist manager.
-class MercuryOverRefhost : public ::testing::Test {
+class MercuryOverRefhost : public quorra::test::TopSubBoltTest {
  protected:
   void SetUp() override {
-    quorra::refhost::Install();
-    builder_ = std::make_unique<quorra::test::AssemblyBuilder>();
-    auto& b = *builder_;
-    AssemblySite* top = b.Assembly(L"top");
-    AssemblySite* sub = b.Assembly(L"sub");
-    PartSite* part = b.Part(L"bolt");
-    b.Place(sub, part);
-    b.Place(sub, part);
-    b.Place(top, sub);
-    b.Place(top, part);
-    root_ = b.Build(top);
-    ASSERT_EQ(quorra::refhost::BindDocuments(b.Tree()), S_OK);
-    ASSERT_EQ(top->GetDocument(IID_IUnknown, reinterpret_cast<void**>(document_.Put())), S_OK);
-    ASSERT_EQ(quorra::refhost::SetDocumentTree(document_.Get(), b.Tree()), S_OK);
-    ComPtr<IJOverrideTreeHolder> holder;
-    ASSERT_EQ(JGetIOT(document_.Get(), IID_IJOverrideTreeHolder, reinterpret_cast<void**>(holder.Put())), S_OK);
-    ASSERT_EQ(holder->GetOverrideTree(&iot_, 0), S_OK);
+    OpenTopSubBolt();
   }
   void TearDown() override {
-    quorra::refhost::SetDocumentTree(document_.Get(), nullptr);
-    quorra::refhost::ReleasePersistManager(document_.Get());
-    document_ = nullptr;
-    builder_.reset();
-    quorra::refhost::Uninstall();
+    CloseTopSubBolt();
   }
 
   JIDSOverride* MakeOverride(std::vector<DWORD> path) {
@@ -84,11 +65,6 @@ class MercuryOverRefhost : public ::testing::Test {
     iot_->GetOverride(static_cast<DWORD>(path.size()), path.data(), &node);
     return node;
   }
-
-  std::unique_ptr<quorra::test::AssemblyBuilder> builder_;
-  AssemblyOccurrence* root_ = nullptr;
-  ComPtr<IUnknown> document_;
-  JIDSOverrideTree* iot_ = nullptr;
 };
 
 TEST_F(MercuryOverRefhost, EveryWayOfNamingResolvesToTheSameOccurrenceAndOverride) {

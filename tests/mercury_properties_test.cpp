@@ -17,6 +17,7 @@
 
 #include "mercury/mercury_apply_internal.h"
 #include "support/assembly_builder.h"
+#include "support/top_sub_bolt.h"
 
 namespace {
 
@@ -35,37 +36,17 @@ DisplayRoadmap Display(const std::vector<DWORD>& ids) {
 
 // top: sub (1) holding two bolts (1, 2), and a bolt (2); refhost documents
 // with the top document's live tree known to its persist manager.
-class MercuryProperties : public ::testing::Test {
+class MercuryProperties : public quorra::test::TopSubBoltTest {
  protected:
   void SetUp() override {
-    quorra::refhost::Install();
     // The writers' notifications must not re-apply: each test checks that
     // the live occurrence is unchanged until it applies the table itself.
+    OpenTopSubBolt();
     JBlockIDSUpdate(nullptr, 1);
-    builder_ = std::make_unique<quorra::test::AssemblyBuilder>();
-    auto& b = *builder_;
-    AssemblySite* top = b.Assembly(L"top");
-    AssemblySite* sub = b.Assembly(L"sub");
-    PartSite* part = b.Part(L"bolt");
-    b.Place(sub, part);
-    b.Place(sub, part);
-    b.Place(top, sub);
-    b.Place(top, part);
-    root_ = b.Build(top);
-    ASSERT_EQ(quorra::refhost::BindDocuments(b.Tree()), S_OK);
-    ASSERT_EQ(top->GetDocument(IID_IUnknown, reinterpret_cast<void**>(document_.Put())), S_OK);
-    ASSERT_EQ(quorra::refhost::SetDocumentTree(document_.Get(), b.Tree()), S_OK);
-    ComPtr<IJOverrideTreeHolder> holder;
-    ASSERT_EQ(JGetIOT(document_.Get(), IID_IJOverrideTreeHolder, reinterpret_cast<void**>(holder.Put())), S_OK);
-    ASSERT_EQ(holder->GetOverrideTree(&iot_, 0), S_OK);
   }
   void TearDown() override {
     JBlockIDSUpdate(nullptr, 0);
-    quorra::refhost::SetDocumentTree(document_.Get(), nullptr);
-    quorra::refhost::ReleasePersistManagers();
-    document_ = nullptr;
-    builder_.reset();
-    quorra::refhost::Uninstall();
+    CloseTopSubBolt();
   }
 
   // A Mercury pointed at `path` below the top document.
@@ -81,11 +62,6 @@ class MercuryProperties : public ::testing::Test {
     return node;
   }
   OccurrenceNode* Occurrence(const std::vector<DWORD>& path) const { return quorra::test::At(root_, path); }
-
-  std::unique_ptr<quorra::test::AssemblyBuilder> builder_;
-  AssemblyOccurrence* root_ = nullptr;
-  ComPtr<IUnknown> document_;
-  JIDSOverrideTree* iot_ = nullptr;
 };
 
 // ---- writers of the node's property bits ----
