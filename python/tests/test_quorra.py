@@ -1,0 +1,151 @@
+"""The quorra module over sample documents written by the reference host."""
+import os
+import shutil
+import threading
+
+import numpy as np
+import pytest
+
+import quorra
+
+
+@pytest.fixture(scope="module")
+def sample(tmp_path_factory):
+    directory = tmp_path_factory.mktemp("sample")
+    top, occurrences = quorra.write_sample(str(directory), depth=3, fanout=4, parts=8, seed=7)
+    return top, occurrences
+
+
+@pytest.fixture(scope="module")
+def assembly(sample):
+    return quorra.load(sample[0])
+
+
+def test_load_builds_every_occurrence_plain_and_threaded(sample):
+    top, occurrences = sample
+    seen = []
+    for threaded in (False, True):
+        asm = quorra.load(top, threaded=threaded, progress=seen.append)
+        assert len(asm) == occurrences
+        assert asm.problems == []
+        assert asm.root.parent is None and asm.root.roadmap == ""
+    assert seen and all(isinstance(text, str) for text in seen)
+
+
+def test_walk_is_depth_first_and_matches_children(assembly):
+    order = list(assembly.walk())
+    # Rebuild the depth-first order from .children: any other order differs.
+    expected = []
+
+    def visit(occ):
+        expected.append(occ)
+        for child in occ.children:
+            assert child.parent == occ
+            visit(child)
+
+    visit(assembly.root)
+    assert order == expected
+    called = []
+    assert assembly.walk(called.append) is None
+    assert called == order
+    assert len({occ.roadmap for occ in order}) == len(order)
+    assert all(occ.is_part == (not occ.children) for occ in order[1:])
+
+
+def test_find_returns_the_occurrence_of_each_roadmap(assembly):
+    for occ in assembly.walk():
+        found = assembly.find(occ.roadmap)
+        assert found == occ
+        assert found.document == occ.document
+    assert assembly.find("") == assembly.root
+
+
+@pytest.mark.parametrize(
+    "roadmap, error",
+    [("99", quorra.NotFoundError), ("1/99999", quorra.NotFoundError),
+     ("1/x", quorra.InvalidArgumentError), ("1//2", quorra.InvalidArgumentError),
+     ("-1", quorra.InvalidArgumentError), ("4294967296", quorra.InvalidArgumentError)])
+def test_find_failures_raise_with_code_and_name(assembly, roadmap, error):
+    with pytest.raises(error) as caught:
+        assembly.find(roadmap)
+    assert isinstance(caught.value, quorra.Error)
+    assert caught.value.code & 0x80000000
+    assert caught.value.name
+
+
+def test_matrices_and_ranges_are_views_of_the_tree(assembly):
+    occ = next(o for o in assembly.walk() if o.is_part and o.roadmap.count("/") == 2)
+    matrix = occ.world_matrix
+    assert matrix.shape == (4, 4) and not matrix.flags.writeable and not matrix.flags.owndata
+    assert np.allclose(matrix[3], [0, 0, 0, 1])
+    # The world matrix is the chain of the parents' placements.
+    parent = occ.parent.world_matrix
+    assert not np.allclose(matrix, parent)
+    box = occ.range
+    assert box.shape == (2, 3) and np.all(box[0] <= box[1])
+    # A view keeps the tree alive after every other reference is gone.
+    del occ
+    assert np.isfinite(matrix).all()
+
+
+def test_world_matrices_batch_equals_walk(assembly):
+    batch = assembly.world_matrices()
+    assert batch.shape == (len(assembly), 4, 4)
+    for row, occ in zip(batch, assembly.walk()):
+        assert np.array_equal(row, occ.world_matrix)
+
+
+def test_flags_are_named_booleans(assembly):
+    root = assembly.root
+    part = next(o for o in assembly.walk() if o.is_part)
+    assert root.flags["assembly"] and not root.flags["part"]
+    assert part.flags["part"] and not part.flags["assembly"]
+    assert all(isinstance(value, bool) for value in part.flags.values())
+
+
+def test_ids_round_trip_keeps_the_tree(assembly, tmp_path):
+    path = str(tmp_path / "tree.ids")
+    assembly.save_ids(path)
+    again = quorra.load_ids(path)
+    assert [o.roadmap for o in again.walk()] == [o.roadmap for o in assembly.walk()]
+    assert np.allclose(again.world_matrices(), assembly.world_matrices())
+
+
+def test_failing_loads_raise_load_errors(tmp_path):
+    with pytest.raises(quorra.NotFoundError) as caught:
+        quorra.load(str(tmp_path / "absent.asm"))
+    assert caught.value.code == 0x80030002
+    garbage = tmp_path / "garbage.asm"
+    garbage.write_bytes(b"not a compound file" * 10)
+    with pytest.raises(quorra.Error):
+        quorra.load(str(garbage))
+    with pytest.raises(quorra.Error):
+        quorra.load_ids(str(garbage))
+
+
+def test_missing_reference_is_listed_not_fatal(sample, tmp_path):
+    copy = tmp_path / "copy"
+    shutil.copytree(os.path.dirname(sample[0]), copy)
+    victim = sorted(p for p in os.listdir(copy) if p.endswith(".par"))[0]
+    os.remove(copy / victim)
+    asm = quorra.load(str(copy / os.path.basename(sample[0])))
+    assert 0 < len(asm) < sample[1]
+    assert asm.problems and all(p["name"] == victim and p["reason"] == "not found" for p in asm.problems)
+
+
+def test_loads_run_without_the_gil(sample):
+    # Two loads in threads: each must release the interpreter to overlap at
+    # all; the check is only that both finish and agree.
+    results = []
+    threads = [threading.Thread(target=lambda: results.append(len(quorra.load(sample[0])))) for _ in range(2)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert results == [sample[1]] * 2
+
+
+def test_docstrings_are_present():
+    for item in (quorra.load, quorra.load_ids, quorra.Assembly.walk, quorra.Assembly.find,
+                 quorra.Assembly.save_ids, quorra.Occurrence.world_matrix, quorra.Error):
+        assert item.__doc__
