@@ -10,6 +10,8 @@
 #include <quorra/quorra.h>
 #include <quorra/refhost.h>
 #include <quorra/refhost/describe.h>
+#include <quorra/refhost/occurrence_container.h>
+#include <quorra/refhost/persist_manager.h>
 #include <quorra/refhost/progress.h>
 #include <quorra/refhost/references.h>
 #include <quorra/refhost/sample.h>
@@ -63,9 +65,17 @@ struct TreeOwner {
   AsmTree* tree = nullptr;
   std::string file;
   std::vector<refhost::LoadProblem> problems;
+  // The top document, once a property was read or written: its persist
+  // manager holds the override table the property service changes.
+  host::ComPtr<IUnknown> document;
   ~TreeOwner() {
     if (!tree) return;
     py::gil_scoped_release release;
+    if (document) {
+      refhost::SetDocumentTree(document.Get(), nullptr);
+      refhost::ReleasePersistManager(document.Get());
+      document = nullptr;
+    }
     AsmTreeUnloadAndDelete(tree);
   }
 };
@@ -107,6 +117,8 @@ void WalkDepthFirst(AssemblyOccurrence* root, Visit visit) {
       if (OccurrenceNode* child = assembly->GetChildByIndex(i)) stack.push_back(child);
   }
 }
+
+void ApplyOverrides(const Owner& owner);
 
 Owner Load(const std::string& path, bool threaded, py::object progress) {
   refhost::Install();
@@ -154,6 +166,7 @@ Owner Load(const std::string& path, bool threaded, py::object progress) {
       reason += " (" + owner->problems.front().reason + ")";
     Raise("quorra.load", hr, reason, ErrorClasses().load);
   }
+  ApplyOverrides(owner);
   return owner;
 }
 
@@ -212,6 +225,124 @@ Occurrence Find(const Owner& owner, const std::string& roadmap) {
   const OccurrenceNode* found = RootOf(owner) ? owner->tree->Lookup(&rm) : nullptr;
   if (!found) Raise("quorra.Assembly.find", HRESULT_FROM_WIN32(kErrorNotFound), "no occurrence at \"" + roadmap + "\"", ErrorClasses().not_found);
   return {owner, const_cast<OccurrenceNode*>(found)};
+}
+
+// The top document with this tree as its live tree (bound on first use), so
+// that the property service finds the tree and its override table.
+IUnknown* TopDocument(const Owner& owner, const char* operation) {
+  if (owner->document) return owner->document.Get();
+  AssemblyOccurrence* root = RootOf(owner);
+  SiteNode* site = root ? root->GetSite() : nullptr;
+  HRESULT hr = site ? refhost::BindDocuments(owner->tree) : E_UNEXPECTED;
+  host::ComPtr<IUnknown> document;
+  if (SUCCEEDED(hr)) hr = site->GetDocument(IID_IUnknown, reinterpret_cast<void**>(document.Put()));
+  if (SUCCEEDED(hr)) hr = refhost::SetDocumentTree(document.Get(), owner->tree);
+  if (FAILED(hr)) Raise(operation, hr, "cannot reach the document of " + owner->file);
+  owner->document = std::move(document);
+  return owner->document.Get();
+}
+
+// The property service pointed at one occurrence of the top document.
+std::unique_ptr<Mercury> PropertiesOf(const Occurrence& occ, const char* operation) {
+  IUnknown* document = TopDocument(occ.owner, operation);
+  DisplayRoadmap rm;
+  HRESULT hr = occ.node->GetDisplayRoadmap(&rm);
+  auto mercury = std::make_unique<Mercury>();
+  if (SUCCEEDED(hr)) hr = mercury->SetContext(document, &rm);
+  if (FAILED(hr)) Raise(operation, hr, "cannot reach the properties of \"" + RoadmapText(occ.node) + "\"");
+  return mercury;
+}
+
+void Check(const char* operation, HRESULT hr, const Occurrence& occ) {
+  if (FAILED(hr)) Raise(operation, hr, "cannot change \"" + RoadmapText(occ.node) + "\"");
+}
+
+void SetHidden(const Occurrence& occ, bool hidden) {
+  Check("quorra.Occurrence.hidden", PropertiesOf(occ, "quorra.Occurrence.hidden")->SetHidden(hidden ? 1 : 0), occ);
+}
+
+DWORD GetStyle(const Occurrence& occ) {
+  DWORD style = 0;
+  Check("quorra.Occurrence.style", PropertiesOf(occ, "quorra.Occurrence.style")->GetStyle(&style), occ);
+  return style;
+}
+
+void SetStyle(const Occurrence& occ, DWORD style) {
+  Check("quorra.Occurrence.style", PropertiesOf(occ, "quorra.Occurrence.style")->SetStyle(style), occ);
+}
+
+void SetMatrix(const Occurrence& occ, py::array_t<double, py::array::c_style | py::array::forcecast> matrix) {
+  if (matrix.ndim() != 2 || matrix.shape(0) != 4 || matrix.shape(1) != 4)
+    Raise("quorra.Occurrence.matrix", E_INVALIDARG, "a matrix must be 4x4");
+  tagG4x4 m;
+  std::memcpy(m.m, matrix.data(), sizeof m.m);
+  Check("quorra.Occurrence.matrix", PropertiesOf(occ, "quorra.Occurrence.matrix")->SetOverrideMatrix(&m), occ);
+}
+
+JIDSOverrideTree* OverrideTable(const Owner& owner, const char* operation) {
+  IUnknown* document = TopDocument(owner, operation);
+  host::ComPtr<IJOverrideTreeHolder> holder;
+  JIDSOverrideTree* table = nullptr;
+  HRESULT hr = JGetIOT(document, IID_IJOverrideTreeHolder, reinterpret_cast<void**>(holder.Put()));
+  if (SUCCEEDED(hr)) hr = holder->GetOverrideTree(&table, 0);
+  if (FAILED(hr) || !table) Raise(operation, FAILED(hr) ? hr : E_FAIL, "cannot read the override table of " + owner->file);
+  return table;
+}
+
+// The override table as (roadmap, props) pairs, depth first.
+py::list Overrides(const Owner& owner) {
+  JIDSOverrideTree* table = OverrideTable(owner, "quorra.Assembly.overrides");
+  py::list list;
+  struct Item {
+    JIDSOverride* node;
+    std::string roadmap;
+  };
+  std::vector<Item> stack;
+  if (table->GetAsmOverride()) stack.push_back({table->GetAsmOverride(), std::string()});
+  while (!stack.empty()) {
+    Item item = std::move(stack.back());
+    stack.pop_back();
+    if (item.node->GetProps() & ~(IOT_ASSEMBLY | IOT_PART))
+      list.append(py::make_tuple(item.roadmap, item.node->GetProps()));
+    if (!item.node->IsAssembly()) continue;
+    auto* assembly = static_cast<JAsmOverride*>(item.node);
+    for (DWORD i = assembly->GetChildCount(); i-- > 0;) {
+      JIDSOverride* child = assembly->GetChildByIndex(i);
+      if (!child) continue;
+      std::string roadmap = item.roadmap.empty() ? "" : item.roadmap + "/";
+      stack.push_back({child, roadmap + std::to_string(child->GetAttachmentID())});
+    }
+  }
+  return list;
+}
+
+// Applies the top document's override table to the whole tree, as the
+// hosting system does once a document is open.
+constexpr DWORD kApplyEverything = MERCURY_OVERRIDES_WALK | MERCURY_OVERRIDES_MATRIX | MERCURY_OVERRIDES_BODY |
+                                   MERCURY_OVERRIDES_VARIABLES | MERCURY_OVERRIDES_SOLVER_STATUS |
+                                   MERCURY_OVERRIDES_STYLE | MERCURY_OVERRIDES_DISPLAY | MERCURY_OVERRIDES_ADAPTABLE |
+                                   MERCURY_OVERRIDES_ADJUSTABLE_PART;
+void ApplyOverrides(const Owner& owner) {
+  AssemblyOccurrence* root = RootOf(owner);
+  if (!root) return;
+  IUnknown* document = TopDocument(owner, "quorra.Assembly.apply_overrides");
+  HRESULT hr;
+  {
+    py::gil_scoped_release release;
+    Mercury mercury;
+    hr = mercury.ApplyOverrides(document, MERCURY_OVERRIDES_DOCUMENT_TREE | kApplyEverything);
+  }
+  if (FAILED(hr)) Raise("quorra.Assembly.apply_overrides", hr, "cannot apply the overrides of " + owner->file);
+}
+
+void Save(const Owner& owner) {
+  IUnknown* document = TopDocument(owner, "quorra.Assembly.save");
+  HRESULT hr;
+  {
+    py::gil_scoped_release release;
+    hr = refhost::SaveDocumentOverrides(document);
+  }
+  if (FAILED(hr)) Raise("quorra.Assembly.save", hr, "cannot save the overrides into " + owner->file);
 }
 
 // A read-only numpy view of `count` doubles at `data` with `shape`, keeping
@@ -333,6 +464,22 @@ PYBIND11_MODULE(_quorra, m) {
             return View(o.node->GetRange()->low, {2, 3}, self);
           },
           "The world-space box as a read-only (2, 3) numpy view: low corner, high corner.")
+      .def_property("hidden", [](const Occurrence& o) { return (o.node->GetFlags() & OCC_HIDDEN) != 0; }, &SetHidden,
+                    "Hidden in the display; setting it writes an override the tree applies.")
+      .def_property("style", &GetStyle, &SetStyle, "The display style id; setting it writes an override.")
+      .def_property(
+          "matrix",
+          [](py::object self) -> py::object {
+            // The placement in the parent: world = parent world x matrix.
+            auto& o = self.cast<Occurrence&>();
+            py::object world = self.attr("world_matrix");
+            if (!o.node->GetParent()) return world.attr("copy")();
+            py::object parent = py::cast(Occurrence{o.owner, o.node->GetParent()}).attr("world_matrix");
+            return py::module_::import("numpy").attr("linalg").attr("solve")(parent, world);
+          },
+          &SetMatrix,
+          "The placement in the parent assembly (world = parent world @ matrix), a new 4x4 array; setting "
+          "a 4x4 array writes an override matrix the tree applies.")
       .def_property_readonly("flags", &Flags, "The occurrence's state as named booleans.")
       .def("__eq__", [](const Occurrence& a, const Occurrence& b) { return a.node == b.node; })
       .def("__hash__", [](const Occurrence& o) { return std::hash<const void*>()(o.node); })
@@ -374,6 +521,12 @@ PYBIND11_MODULE(_quorra, m) {
       .def("world_matrices", &WorldMatrices,
            "Every occurrence's world matrix, in walk order, as one (N, 4, 4) array (walked without the GIL).")
       .def("find", &Find, py::arg("roadmap"), "The occurrence at a roadmap such as \"4/2/1\"; NotFoundError if none.")
+      .def_property_readonly("overrides", &Overrides,
+                             "The top document's override table: (roadmap, property bits) for every node that sets "
+                             "something, depth first.")
+      .def("apply_overrides", &ApplyOverrides,
+           "Applies the top document's override table to the tree again (a load already does).")
+      .def("save", &Save, "Writes the override table back into the top document.")
       .def("save_ids", &SaveIds, py::arg("path"), "Saves the tree's IDS into a new compound file.")
       .def("__len__", [](const Owner& t) {
         size_t count = 0;

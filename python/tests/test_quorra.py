@@ -149,3 +149,43 @@ def test_docstrings_are_present():
     for item in (quorra.load, quorra.load_ids, quorra.Assembly.walk, quorra.Assembly.find,
                  quorra.Assembly.save_ids, quorra.Occurrence.world_matrix, quorra.Error):
         assert item.__doc__
+
+
+@pytest.fixture
+def own_sample(tmp_path):
+    top, occurrences = quorra.write_sample(str(tmp_path), depth=3, fanout=3, parts=4, seed=3)
+    return top
+
+
+def test_hidden_override_is_applied_and_survives_save_and_reload(own_sample):
+    asm = quorra.load(own_sample)
+    assert asm.overrides == []
+    occ = asm.find("1/2")
+    sibling = asm.find("1/1")
+    occ.hidden = True
+    assert occ.hidden and occ.flags["hidden"] and not sibling.hidden
+    assert [roadmap for roadmap, _ in asm.overrides] == ["1/2"]
+    asm.save()
+    del asm, occ, sibling
+    again = quorra.load(own_sample)
+    assert again.find("1/2").hidden and not again.find("1/1").hidden
+    assert [roadmap for roadmap, _ in again.overrides] == ["1/2"]
+    again.find("1/2").hidden = False
+    assert not again.find("1/2").hidden
+
+
+def test_matrix_override_moves_the_occurrence_and_its_children(own_sample):
+    asm = quorra.load(own_sample)
+    occ = asm.find("1")
+    child_before = np.array(asm.find("1/1").world_matrix)
+    moved = np.array(occ.matrix)
+    moved[:3, 3] += [10.0, 20.0, 30.0]
+    occ.matrix = moved
+    assert np.allclose(occ.matrix, moved)
+    assert np.allclose(occ.world_matrix, asm.root.world_matrix @ moved)
+    # A child follows its parent: the translation shows in its world matrix.
+    assert not np.allclose(asm.find("1/1").world_matrix, child_before)
+    asm.save()
+    assert np.allclose(quorra.load(own_sample).find("1").matrix, moved)
+    with pytest.raises(quorra.InvalidArgumentError):
+        occ.matrix = np.eye(3)
