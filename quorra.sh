@@ -16,7 +16,7 @@ JOBS=${JOBS:-$(nproc)}
 FUZZ_SECONDS=${FUZZ_SECONDS:-30}
 
 PACKAGES=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
-  python3-olefile libgsf-bin libgsf-1-dev)
+  python3-olefile libgsf-bin libgsf-1-dev pybind11-dev python3-numpy python3-pytest)
 
 install_packages() {  # package names...
   local missing=()
@@ -43,6 +43,11 @@ build_main() { configure_and_build build -DCMAKE_BUILD_TYPE=Release; }
 
 run_tests() {
   ctest --test-dir build --output-on-failure -j "$JOBS"
+}
+
+run_python_tests() {
+  echo "== Python module tests (pytest, from the build tree)"
+  PYTHONPATH="$ROOT/build/python" /usr/bin/python3 -m pytest -q -p no:cacheprovider python/tests
 }
 
 run_sanitizer_tests() {
@@ -147,6 +152,7 @@ case "${1:-}" in
     install_missing
     build_main
     run_tests
+    run_python_tests
     run_install_check
     run_sanitizer_tests
     run_fuzz_smoke
