@@ -11,6 +11,7 @@
 #include <quorra/refhost.h>
 #include <quorra/refhost/describe.h>
 #include <quorra/refhost/occurrence_container.h>
+#include <quorra/refhost/parts_list.h>
 #include <quorra/refhost/persist_manager.h>
 #include <quorra/refhost/progress.h>
 #include <quorra/refhost/references.h>
@@ -381,6 +382,28 @@ class MatrixTouch final : public TreeWalkCallback {
   uint64_t count = 0;
 };
 
+// The parts list as dicts; built without the GIL.
+py::list Bom(const Owner& owner) {
+  std::vector<refhost::PartsListLine> lines;
+  {
+    py::gil_scoped_release release;
+    if (RootOf(owner)) lines = refhost::BuildPartsList(owner->tree);
+  }
+  py::list list;
+  for (const auto& line : lines) {
+    py::dict parents;
+    for (const auto& parent : line.parents) parents[py::str(parent.name)] = parent.quantity;
+    py::dict item;
+    item["document"] = line.path;
+    item["name"] = line.name;
+    item["kind"] = line.kind;
+    item["count"] = line.instances;
+    item["quantity"] = parents;
+    list.append(item);
+  }
+  return list;
+}
+
 py::dict Flags(const Occurrence& occ) {
   const DWORD f = occ.node->GetFlags();
   py::dict flags;
@@ -524,6 +547,10 @@ PYBIND11_MODULE(_quorra, m) {
       .def_property_readonly("overrides", &Overrides,
                              "The top document's override table: (roadmap, property bits) for every node that sets "
                              "something, depth first.")
+      .def("bom", &Bom,
+           "The parts list: one dict per document placed below the top one, sorted by name, with its path "
+           "(document), name, kind (part, assembly or weldment), count (instances in the whole product) and "
+           "quantity ({parent document name: placements in it}).")
       .def("apply_overrides", &ApplyOverrides,
            "Applies the top document's override table to the tree again (a load already does).")
       .def("save", &Save, "Writes the override table back into the top document.")

@@ -189,3 +189,22 @@ def test_matrix_override_moves_the_occurrence_and_its_children(own_sample):
     assert np.allclose(quorra.load(own_sample).find("1").matrix, moved)
     with pytest.raises(quorra.InvalidArgumentError):
         occ.matrix = np.eye(3)
+
+
+def test_bom_counts_instances_and_quantities(assembly):
+    lines = assembly.bom()
+    assert [l["name"].lower() for l in lines] == sorted(l["name"].lower() for l in lines)
+    by_path = {l["document"]: l for l in lines}
+    occurrences = [o for o in assembly.walk()][1:]
+    for path, line in by_path.items():
+        # count: occurrences of the document in the whole product.
+        assert line["count"] == sum(o.document == path for o in occurrences)
+        # quantity: placements of it in each parent document.
+        placed = {}
+        for o in occurrences:
+            if o.document == path:
+                parent = os.path.basename(o.parent.document)
+                placed.setdefault(parent, set()).add(o.roadmap.rsplit("/", 1)[-1])
+        assert {os.path.splitext(k)[0].lower(): len(v) for k, v in placed.items()} == \
+            {os.path.splitext(k)[0].lower(): v for k, v in line["quantity"].items()}
+    assert all(l["kind"] in ("part", "assembly") for l in lines)
