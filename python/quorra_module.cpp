@@ -69,6 +69,9 @@ struct TreeOwner {
   // The top document, once a property was read or written: its persist
   // manager holds the override table the property service changes.
   host::ComPtr<IUnknown> document;
+  // Occurrences in the tree, counted on first use: nothing the module
+  // offers adds or removes occurrences.
+  size_t occurrenceCount = SIZE_MAX;
   ~TreeOwner() {
     if (!tree) return;
     py::gil_scoped_release release;
@@ -117,6 +120,15 @@ void WalkDepthFirst(AssemblyOccurrence* root, Visit visit) {
     for (DWORD i = assembly->GetChildCount(); i-- > 0;)
       if (OccurrenceNode* child = assembly->GetChildByIndex(i)) stack.push_back(child);
   }
+}
+
+size_t CountOccurrences(const Owner& owner) {
+  if (owner->occurrenceCount == SIZE_MAX) {
+    size_t count = 0;
+    WalkDepthFirst(RootOf(owner), [&](OccurrenceNode*) { ++count; });
+    owner->occurrenceCount = count;
+  }
+  return owner->occurrenceCount;
 }
 
 void ApplyOverrides(const Owner& owner);
@@ -290,7 +302,65 @@ JIDSOverrideTree* OverrideTable(const Owner& owner, const char* operation) {
   return table;
 }
 
-// The override table as (roadmap, props) pairs, depth first.
+// The colour override: the property service has no colour, so it is
+// written into the override node of the occurrence's roadmap and applied
+// with the table's colour step, as the override table applies colours. The
+// override stream never stores colours, so a save does not keep it.
+constexpr DWORD kApplyColour = 0x20000;  // the table's apply step for colours
+
+py::object GetColor(const Occurrence& occ) {
+  const DWORD color = occ.node->GetOverrideColor();
+  if (color == OCC_NO_OVERRIDE_COLOR) return py::none();
+  return py::make_tuple(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF, color >> 24);
+}
+
+// (r, g, b) or (r, g, b, a), bytes; alpha defaults to opaque.
+DWORD PackColor(const py::object& value) {
+  const char* operation = "quorra.Occurrence.color";
+  std::vector<long long> channels;
+  try {
+    for (py::handle item : value) channels.push_back(item.cast<long long>());
+  } catch (const py::error_already_set&) {
+    Raise(operation, E_INVALIDARG, "a colour is None or (r, g, b[, a]) bytes");
+  } catch (const py::cast_error&) {
+    Raise(operation, E_INVALIDARG, "a colour is None or (r, g, b[, a]) bytes");
+  }
+  if (channels.size() != 3 && channels.size() != 4) Raise(operation, E_INVALIDARG, "a colour has 3 or 4 channels");
+  if (channels.size() == 3) channels.push_back(255);
+  DWORD packed = 0;
+  for (size_t i = 0; i < 4; ++i) {
+    if (channels[i] < 0 || channels[i] > 255) Raise(operation, E_INVALIDARG, "a colour channel is 0 to 255");
+    packed |= static_cast<DWORD>(channels[i]) << (8 * i);
+  }
+  // 0 clears an applied colour and 0xFFFFFFFE means none: neither is a colour.
+  if (packed == 0 || packed == OCC_NO_OVERRIDE_COLOR)
+    Raise(operation, E_INVALIDARG, "this colour value is reserved");
+  return packed;
+}
+
+void SetColor(const Occurrence& occ, const py::object& value) {
+  const char* operation = "quorra.Occurrence.color";
+  if (!occ.node->GetParent()) Raise(operation, E_INVALIDARG, "the root occurrence takes no colour");
+  const DWORD packed = value.is_none() ? 0 : PackColor(value);
+  JIDSOverrideTree* table = OverrideTable(occ.owner, operation);
+  DisplayRoadmap rm;
+  HRESULT hr = occ.node->GetDisplayRoadmap(&rm);
+  JIDSOverride* node = nullptr;
+  if (SUCCEEDED(hr)) {
+    if (packed)
+      hr = table->AddOverride(rm.GetEntryCount(), rm.GetData(),
+                              occ.node->IsAssembly() ? MERCURY_KIND_ASSEMBLY : MERCURY_KIND_PART, &node);
+    else if (FAILED(table->GetOverride(rm.GetEntryCount(), rm.GetData(), &node)))
+      node = nullptr;  // no node: nothing stored to clear
+  }
+  if (SUCCEEDED(hr) && node) hr = node->SetColorOverride(packed);
+  if (SUCCEEDED(hr) && node) hr = table->Apply(nullptr, RootOf(occ.owner), kApplyColour);
+  // Without a node no applied colour can come from the table; drop any left.
+  if (SUCCEEDED(hr) && !node) hr = occ.node->ClearOverrideColor();
+  Check(operation, hr, occ);
+}
+
+// The override table as (roadmap, props, props_ex), depth first.
 py::list Overrides(const Owner& owner) {
   JIDSOverrideTree* table = OverrideTable(owner, "quorra.Assembly.overrides");
   py::list list;
@@ -303,8 +373,8 @@ py::list Overrides(const Owner& owner) {
   while (!stack.empty()) {
     Item item = std::move(stack.back());
     stack.pop_back();
-    if (item.node->GetProps() & ~(IOT_ASSEMBLY | IOT_PART))
-      list.append(py::make_tuple(item.roadmap, item.node->GetProps()));
+    if ((item.node->GetProps() & ~(IOT_ASSEMBLY | IOT_PART)) || item.node->GetPropsEx())
+      list.append(py::make_tuple(item.roadmap, item.node->GetProps(), item.node->GetPropsEx()));
     if (!item.node->IsAssembly()) continue;
     auto* assembly = static_cast<JAsmOverride*>(item.node);
     for (DWORD i = assembly->GetChildCount(); i-- > 0;) {
@@ -355,8 +425,7 @@ py::array View(const double* data, std::vector<py::ssize_t> shape, py::handle ba
 }
 
 py::array WorldMatrices(const Owner& owner) {
-  size_t count = 0;
-  WalkDepthFirst(RootOf(owner), [&](OccurrenceNode*) { ++count; });
+  const size_t count = CountOccurrences(owner);
   py::array_t<double> out({static_cast<py::ssize_t>(count), py::ssize_t(4), py::ssize_t(4)});
   double* data = out.mutable_data();
   {
@@ -490,6 +559,10 @@ PYBIND11_MODULE(_quorra, m) {
       .def_property("hidden", [](const Occurrence& o) { return (o.node->GetFlags() & OCC_HIDDEN) != 0; }, &SetHidden,
                     "Hidden in the display; setting it writes an override the tree applies.")
       .def_property("style", &GetStyle, &SetStyle, "The display style id; setting it writes an override.")
+      .def_property("color", &GetColor, &SetColor,
+                    "The override colour as (r, g, b, a) bytes, None when there is none; setting (r, g, b[, a]) "
+                    "or None writes it into the override table and applies it. Override colours are not saved "
+                    "with the document.")
       .def_property(
           "matrix",
           [](py::object self) -> py::object {
@@ -533,7 +606,11 @@ PYBIND11_MODULE(_quorra, m) {
           [](const Owner& t, py::object callback) -> py::object {
             if (callback.is_none()) {
               std::vector<Occurrence> all;
-              WalkDepthFirst(RootOf(t), [&](OccurrenceNode* node) { all.push_back({t, node}); });
+              {
+                py::gil_scoped_release release;
+                all.reserve(CountOccurrences(t));
+                WalkDepthFirst(RootOf(t), [&](OccurrenceNode* node) { all.push_back({t, node}); });
+              }
               return py::iter(py::cast(std::move(all)));
             }
             WalkDepthFirst(RootOf(t), [&](OccurrenceNode* node) { callback(Occurrence{t, node}); });
@@ -545,8 +622,8 @@ PYBIND11_MODULE(_quorra, m) {
            "Every occurrence's world matrix, in walk order, as one (N, 4, 4) array (walked without the GIL).")
       .def("find", &Find, py::arg("roadmap"), "The occurrence at a roadmap such as \"4/2/1\"; NotFoundError if none.")
       .def_property_readonly("overrides", &Overrides,
-                             "The top document's override table: (roadmap, property bits) for every node that sets "
-                             "something, depth first.")
+                             "The top document's override table: (roadmap, props, props_ex) for every node that "
+                             "sets something, depth first; the words are the nodes' property bits.")
       .def("bom", &Bom,
            "The parts list: one dict per document placed below the top one, sorted by name, with its path "
            "(document), name, kind (part, assembly or weldment), count (instances in the whole product) and "
@@ -555,11 +632,7 @@ PYBIND11_MODULE(_quorra, m) {
            "Applies the top document's override table to the tree again (a load already does).")
       .def("save", &Save, "Writes the override table back into the top document.")
       .def("save_ids", &SaveIds, py::arg("path"), "Saves the tree's IDS into a new compound file.")
-      .def("__len__", [](const Owner& t) {
-        size_t count = 0;
-        WalkDepthFirst(RootOf(t), [&](OccurrenceNode*) { ++count; });
-        return count;
-      });
+      .def("__len__", &CountOccurrences, "The number of occurrences, the root included.");
 
   m.def("load", &Load, py::arg("path"), py::arg("threaded") = false, py::arg("progress") = py::none(),
         "Loads a document and every document it places, with the reference host. `progress`, when given, is "
