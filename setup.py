@@ -17,6 +17,7 @@ ROOT = pathlib.Path(__file__).resolve().parent
 
 class CMakeBuild(build_ext):
     def build_extension(self, ext):
+        # The directory the extension goes into: the package directory itself.
         package_dir = pathlib.Path(self.get_ext_fullpath(ext.name)).resolve().parent
         build_dir = pathlib.Path(self.build_temp).resolve() / "cmake"
         stage = pathlib.Path(self.build_temp).resolve() / "stage"
@@ -28,12 +29,10 @@ class CMakeBuild(build_ext):
         subprocess.check_call(["cmake", "--build", str(build_dir), "-j", jobs, "--target", "quorra_python"])
         subprocess.check_call(["cmake", "--install", str(build_dir), "--prefix", str(stage),
                                "--component", "python"])
-        target = package_dir / "quorra"
-        target.mkdir(parents=True, exist_ok=True)
+        package_dir.mkdir(parents=True, exist_ok=True)
         for item in (stage / "python" / "quorra").iterdir():
-            data = item.read_bytes()
-            (target / item.name).write_bytes(data)
-            (target / item.name).chmod(0o755 if item.suffix != ".py" else 0o644)
+            (package_dir / item.name).write_bytes(item.read_bytes())
+            (package_dir / item.name).chmod(0o644 if item.suffix == ".py" else 0o755)
 
 
 setup(

@@ -275,3 +275,12 @@ def test_an_exception_in_a_walk_callback_stops_the_walk(assembly):
     with pytest.raises(KeyError):
         assembly.walk(visit)
     assert len(seen) == 3
+
+
+def test_the_readme_example_runs(tmp_path):
+    readme = open(os.path.join(os.path.dirname(__file__), "..", "..", "README.md")).read()
+    code = readme.split("```python\n", 1)[1].split("```", 1)[0]
+    assert len(code.strip().splitlines()) == 5
+    exec(code.replace("/tmp/quorra-sample", str(tmp_path)), {})
+    again = quorra.load(str(tmp_path / "sample.asm"))
+    assert again.find("1").hidden
