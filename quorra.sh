@@ -70,6 +70,11 @@ run_install_check() {
   cmake -S tests/consumer -B build/consumer -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
   cmake --build build/consumer >/dev/null
   LD_LIBRARY_PATH="$prefix/lib:${LD_LIBRARY_PATH:-}" build/consumer/consumer
+  echo "== the Python package from the install (libraries found beside it)"
+  local package
+  package=$(find "$prefix/lib" -path '*-packages/quorra/__init__.py' | head -1)
+  (cd / && PYTHONPATH="$(dirname "$(dirname "$package")")" /usr/bin/python3 -c \
+    'import quorra, tempfile; d = tempfile.mkdtemp(); top, n = quorra.write_sample(d, depth=2, fanout=2); assert len(quorra.load(top)) == n; print("imported", quorra.__file__)')
   echo "== add_subdirectory(quorra)"
   cmake -S tests/consumer_subdir -B build/consumer-subdir -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DQUORRA_SOURCE_DIR="$ROOT" >/dev/null
