@@ -49,6 +49,10 @@ def main():
     print(f"Python batch walk into one (N,4,4) array: {batch * 1e3:.1f} ms "
           f"(runs {[round(t * 1e3, 1) for t in batch_runs]})")
     print(f"ratio batch / C++: {batch / cpp:.2f}x (target <= 3x)")
+    out = asm.world_matrices()
+    reused, reused_runs = median_seconds(lambda: asm.world_matrices(out=out))
+    print(f"Python batch walk into a reused array: {reused * 1e3:.1f} ms "
+          f"(runs {[round(t * 1e3, 1) for t in reused_runs]}), ratio {reused / cpp:.2f}x")
     print(f"bandwidth probe after: {bandwidth_gbps():.1f} GB/s")
 
 

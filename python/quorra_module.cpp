@@ -17,11 +17,16 @@
 #include <quorra/refhost/references.h>
 #include <quorra/refhost/sample.h>
 
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace py = pybind11;
 
@@ -424,18 +429,45 @@ py::array View(const double* data, std::vector<py::ssize_t> shape, py::handle ba
   return array;
 }
 
-py::array WorldMatrices(const Owner& owner) {
+// Every world matrix in walk order into `out` (a new array when None); a
+// given array is reused, which spares the page faults of a fresh one.
+py::array WorldMatrices(const Owner& owner, py::object out) {
   const size_t count = CountOccurrences(owner);
-  py::array_t<double> out({static_cast<py::ssize_t>(count), py::ssize_t(4), py::ssize_t(4)});
-  double* data = out.mutable_data();
+  py::array_t<double> target;
+  if (out.is_none()) {
+    target = py::array_t<double>({static_cast<py::ssize_t>(count), py::ssize_t(4), py::ssize_t(4)});
+  } else {
+    const bool fits = py::isinstance<py::array_t<double>>(out) &&
+                      py::cast<py::array>(out).dtype().is(py::dtype::of<double>());
+    if (fits) target = py::reinterpret_borrow<py::array_t<double>>(out);
+    if (!fits || target.ndim() != 3 || static_cast<size_t>(target.shape(0)) != count || target.shape(1) != 4 ||
+        target.shape(2) != 4 || !(target.flags() & py::array::c_style) || !target.writeable())
+      Raise("quorra.Assembly.world_matrices", E_INVALIDARG,
+            "out must be a writable C-contiguous float64 array of shape (" + std::to_string(count) + ", 4, 4)");
+  }
+  double* data = target.mutable_data();
   {
     py::gil_scoped_release release;
+#if defined(__SSE2__)
+    // An output larger than the caches is written once and not read back
+    // here: streaming stores skip reading every destination line first.
+    constexpr size_t kStreamFrom = size_t{16} << 20;  // bytes
+    if (count * sizeof(tagG4x4) >= kStreamFrom && reinterpret_cast<uintptr_t>(data) % 16 == 0) {
+      WalkDepthFirst(RootOf(owner), [&](OccurrenceNode* node) {
+        const double* m = node->GetCurrentToWorld().m;
+        for (int i = 0; i < 16; i += 2) _mm_stream_pd(data + i, _mm_loadu_pd(m + i));
+        data += 16;
+      });
+      _mm_sfence();
+      return target;
+    }
+#endif
     WalkDepthFirst(RootOf(owner), [&](OccurrenceNode* node) {
       std::memcpy(data, node->GetCurrentToWorld().m, sizeof(double) * 16);
       data += 16;
     });
   }
-  return out;
+  return target;
 }
 
 // The C++ walk the batch form is measured against: visits every occurrence
@@ -618,8 +650,9 @@ PYBIND11_MODULE(_quorra, m) {
           },
           py::arg("callback") = py::none(),
           "Iterates over the occurrences depth first, the root first; with a callback, calls it with each instead.")
-      .def("world_matrices", &WorldMatrices,
-           "Every occurrence's world matrix, in walk order, as one (N, 4, 4) array (walked without the GIL).")
+      .def("world_matrices", &WorldMatrices, py::arg("out") = py::none(),
+           "Every occurrence's world matrix, in walk order, as one (N, 4, 4) float64 array, walked without the "
+           "GIL; `out`, a writable C-contiguous array of that shape, is filled and returned instead of a new one.")
       .def("find", &Find, py::arg("roadmap"), "The occurrence at a roadmap such as \"4/2/1\"; NotFoundError if none.")
       .def_property_readonly("overrides", &Overrides,
                              "The top document's override table: (roadmap, props, props_ex) for every node that "

@@ -93,6 +93,28 @@ def test_world_matrices_batch_equals_walk(assembly):
     assert batch.shape == (len(assembly), 4, 4)
     for row, occ in zip(batch, assembly.walk()):
         assert np.array_equal(row, occ.world_matrix)
+    out = np.full((len(assembly), 4, 4), np.nan)
+    assert assembly.world_matrices(out=out) is out
+    assert np.array_equal(out, batch)
+
+
+@pytest.mark.parametrize("make", [
+    lambda n: np.empty((n - 1, 4, 4)),                 # one row short
+    lambda n: np.empty((n, 4, 4), dtype=np.float32),    # wrong type
+    lambda n: np.empty((n, 4, 4), order="F"),          # not C order
+    lambda n: np.empty((n, 16)),                       # wrong shape
+    lambda n: np.empty((2 * n, 4, 4))[::2],            # strided view
+    lambda n: [[0.0] * 4] * 4,                          # not an array
+])
+def test_world_matrices_refuses_an_unfit_out(assembly, make):
+    out = make(len(assembly))
+    with pytest.raises(quorra.InvalidArgumentError):
+        assembly.world_matrices(out=out)
+    frozen = np.zeros((len(assembly), 4, 4))
+    frozen.flags.writeable = False
+    with pytest.raises(quorra.InvalidArgumentError):
+        assembly.world_matrices(out=frozen)
+    assert not frozen.any()
 
 
 def test_flags_are_named_booleans(assembly):
@@ -284,3 +306,18 @@ def test_the_readme_example_runs(tmp_path):
     exec(code.replace("/tmp/quorra-sample", str(tmp_path)), {})
     again = quorra.load(str(tmp_path / "sample.asm"))
     assert again.find("1").hidden
+
+
+def test_world_matrices_of_a_tree_larger_than_the_caches(tmp_path):
+    # Past 16 MiB of output the batch walk writes with streaming stores.
+    top, occurrences = quorra.write_sample(str(tmp_path), depth=3, fanout=72, parts=16, seed=5)
+    asm = quorra.load(top)
+    assert occurrences * 128 >= 16 << 20
+    batch = asm.world_matrices()
+    walked = list(asm.walk())
+    assert batch.shape == (len(walked), 4, 4)
+    for index in list(range(0, len(walked), 1013)) + [len(walked) - 1]:
+        assert np.array_equal(batch[index], walked[index].world_matrix)
+    out = np.zeros_like(batch)
+    asm.world_matrices(out=out)
+    assert np.array_equal(out, batch)
