@@ -45,11 +45,10 @@ Errors& ErrorClasses() {
   return *errors;
 }
 
-// Raises the quorra.Error subclass that fits `hr`, carrying the code and its
-// name: e.code, e.name.
-// The failure is traced under `operation` first, like every failure of the
-// library.
-[[noreturn]] void Raise(const char* operation, HRESULT hr, const std::string& what, py::object kind = py::object()) {
+// Sets the quorra.Error subclass that fits `hr` as the pending Python
+// error, carrying the code and its name: e.code, e.name. The failure is
+// traced under `operation` first, like every failure of the library.
+void SetError(const char* operation, HRESULT hr, const std::string& what, py::object kind = py::object()) {
   QUORRA_TRACE_FAIL(hr, operation);
   Errors& errors = ErrorClasses();
   if (!kind) {
@@ -62,6 +61,10 @@ Errors& ErrorClasses() {
   error.attr("code") = static_cast<uint32_t>(hr);
   error.attr("name") = name;
   PyErr_SetObject(kind.ptr(), error.ptr());
+}
+
+[[noreturn]] void Raise(const char* operation, HRESULT hr, const std::string& what, py::object kind = py::object()) {
+  SetError(operation, hr, what, std::move(kind));
   throw py::error_already_set();
 }
 
@@ -537,6 +540,15 @@ PYBIND11_MODULE(_quorra, m) {
   errors.not_found = sub("quorra.NotFoundError", "A file or an occurrence does not exist.");
   errors.invalid_argument = sub("quorra.InvalidArgumentError", "An argument was refused.");
   errors.out_of_memory = sub("quorra.OutOfMemoryError", "The library ran out of memory.");
+  // Memory running out inside a call (a walk's stack, a parts list) is a
+  // quorra failure like any other, not a bare MemoryError.
+  py::register_exception_translator([](std::exception_ptr pending) {
+    try {
+      if (pending) std::rethrow_exception(pending);
+    } catch (const std::bad_alloc&) {
+      SetError("quorra", E_OUTOFMEMORY, "out of memory");
+    }
+  });
   m.attr("Error") = errors.base;
   m.attr("LoadError") = errors.load;
   m.attr("NotFoundError") = errors.not_found;

@@ -169,7 +169,9 @@ def test_loads_run_without_the_gil(sample):
 
 def test_docstrings_are_present():
     for item in (quorra.load, quorra.load_ids, quorra.Assembly.walk, quorra.Assembly.find,
-                 quorra.Assembly.save_ids, quorra.Occurrence.world_matrix, quorra.Error):
+                 quorra.Assembly.save_ids, quorra.Assembly.save, quorra.Assembly.bom,
+                 quorra.Assembly.world_matrices, quorra.Assembly.overrides, quorra.Occurrence.world_matrix,
+                 quorra.Occurrence.color, quorra.Occurrence.matrix, quorra.Error, quorra.LoadError):
         assert item.__doc__
 
 
