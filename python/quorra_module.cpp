@@ -292,6 +292,21 @@ void SetStyle(const Occurrence& occ, DWORD style) {
   Check("quorra.Occurrence.style", PropertiesOf(occ, "quorra.Occurrence.style")->SetStyle(style), occ);
 }
 
+// The placement in the parent as the property service reads it (world =
+// parent world x matrix), a new array.
+py::array GetMatrix(const Occurrence& occ) {
+  tagG4x4 m;
+  // The property service names occurrences below the root; the root's is
+  // read from it directly, as the service would.
+  const HRESULT hr = occ.node->GetParent()
+                         ? PropertiesOf(occ, "quorra.Occurrence.matrix")->GetOccurrenceMatrix(&m)
+                         : occ.node->GetOccurrenceMatrix(&m, 1);
+  Check("quorra.Occurrence.matrix", hr, occ);
+  py::array_t<double> out({py::ssize_t(4), py::ssize_t(4)});
+  std::memcpy(out.mutable_data(), m.m, sizeof m.m);
+  return out;
+}
+
 void SetMatrix(const Occurrence& occ, py::array_t<double, py::array::c_style | py::array::forcecast> matrix) {
   if (matrix.ndim() != 2 || matrix.shape(0) != 4 || matrix.shape(1) != 4)
     Raise("quorra.Occurrence.matrix", E_INVALIDARG, "a matrix must be 4x4");
@@ -609,14 +624,7 @@ PYBIND11_MODULE(_quorra, m) {
                     "with the document.")
       .def_property(
           "matrix",
-          [](py::object self) -> py::object {
-            // The placement in the parent: world = parent world x matrix.
-            auto& o = self.cast<Occurrence&>();
-            py::object world = self.attr("world_matrix");
-            if (!o.node->GetParent()) return world.attr("copy")();
-            py::object parent = py::cast(Occurrence{o.owner, o.node->GetParent()}).attr("world_matrix");
-            return py::module_::import("numpy").attr("linalg").attr("solve")(parent, world);
-          },
+          &GetMatrix,
           &SetMatrix,
           "The placement in the parent assembly (world = parent world @ matrix), a new 4x4 array; setting "
           "a 4x4 array writes an override matrix the tree applies.")

@@ -323,3 +323,11 @@ def test_world_matrices_of_a_tree_larger_than_the_caches(tmp_path):
     out = np.zeros_like(batch)
     asm.world_matrices(out=out)
     assert np.array_equal(out, batch)
+
+
+def test_matrix_is_the_placement_in_the_parent(assembly):
+    for occ in assembly.walk():
+        parent = occ.parent
+        expected = occ.world_matrix if parent is None else parent.world_matrix @ occ.matrix
+        assert np.allclose(expected, occ.world_matrix)
+        assert occ.matrix.flags.writeable  # a copy the caller may change
