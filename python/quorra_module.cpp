@@ -154,11 +154,18 @@ Owner Load(const std::string& path, bool threaded, py::object progress) {
   const std::wstring wide = host::FromUtf8(path.data(), path.size());
   refhost::ProgressSink::Observer observer;
   if (!progress.is_none()) {
-    // Reports may come from the load's worker thread: take the GIL for each.
-    observer = [progress](const wchar_t* text, uint64_t) {
+    // Reports may come from the load's worker thread, and the sink may be
+    // copied or released where the GIL is not held: the callable is shared
+    // by a pointer whose last owner takes the GIL to drop it, and each
+    // report takes the GIL to call it.
+    std::shared_ptr<py::object> callable(new py::object(progress), [](py::object* object) {
+      py::gil_scoped_acquire acquire;
+      delete object;
+    });
+    observer = [callable](const wchar_t* text, uint64_t) {
       py::gil_scoped_acquire acquire;
       try {
-        progress(host::ToUtf8(std::wstring_view(text ? text : L"")));
+        (*callable)(host::ToUtf8(std::wstring_view(text ? text : L"")));
       } catch (py::error_already_set& error) {
         error.discard_as_unraisable("quorra.load progress callback");
       }

@@ -331,3 +331,16 @@ def test_matrix_is_the_placement_in_the_parent(assembly):
         expected = occ.world_matrix if parent is None else parent.world_matrix @ occ.matrix
         assert np.allclose(expected, occ.world_matrix)
         assert occ.matrix.flags.writeable  # a copy the caller may change
+
+
+@pytest.mark.filterwarnings("ignore::pytest.PytestUnraisableExceptionWarning")
+@pytest.mark.parametrize("threaded", [False, True])
+def test_a_failing_progress_callback_does_not_stop_the_load(sample, threaded):
+    calls = []
+
+    def progress(text):
+        calls.append(text)
+        raise RuntimeError("progress callback failed")
+
+    asm = quorra.load(sample[0], threaded=threaded, progress=progress)
+    assert len(asm) == sample[1] and calls
