@@ -6,7 +6,6 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
-
 #include <quorra/quorra.h>
 #include <quorra/refhost.h>
 #include <quorra/refhost/describe.h>
@@ -52,9 +51,12 @@ void SetError(const char* operation, HRESULT hr, const std::string& what, py::ob
   QUORRA_TRACE_FAIL(hr, operation);
   Errors& errors = ErrorClasses();
   if (!kind) {
-    if (hr == E_INVALIDARG) kind = errors.invalid_argument;
-    else if (hr == E_OUTOFMEMORY || hr == STG_E_INSUFFICIENTMEMORY) kind = errors.out_of_memory;
-    else kind = errors.base;
+    if (hr == E_INVALIDARG)
+      kind = errors.invalid_argument;
+    else if (hr == E_OUTOFMEMORY || hr == STG_E_INSUFFICIENTMEMORY)
+      kind = errors.out_of_memory;
+    else
+      kind = errors.base;
   }
   const std::string name = refhost::DescribeResult(hr);
   py::object error = kind(what + ": " + name);
@@ -201,15 +203,17 @@ Owner Load(const std::string& path, bool threaded, py::object progress) {
 Owner LoadIds(const std::string& path) {
   refhost::Install();
   const std::string problem = refhost::DescribeFileProblem(path, false);
-  if (!problem.empty()) Raise("quorra.load_ids", STG_E_FILENOTFOUND, "cannot load " + path + " (" + problem + ")", ErrorClasses().not_found);
+  if (!problem.empty())
+    Raise("quorra.load_ids", STG_E_FILENOTFOUND, "cannot load " + path + " (" + problem + ")",
+          ErrorClasses().not_found);
   auto owner = std::make_shared<TreeOwner>();
   owner->file = path;
   HRESULT hr;
   {
     py::gil_scoped_release release;
     host::ComPtr<IStorage> storage;
-    hr = StgOpenStorage(host::FromUtf8(path.data(), path.size()).c_str(), nullptr,
-                        STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0, storage.Put());
+    hr = StgOpenStorage(host::FromUtf8(path.data(), path.size()).c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE,
+                        nullptr, 0, storage.Put());
     SiteFileToUniversalIdentifierMap map;
     if (SUCCEEDED(hr)) hr = map.Load(storage.Get());
     if (SUCCEEDED(hr)) hr = CreateAsmTree(&owner->tree, nullptr);
@@ -246,12 +250,15 @@ Occurrence Find(const Owner& owner, const std::string& roadmap) {
     const unsigned long long id = part.empty() ? 0 : std::strtoull(part.c_str(), &end, 10);
     if (part.empty() || *end != '\0' || id > 0xFFFFFFFFull || part[0] == '-')
       Raise("quorra.Assembly.find", E_INVALIDARG, "bad roadmap \"" + roadmap + "\"");
-    if (FAILED(rm.AddLink(static_cast<DWORD>(id)))) Raise("quorra.Assembly.find", E_OUTOFMEMORY, "cannot look up " + roadmap);
+    if (FAILED(rm.AddLink(static_cast<DWORD>(id))))
+      Raise("quorra.Assembly.find", E_OUTOFMEMORY, "cannot look up " + roadmap);
     if (slash == std::string::npos) break;
     start = slash + 1;
   }
   const OccurrenceNode* found = RootOf(owner) ? owner->tree->Lookup(&rm) : nullptr;
-  if (!found) Raise("quorra.Assembly.find", HRESULT_FROM_WIN32(kErrorNotFound), "no occurrence at \"" + roadmap + "\"", ErrorClasses().not_found);
+  if (!found)
+    Raise("quorra.Assembly.find", HRESULT_FROM_WIN32(kErrorNotFound), "no occurrence at \"" + roadmap + "\"",
+          ErrorClasses().not_found);
   return {owner, const_cast<OccurrenceNode*>(found)};
 }
 
@@ -305,9 +312,8 @@ py::array GetMatrix(const Occurrence& occ) {
   tagG4x4 m;
   // The property service names occurrences below the root; the root's is
   // read from it directly, as the service would.
-  const HRESULT hr = occ.node->GetParent()
-                         ? PropertiesOf(occ, "quorra.Occurrence.matrix")->GetOccurrenceMatrix(&m)
-                         : occ.node->GetOccurrenceMatrix(&m, 1);
+  const HRESULT hr = occ.node->GetParent() ? PropertiesOf(occ, "quorra.Occurrence.matrix")->GetOccurrenceMatrix(&m)
+                                           : occ.node->GetOccurrenceMatrix(&m, 1);
   Check("quorra.Occurrence.matrix", hr, occ);
   py::array_t<double> out({py::ssize_t(4), py::ssize_t(4)});
   std::memcpy(out.mutable_data(), m.m, sizeof m.m);
@@ -328,7 +334,8 @@ JIDSOverrideTree* OverrideTable(const Owner& owner, const char* operation) {
   JIDSOverrideTree* table = nullptr;
   HRESULT hr = JGetIOT(document, IID_IJOverrideTreeHolder, reinterpret_cast<void**>(holder.Put()));
   if (SUCCEEDED(hr)) hr = holder->GetOverrideTree(&table, 0);
-  if (FAILED(hr) || !table) Raise(operation, FAILED(hr) ? hr : E_FAIL, "cannot read the override table of " + owner->file);
+  if (FAILED(hr) || !table)
+    Raise(operation, FAILED(hr) ? hr : E_FAIL, "cannot read the override table of " + owner->file);
   return table;
 }
 
@@ -363,8 +370,7 @@ DWORD PackColor(const py::object& value) {
     packed |= static_cast<DWORD>(channels[i]) << (8 * i);
   }
   // 0 clears an applied colour and 0xFFFFFFFE means none: neither is a colour.
-  if (packed == 0 || packed == OCC_NO_OVERRIDE_COLOR)
-    Raise(operation, E_INVALIDARG, "this colour value is reserved");
+  if (packed == 0 || packed == OCC_NO_OVERRIDE_COLOR) Raise(operation, E_INVALIDARG, "this colour value is reserved");
   return packed;
 }
 
@@ -462,8 +468,8 @@ py::array WorldMatrices(const Owner& owner, py::object out) {
   if (out.is_none()) {
     target = py::array_t<double>({static_cast<py::ssize_t>(count), py::ssize_t(4), py::ssize_t(4)});
   } else {
-    const bool fits = py::isinstance<py::array_t<double>>(out) &&
-                      py::cast<py::array>(out).dtype().is(py::dtype::of<double>());
+    const bool fits =
+        py::isinstance<py::array_t<double>>(out) && py::cast<py::array>(out).dtype().is(py::dtype::of<double>());
     if (fits) target = py::reinterpret_borrow<py::array_t<double>>(out);
     if (!fits || target.ndim() != 3 || static_cast<size_t>(target.shape(0)) != count || target.shape(1) != 4 ||
         target.shape(2) != 4 || !(target.flags() & py::array::c_style) || !target.writeable())
@@ -533,13 +539,20 @@ py::list Bom(const Owner& owner) {
 py::dict Flags(const Occurrence& occ) {
   const DWORD f = occ.node->GetFlags();
   py::dict flags;
-  const std::pair<const char*, DWORD> names[] = {
-      {"part", OCC_PART},         {"assembly", OCC_ASSEMBLY},     {"hidden", OCC_HIDDEN},
-      {"dirty", OCC_DIRTY},       {"open", OCC_OPEN},             {"ipa", OCC_IPA},
-      {"hidden_by_parent", OCC_HIDDEN_BY_PARENT},                {"active", OCC_IS_ACTIVE},
-      {"lock_style", OCC_LOCK_STYLE}, {"simplified", OCC_SIMPLIFIED},
-      {"overridden_matrix", OCC_OVERRIDDEN_MATRIX}, {"overridden_body", OCC_OVERRIDDEN_BODY},
-      {"overridden_status", OCC_OVERRIDDEN_STATUS}, {"adaptable", OCC_ADAPTABLE}};
+  const std::pair<const char*, DWORD> names[] = {{"part", OCC_PART},
+                                                 {"assembly", OCC_ASSEMBLY},
+                                                 {"hidden", OCC_HIDDEN},
+                                                 {"dirty", OCC_DIRTY},
+                                                 {"open", OCC_OPEN},
+                                                 {"ipa", OCC_IPA},
+                                                 {"hidden_by_parent", OCC_HIDDEN_BY_PARENT},
+                                                 {"active", OCC_IS_ACTIVE},
+                                                 {"lock_style", OCC_LOCK_STYLE},
+                                                 {"simplified", OCC_SIMPLIFIED},
+                                                 {"overridden_matrix", OCC_OVERRIDDEN_MATRIX},
+                                                 {"overridden_body", OCC_OVERRIDDEN_BODY},
+                                                 {"overridden_status", OCC_OVERRIDDEN_STATUS},
+                                                 {"adaptable", OCC_ADAPTABLE}};
   for (const auto& [name, bit] : names) flags[name] = (f & bit) != 0;
   return flags;
 }
@@ -578,8 +591,9 @@ PYBIND11_MODULE(_quorra, m) {
   m.attr("OutOfMemoryError") = errors.out_of_memory;
 
   py::class_<Occurrence>(m, "Occurrence", "One occurrence (a placed part or sub-assembly) of a loaded tree.")
-      .def_property_readonly("roadmap", [](const Occurrence& o) { return RoadmapText(o.node); },
-                             "Attachment ids from the root down to this occurrence, \"4/2/1\" ('' for the root).")
+      .def_property_readonly(
+          "roadmap", [](const Occurrence& o) { return RoadmapText(o.node); },
+          "Attachment ids from the root down to this occurrence, \"4/2/1\" ('' for the root).")
       .def_property_readonly(
           "document",
           [](const Occurrence& o) -> py::object {
@@ -588,8 +602,8 @@ PYBIND11_MODULE(_quorra, m) {
             return py::str(quorra::host::ToUtf8(site->GetFilePath().View()));
           },
           "Path of the document this occurrence places (None when it has none).")
-      .def_property_readonly("is_part", [](const Occurrence& o) { return o.node->IsPart(); },
-                             "True for a part, False for an assembly.")
+      .def_property_readonly(
+          "is_part", [](const Occurrence& o) { return o.node->IsPart(); }, "True for a part, False for an assembly.")
       .def_property_readonly(
           "children",
           [](const Occurrence& o) {
@@ -622,28 +636,31 @@ PYBIND11_MODULE(_quorra, m) {
             return View(o.node->GetRange()->low, {2, 3}, self);
           },
           "The world-space box as a read-only (2, 3) numpy view: low corner, high corner.")
-      .def_property("hidden", [](const Occurrence& o) { return (o.node->GetFlags() & OCC_HIDDEN) != 0; }, &SetHidden,
-                    "Hidden in the display; setting it writes an override the tree applies.")
+      .def_property(
+          "hidden", [](const Occurrence& o) { return (o.node->GetFlags() & OCC_HIDDEN) != 0; }, &SetHidden,
+          "Hidden in the display; setting it writes an override the tree applies.")
       .def_property("style", &GetStyle, &SetStyle, "The display style id; setting it writes an override.")
       .def_property("color", &GetColor, &SetColor,
                     "The override colour as (r, g, b, a) bytes, None when there is none; setting (r, g, b[, a]) "
                     "or None writes it into the override table and applies it. Override colours are not saved "
                     "with the document.")
-      .def_property(
-          "matrix",
-          &GetMatrix,
-          &SetMatrix,
-          "The placement in the parent assembly (world = parent world @ matrix), a new 4x4 array; setting "
-          "a 4x4 array writes an override matrix the tree applies.")
+      .def_property("matrix", &GetMatrix, &SetMatrix,
+                    "The placement in the parent assembly (world = parent world @ matrix), a new 4x4 array; setting "
+                    "a 4x4 array writes an override matrix the tree applies.")
       .def_property_readonly("flags", &Flags, "The occurrence's state as named booleans.")
       .def("__eq__", [](const Occurrence& a, const Occurrence& b) { return a.node == b.node; })
       .def("__hash__", [](const Occurrence& o) { return std::hash<const void*>()(o.node); })
       .def("__repr__", [](const Occurrence& o) { return "<quorra.Occurrence \"" + RoadmapText(o.node) + "\">"; });
 
   py::class_<TreeOwner, Owner>(m, "Assembly", "A loaded occurrence tree; released when no Python object refers to it.")
-      .def_property_readonly("file", [](const TreeOwner& t) { return t.file; }, "The file it was loaded from.")
       .def_property_readonly(
-          "root", [](const Owner& t) { return Occurrence{t, RootOf(t)}; }, "The root occurrence.")
+          "file", [](const TreeOwner& t) { return t.file; }, "The file it was loaded from.")
+      .def_property_readonly(
+          "root",
+          [](const Owner& t) {
+            return Occurrence{t, RootOf(t)};
+          },
+          "The root occurrence.")
       .def_property_readonly(
           "problems",
           [](const TreeOwner& t) {
@@ -710,8 +727,8 @@ PYBIND11_MODULE(_quorra, m) {
         HRESULT hr;
         {
           py::gil_scoped_release release;
-          hr = quorra::refhost::WriteSample(quorra::host::FromUtf8(directory.data(), directory.size()).c_str(),
-                                            options, &summary);
+          hr = quorra::refhost::WriteSample(quorra::host::FromUtf8(directory.data(), directory.size()).c_str(), options,
+                                            &summary);
         }
         if (FAILED(hr)) Raise("quorra.write_sample", hr, "cannot write the sample into " + directory);
         return py::make_tuple(quorra::host::ToUtf8(summary.topDocument), summary.expectedOccurrences);

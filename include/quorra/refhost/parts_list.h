@@ -22,8 +22,8 @@ struct PartsListParent {
 struct PartsListLine {
   std::string name;  // the document's base name
   std::string path;
-  const char* kind = "part";  // "part", "assembly" or "weldment"
-  DWORD instances = 0;        // its occurrences in the whole tree
+  const char* kind = "part";             // "part", "assembly" or "weldment"
+  DWORD instances = 0;                   // its occurrences in the whole tree
   std::vector<PartsListParent> parents;  // sorted by name, case ignored
 };
 
