@@ -339,61 +339,37 @@ JIDSOverrideTree* OverrideTable(const Owner& owner, const char* operation) {
   return table;
 }
 
-// The colour override: the property service has no colour, so it is
-// written into the override node of the occurrence's roadmap and applied
-// with the table's colour step, as the override table applies colours. The
-// override stream never stores colours, so a save does not keep it.
-constexpr DWORD kApplyColour = 0x20000;  // the table's apply step for colours
+// A colour is a style: the packed symbology of the 8-bit colour, written
+// through the property service like any style (so it is saved), and read
+// back from the occurrence's style word when that is packed. The packed form
+// keeps 4 bits a channel, so a colour reads back quantised.
+constexpr DWORD kPackedSymbology = 0x40000000;
+constexpr DWORD kOwnStyle = 0xFFFFFFFF;  // the style override "the part's own style"
 
 py::object GetColor(const Occurrence& occ) {
-  const DWORD color = occ.node->GetOverrideColor();
-  if (color == OCC_NO_OVERRIDE_COLOR) return py::none();
-  return py::make_tuple(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF, color >> 24);
-}
-
-// (r, g, b) or (r, g, b, a), bytes; alpha defaults to opaque.
-DWORD PackColor(const py::object& value) {
-  const char* operation = "quorra.Occurrence.color";
-  std::vector<long long> channels;
-  try {
-    for (py::handle item : value) channels.push_back(item.cast<long long>());
-  } catch (const py::error_already_set&) {
-    Raise(operation, E_INVALIDARG, "a colour is None or (r, g, b[, a]) bytes");
-  } catch (const py::cast_error&) {
-    Raise(operation, E_INVALIDARG, "a colour is None or (r, g, b[, a]) bytes");
-  }
-  if (channels.size() != 3 && channels.size() != 4) Raise(operation, E_INVALIDARG, "a colour has 3 or 4 channels");
-  if (channels.size() == 3) channels.push_back(255);
-  DWORD packed = 0;
-  for (size_t i = 0; i < 4; ++i) {
-    if (channels[i] < 0 || channels[i] > 255) Raise(operation, E_INVALIDARG, "a colour channel is 0 to 255");
-    packed |= static_cast<DWORD>(channels[i]) << (8 * i);
-  }
-  // 0 clears an applied colour and 0xFFFFFFFE means none: neither is a colour.
-  if (packed == 0 || packed == OCC_NO_OVERRIDE_COLOR) Raise(operation, E_INVALIDARG, "this colour value is reserved");
-  return packed;
+  const DWORD style = GetStyle(occ);
+  if (!(style & kPackedSymbology)) return py::none();
+  return py::make_tuple(ExpandLevel4(style & 0xF), ExpandLevel4((style >> 4) & 0xF), ExpandLevel4((style >> 8) & 0xF));
 }
 
 void SetColor(const Occurrence& occ, const py::object& value) {
   const char* operation = "quorra.Occurrence.color";
-  if (!occ.node->GetParent()) Raise(operation, E_INVALIDARG, "the root occurrence takes no colour");
-  const DWORD packed = value.is_none() ? 0 : PackColor(value);
-  JIDSOverrideTree* table = OverrideTable(occ.owner, operation);
-  DisplayRoadmap rm;
-  HRESULT hr = occ.node->GetDisplayRoadmap(&rm);
-  JIDSOverride* node = nullptr;
-  if (SUCCEEDED(hr)) {
-    if (packed)
-      hr = table->AddOverride(rm.GetEntryCount(), rm.GetData(),
-                              occ.node->IsAssembly() ? MERCURY_KIND_ASSEMBLY : MERCURY_KIND_PART, &node);
-    else if (FAILED(table->GetOverride(rm.GetEntryCount(), rm.GetData(), &node)))
-      node = nullptr;  // no node: nothing stored to clear
+  if (value.is_none()) return SetStyle(occ, kOwnStyle);
+  std::vector<long long> channels;
+  try {
+    for (py::handle item : value) channels.push_back(item.cast<long long>());
+  } catch (const py::error_already_set&) {
+    channels.clear();
+  } catch (const py::cast_error&) {
+    channels.clear();
   }
-  if (SUCCEEDED(hr) && node) hr = node->SetColorOverride(packed);
-  if (SUCCEEDED(hr) && node) hr = table->Apply(nullptr, RootOf(occ.owner), kApplyColour);
-  // Without a node no applied colour can come from the table; drop any left.
-  if (SUCCEEDED(hr) && !node) hr = occ.node->ClearOverrideColor();
-  Check(operation, hr, occ);
+  if (channels.size() != 3) Raise(operation, E_INVALIDARG, "a colour is None or (r, g, b) bytes");
+  DWORD rgb = 0;
+  for (size_t i = 0; i < 3; ++i) {
+    if (channels[i] < 0 || channels[i] > 255) Raise(operation, E_INVALIDARG, "a colour channel is 0 to 255");
+    rgb |= static_cast<DWORD>(channels[i]) << (8 * i);
+  }
+  SetStyle(occ, PackColorSymbology(rgb));
 }
 
 // The override table as (roadmap, props, props_ex), depth first.
@@ -641,9 +617,9 @@ PYBIND11_MODULE(_quorra, m) {
           "Hidden in the display; setting it writes an override the tree applies.")
       .def_property("style", &GetStyle, &SetStyle, "The display style id; setting it writes an override.")
       .def_property("color", &GetColor, &SetColor,
-                    "The override colour as (r, g, b, a) bytes, None when there is none; setting (r, g, b[, a]) "
-                    "or None writes it into the override table and applies it. Override colours are not saved "
-                    "with the document.")
+                    "The colour of a packed style as (r, g, b) bytes (quantised to 4 bits a channel), None when the "
+                    "style is not a packed colour; setting (r, g, b) writes that colour's packed style through the "
+                    "property service, None the part's own style.")
       .def_property("matrix", &GetMatrix, &SetMatrix,
                     "The placement in the parent assembly (world = parent world @ matrix), a new 4x4 array; setting "
                     "a 4x4 array writes an override matrix the tree applies.")
