@@ -22,7 +22,7 @@ JOBS=${JOBS:-$(nproc)}
 FUZZ_SECONDS=${FUZZ_SECONDS:-30}
 
 PACKAGES=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
-  python3-olefile libgsf-bin libgsf-1-dev)
+  python3-olefile libgsf-bin libgsf-1-dev pybind11-dev python3-numpy python3-pytest)
 
 install_packages() {  # package names...
   local missing=()
@@ -51,6 +51,11 @@ run_tests() {
   ctest --test-dir build --output-on-failure -j "$JOBS"
 }
 
+run_python_tests() {
+  echo "== Python module tests (pytest, from the build tree)"
+  PYTHONPATH="$ROOT/build/python" /usr/bin/python3 -m pytest -q -p no:cacheprovider python/tests
+}
+
 run_sanitizer_tests() {
   echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
   configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DQUORRA_SANITIZE=ON -DQUORRA_BENCH=OFF
@@ -65,6 +70,11 @@ run_install_check() {
   cmake -S tests/consumer -B build/consumer -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
   cmake --build build/consumer >/dev/null
   LD_LIBRARY_PATH="$prefix/lib:${LD_LIBRARY_PATH:-}" build/consumer/consumer
+  echo "== the Python package from the install (libraries found beside it)"
+  local package
+  package=$(find "$prefix/lib" -path '*-packages/quorra/__init__.py' | head -1)
+  (cd / && PYTHONPATH="$(dirname "$(dirname "$package")")" /usr/bin/python3 -c \
+    'import quorra, tempfile; d = tempfile.mkdtemp(); top, n = quorra.write_sample(d, depth=2, fanout=2); assert len(quorra.load(top)) == n; print("imported", quorra.__file__)')
   echo "== add_subdirectory(quorra)"
   cmake -S tests/consumer_subdir -B build/consumer-subdir -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DQUORRA_SOURCE_DIR="$ROOT" >/dev/null
@@ -192,6 +202,7 @@ case "${1:-}" in
     install_missing
     build_main
     run_tests
+    run_python_tests
     run_install_check
     run_sanitizer_tests
     run_thread_sanitizer_tests

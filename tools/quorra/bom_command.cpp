@@ -1,6 +1,7 @@
 // `quorra bom`: the parts list of an assembly, from a loaded tree.
 //   bom FILE [--json] [--threaded] [--search-path DIR]...
 #include <quorra/quorra.h>
+#include <quorra/refhost/parts_list.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -31,80 +32,9 @@ constexpr const char* kUsage =
     "exit codes: 0 listed, 1 failed, 2 wrong command line, 3 listed without\n"
     "some of its documents (they are listed on stderr)\n";
 
-struct Parent {
-  std::string name;
-  DWORD quantity = 0;
-};
-
-struct Line {
-  std::string name;  // the document's base name
-  std::string path;
-  const char* kind;
-  DWORD instances = 0;
-  std::vector<Parent> parents;
-};
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-const char* KindOf(const SiteNode* site) {
-  if (!site->IsAssembly()) return "part";
-  const std::wstring lower = host::LowerCase(site->GetFilePath().View());
-  return lower.size() > 4 && lower.compare(lower.size() - 4, 4, L".pwd") == 0 ? "weldment" : "assembly";
-}
-
-std::vector<Line> BuildPartsList(AsmTree* tree) {
-  AssemblyOccurrence* root = tree->GetRootAssembly();
-  const SiteNode* rootSite = root ? root->GetSite() : nullptr;
-  std::map<const SiteNode*, Line> lines;
-  auto lineOf = [&](SiteNode* site) -> Line& {
-    auto [at, added] = lines.try_emplace(site);
-    if (added) {
-      at->second.name = host::ToUtf8(site->GetBaseName().View());
-      at->second.path = host::ToUtf8(site->GetFilePath().View());
-      at->second.kind = KindOf(site);
-      at->second.instances = site->GetOccurrencesList()->GetCount();
-    }
-    return at->second;
-  };
-  for (SiteNode* parentSite : tree->GetAssemblySiteManager()->Nodes()) {
-    if (!parentSite || std::string(KindOf(parentSite)) == "weldment") continue;
-    DWORD count = 0;
-    AttachmentNode* const* attachments = nullptr;
-    static_cast<AssemblySite*>(parentSite)->GetAttachments(&count, &attachments);
-    // Quantities in this parent, in the order the children first come.
-    std::vector<std::pair<SiteNode*, DWORD>> quantities;
-    for (DWORD i = 0; i < count; ++i) {
-      SiteNode* child = attachments[i] ? attachments[i]->GetAttachmentSite() : nullptr;
-      if (!child || child == rootSite) continue;
-      auto at = std::find_if(quantities.begin(), quantities.end(), [&](const auto& q) { return q.first == child; });
-      if (at == quantities.end())
-        quantities.emplace_back(child, 1);
-      else
-        ++at->second;
-    }
-    const bool isPartRoot = IsPartRootSite(tree, parentSite);
-    for (const auto& [child, quantity] : quantities) {
-      Line& line = lineOf(child);
-      // A part loaded on its own has no parent document.
-      if (!isPartRoot) line.parents.push_back({host::ToUtf8(parentSite->GetBaseName().View()), quantity});
-    }
-  }
-  std::vector<Line> sorted;
-  sorted.reserve(lines.size());
-  for (auto& [site, line] : lines) {
-    std::sort(line.parents.begin(), line.parents.end(),
-              [](const Parent& a, const Parent& b) { return Lower(a.name) < Lower(b.name); });
-    sorted.push_back(std::move(line));
-  }
-  std::sort(sorted.begin(), sorted.end(), [](const Line& a, const Line& b) {
-    const std::string la = Lower(a.name), lb = Lower(b.name);
-    return la != lb ? la < lb : a.path < b.path;
-  });
-  return sorted;
-}
+using Line = refhost::PartsListLine;
+using Parent = refhost::PartsListParent;
+using refhost::BuildPartsList;
 
 void PrintText(const std::string& file, const std::vector<Line>& lines) {
   unsigned long long instances = 0;

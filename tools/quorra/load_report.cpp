@@ -88,14 +88,6 @@ bool IsWeldmentMemberSite(const SiteNode* site) {
   return lower.find(L".pwd\\weldment") != std::wstring::npos;
 }
 
-bool IsPartRootSite(AsmTree* tree, const SiteNode* site) {
-  AssemblyOccurrence* root = tree->GetRootAssembly();
-  if (!root || root->GetSite() != site) return false;
-  return IsPartFileName(site->GetFilePath().GetText()) == FALSE &&
-         IsAssemblyFileName(site->GetFilePath().GetText()) == FALSE &&
-         !EndsWithNoCase(std::wstring(site->GetFilePath().View()), L".pwd");
-}
-
 TreeCounts CountTree(AsmTree* tree) {
   TreeCounts counts;
   counts.assemblySites = tree->GetAssemblySiteManager()->GetCount();

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <quorra/quorra.h>
+#include <quorra/refhost/parts_list.h>
 #include <quorra/refhost/progress.h>
 #include <quorra/refhost/references.h>
 
@@ -54,7 +55,7 @@ TreeCounts CountTree(AsmTree* tree);
 // True for a weldment member's part site ("frame.pwd\Weldment3").
 bool IsWeldmentMemberSite(const SiteNode* site);
 // True for the "ROOT" site a part loaded on its own sits below.
-bool IsPartRootSite(AsmTree* tree, const SiteNode* site);
+using refhost::IsPartRootSite;
 
 // "1 part", "3 parts".
 std::string Plural(unsigned long long count, const char* one, const char* many);
