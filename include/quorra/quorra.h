@@ -55,3 +55,4 @@
 #include "quorra/ids_stream.h"
 #include "quorra/host/mercury_services.h"
 #include "quorra/mercury.h"
+#include "quorra/scene_population.h"

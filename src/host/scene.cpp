@@ -1,6 +1,9 @@
 // The reference scene: its storage holder and its "Scene" stream.
 #include "quorra/host/scene.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "quorra/host/iostream_context.h"
 #include "quorra/host/trace.h"
 
@@ -26,8 +29,74 @@ HRESULT TransferRecord(const JIOStreamContext& context, SceneRecord* record) {
 }
 }  // namespace
 
-GScene::GScene(DWORD flags, void* storage, void*, tagGCamera*) : flags_(flags) {
+GScene::GScene(DWORD flags, void* storage, void*, tagGCamera* camera) : flags_(flags) {
   SetStorage(static_cast<IUnknown*>(storage));
+  if (camera) camera_ = *camera;
+}
+
+double GScene::GetSetting(DWORD id, double fallback) const {
+  auto found = settings_.find(id);
+  return found == settings_.end() ? fallback : found->second;
+}
+
+std::vector<const GGraphicInfo*> GScene::AllItems() const {
+  std::vector<const GGraphicInfo*> items;
+  for (const GGraphicInfoCollection& collection : collections_)
+    for (const GGraphicInfo& item : collection.Items()) items.push_back(&item);
+  return items;
+}
+
+HRESULT GScene::SetInterface(GSceneInterface kind, void* object) {
+  if (kind != GSCENE_INTERFACE_SIMPLIFY) return E_INVALIDARG;
+  simplifyInterface_ = object;
+  return S_OK;
+}
+
+void* GScene::GetInterface(GSceneInterface kind) const {
+  return kind == GSCENE_INTERFACE_SIMPLIFY ? simplifyInterface_ : nullptr;
+}
+
+void GScene::Purge(GScene* scene, DWORD mask) {
+  if (!scene) return;
+  if (mask & 0x1)
+    for (GGraphicInfoCollection& collection : scene->collections_) collection.Clear();
+  if (mask & 0x2) scene->debugBoxes_.clear();
+  if (mask & 0x4) scene->itemMap_.clear();
+}
+
+void GGraphicInfoCollection::Shuffle(const std::map<DWORD, int>& order) {
+  auto rank = [&order](const GGraphicInfo& item) {
+    auto found = order.find(item.kind);
+    return found == order.end() ? 0 : found->second;
+  };
+  std::stable_sort(items_.begin(), items_.end(),
+                   [&rank](const GGraphicInfo& a, const GGraphicInfo& b) { return rank(a) < rank(b); });
+}
+
+GRejectionReason GRejectionFilter::CheckState(const tagGBox* box, int, int) {
+  if (!box || box->low[0] > box->high[0]) return GREJECT_EMPTY;
+  if (!(clipVolume_ && *box)) return GREJECT_OUTSIDE;
+  const double dx = box->high[0] - box->low[0], dy = box->high[1] - box->low[1], dz = box->high[2] - box->low[2];
+  if (std::sqrt(dx * dx + dy * dy + dz * dz) < minimumSize_) return GREJECT_TOO_SMALL;
+  return GREJECT_NONE;
+}
+
+bool RenderCacheInfo::Read(IJGeometryCache* cache, RenderCacheInfo* out) {
+  if (!cache || !out) return false;
+  *out = RenderCacheInfo();
+  return SUCCEEDED(cache->Query(GEOMETRY_CACHE_QUERY_RENDER_INFO, out)) && out->levelCount > 0;
+}
+
+int RenderCacheInfo::GetIndex(double tolerance, double quality) const {
+  const double limit = quality > 0.0 ? tolerance / quality : tolerance;
+  int index = 0;
+  for (DWORD level = 0; level < levelCount && level < kMaxLevels; ++level)
+    if (tolerances[level] <= limit) index = static_cast<int>(level);
+  return index;
+}
+
+extern "C" void SceneGraphAdviseSink(GScene* scene, int) {
+  if (scene) scene->Advise();
 }
 
 GScene::~GScene() { SetStorage(nullptr); }
