@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -52,6 +52,8 @@ const PopulationSwitches& Switches() {
     JRenderRegistryBOOL(L"IDSEnableCullRangeBox", FALSE);
     s.legacyCulling = JGetDebugBOOL(L"ENABLE_LEGACY_CULLING", FALSE);
     s.debugSimpleStyle = JGetDebugDWORD(L"DEBUG_SIMPLE_STYLE", 0);
+    // This host has no cache-load debugging object to hand the text to.
+    JGetDebugLPCWSTR(L"CACHE_LOAD_OVERRIDE", L"");
     return s;
   }();
   return switches;
@@ -127,8 +129,7 @@ OccurrenceAttributes AttributesOf(AsmTree* tree, OccurrenceNode* occurrence,
 // The style word of one item (Item style).
 DWORD ItemStyleWord(DWORD base, const OccurrenceAttributes& a, const quorra::SceneDisplayParameters& parameters,
                     bool dimmingMode, bool occurrenceIPA, DWORD kind) {
-  const bool dim =
-      parameters.ipaStyleEnabled && dimmingMode && !a.consideredActive && kind != kItemKindNeverDimmed;
+  const bool dim = parameters.ipaStyleEnabled && dimmingMode && !a.consideredActive && kind != kItemKindNeverDimmed;
   if (!a.transparent && !a.userColored && !a.useIPAStyle && !dim) return base;
   const DWORD alpha = quorra::QuantizeLevel4(parameters.dimPercentage / 100.0);
   if (a.userColored) return PackedRGB(a.userColor, 15, WidthBits(AsPacked(base)));
@@ -188,6 +189,8 @@ struct Population {
   bool animated = false;
   DWORD trackingMask = 0;
   std::wostringstream tracking;
+  size_t itemCount = 0;
+  OccurrenceNode* lastPart = nullptr;  // for the observer's event 28
 };
 
 // The range tests (step c): true when the occurrence is rejected.
@@ -214,70 +217,138 @@ bool Rejected(Population& p, OccurrenceNode* occurrence) {
   return false;
 }
 
-// The level of a cache to draw; -1 drops the item.
+// The level of a cache to draw; -1 drops the item or finds no geometry.
 int ChooseLevel(const Population& p, const RenderCacheInfo& info, bool occurrenceIPA) {
+  GSceneSettingsProvider* provider = p.scene->GetSettingsProvider();
+  int index = 0;
   if (info.levelCount > 1) {
-    const double factor = ToleranceFactor(p.culling && p.adaptive, occurrenceIPA, p.cullingRatio);
-    int index = info.GetIndex(factor * p.tolerance, p.quality);
+    const bool halve = occurrenceIPA || (info.kindWord & RenderCacheInfo::kKindCoarseLOD);
+    const double t = ToleranceFactor(p.culling && p.adaptive, halve, p.cullingRatio) * p.tolerance;
+    index = info.GetIndex(t, p.quality);
+    if (provider) {
+      const HRESULT answer = provider->AskLevel(1u << index);
+      if (answer == GSCENE_DROP_ITEM) return -1;
+      if (answer) index = info.GetLOD(t, p.scene->GetFlags(), 9);
+    }
     if (info.flags & RenderCacheInfo::kFlagPreferCoarse) index = 2;
-    return index < info.GetMaxIndex() ? index : -1;
+  } else {
+    // One level: no adaptive factor.
+    if (provider && provider->AskLevel(0) == GSCENE_DROP_ITEM) return -1;
+    index = info.GetLOD(p.tolerance, p.quality);
   }
-  const int index = info.GetLOD(p.tolerance, p.quality);
-  return index < info.GetMaxIndex() ? index : -1;
+  return index >= 0 && index < info.GetMaxIndex() ? index : -1;
 }
 
-// Steps d to f for one displayable, unrejected occurrence.
-void AddOccurrenceItems(Population& p, OccurrenceNode* occurrence, const OccurrenceAttributes& a) {
-  tagG4x4 matrix;
+// The matrix an occurrence's items are drawn with (step d).
+tagG4x4 ItemMatrix(const Population& p, OccurrenceNode* occurrence) {
   if (p.animated) {
-    tagG4x4* animated = occurrence->GetAnimatedMatrixChain(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                                           nullptr, p.tree->GetAnimationState());
-    matrix = animated ? *animated : occurrence->GetCurrentToWorld();
-  } else {
-    if (occurrence->GetFlagsEx() & kOccAnimatedBit) occurrence->ClearAnimatedMatrix();
-    matrix = occurrence->GetCurrentToWorld();
+    // An animated matrix already settled for this frame is kept.
+    if (occurrence->IsAnimated()) return occurrence->GetAnimatedMatrix();
+    const tagG4x4* animated =
+        occurrence->GetAnimatedMatrixChain(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0xFFFFFFFFu);
+    return animated ? *animated : occurrence->GetCurrentToWorld();
   }
+  if (occurrence->GetFlagsEx() & kOccAnimatedBit) occurrence->ClearAnimatedMatrix();
+  return occurrence->GetCurrentToWorld();
+}
+
+// Builds the item of one graphic record and adds it to the scene (step f).
+void AddItem(Population& p, OccurrenceNode* occurrence, const OccurrenceAttributes& a, const tagG4x4& matrix,
+             const GraphicInfo& record, bool firstOfOccurrence) {
+  GGraphicInfo item;
+  item.kind = record.GetType();
+  item.SetGraphicInfo(item.kind, record.GetGraphic());
+  item.occurrence = occurrence;
+  item.matrix = matrix;
+  item.excludedFromSectionView = occurrence->IsExcludedFromDynamicSectionView();
+  IJStyleLibrary* library = occurrence->GetStyleLibrary();
+  DWORD base = occurrence->GetSymbology();
+  std::wstring cacheText;
+  if (item.kind == GRAPHIC_TYPE_GEOMETRY_CACHE) {
+    auto* cache = static_cast<IJGeometryCache*>(record.GetGraphic());
+    if (!cache) return;
+    cache->AddRef();  // held while its item is built
+    RenderCacheInfo info;
+    const int level = RenderCacheInfo::Read(cache, &info) ? ChooseLevel(p, info, occurrence->IsIPA()) : -1;
+    // An overridden colour wins over the body's own colour.
+    const DWORD common = info.GetCommonColor(library);
+    if (common && occurrence->GetOverrideColor() == OCC_NO_OVERRIDE_COLOR)
+      base = quorra::PackColorSymbology(common & 0xFFFFFF);
+    if (p.trackingMask & 0x4) cacheText = JDescription(cache, p.trackingMask);
+    cache->Release();
+    if (level < 0) return;
+    item.cache = cache;
+    item.lodIndex = level;
+  }
+  item.styleWord = ItemStyleWord(base, a, p.parameters, p.dimmingMode, occurrence->IsIPA(), item.kind);
+  const DWORD simple = Switches().debugSimpleStyle;
+  if ((item.styleWord & SYMBOLOGY_PACKED) && (simple & 0x60000000u) == 0x60000000u)
+    item.styleWord = SYMBOLOGY_PACKED | (simple & 0x0FFFFFFFu);
+  item.style = quorra::FindOrCreateSymbologyStyle(library, item.styleWord);
+  // The drawn colour: a packed word's channels, or a plain word's RGB, opaque.
+  item.colour = (item.styleWord & SYMBOLOGY_PACKED) ? ColourOfPacked(item.styleWord)
+                                                    : (0xFF000000u | (item.styleWord & 0xFFFFFF));
+  // See-through items are drawn after the solid ones.
+  const bool translucent = (item.colour >> 24) < 0xFF;
+  GGraphicInfoCollection& collection =
+      p.scene->Collection(translucent ? GScene::kTransparentCollection : GScene::kOpaqueCollection);
+  collection.AddTail(item);
+  if (p.trackingMask & 0x6) {
+    p.tracking << (firstOfOccurrence && (p.trackingMask & 0xFF) <= 254 ? L", " : L"\n        ") << L"GIA["
+               << p.itemCount << L"] " << JDescription(item, p.trackingMask);
+    if (!cacheText.empty()) p.tracking << L", " << cacheText;
+  }
+  ++p.itemCount;
+}
+
+// Steps d to f for one displayable, unrejected occurrence. Failures skip the
+// occurrence (the access traces them).
+void AddOccurrenceItems(Population& p, OccurrenceNode* occurrence, const OccurrenceAttributes& a) {
   SiteNode* site = occurrence->GetSite();
   if (!site) return;
-  IJGeometryCache* cache = site->GetCache(p.context);
-  if (!cache) return;
-  cache->AddRef();  // held while its items are built
-  RenderCacheInfo info;
-  if (RenderCacheInfo::Read(cache, &info)) {
-    const int level = ChooseLevel(p, info, occurrence->IsIPA());
-    if (level >= 0) {
-      const DWORD ownStyle = occurrence->GetSymbology();
-      const bool overridden = occurrence->GetOverrideColor() != OCC_NO_OVERRIDE_COLOR;
-      const DWORD common = info.GetCommonColor(occurrence->GetStyleLibrary());
-      const DWORD base = (common && !overridden) ? quorra::PackColorSymbology(common & 0xFFFFFF) : ownStyle;
-      GGraphicInfo item;
-      item.SetGraphicInfo(GRAPHIC_TYPE_GEOMETRY_CACHE, cache);
-      item.cache = cache;
-      item.occurrence = occurrence;
-      item.matrix = matrix;
-      item.lodIndex = level;
-      item.excludedFromSectionView = occurrence->IsExcludedFromDynamicSectionView();
-      item.styleWord = ItemStyleWord(base, a, p.parameters, p.dimmingMode, occurrence->IsIPA(), item.kind);
-      const DWORD simple = Switches().debugSimpleStyle;
-      if ((item.styleWord & SYMBOLOGY_PACKED) && (simple & 0x60000000u) == 0x60000000u)
-        item.styleWord = SYMBOLOGY_PACKED | (simple & 0x0FFFFFFFu);
-      item.style = quorra::FindOrCreateSymbologyStyle(occurrence->GetStyleLibrary(), item.styleWord);
-      if (item.styleWord & SYMBOLOGY_PACKED) {
-        item.colour = ColourOfPacked(item.styleWord);
-      } else if (item.style) {
-        item.colour = item.style->GetStyle3D().color.ColorToRGBA();
-      }
-      const bool translucent = (item.colour >> 24) < 0xFF;
-      p.scene->Collection(translucent ? GScene::kTransparentCollection : GScene::kOpaqueCollection).AddTail(item);
-      if (p.trackingMask & 0x6) {
-        const size_t index = p.scene->Collection(GScene::kOpaqueCollection).Size() +
-                             p.scene->Collection(GScene::kTransparentCollection).Size() - 1;
-        p.tracking << ((p.trackingMask & 0xFF) <= 254 ? L", " : L"\n        ") << L"GIA[" << index << L"] "
-                   << Hex(item.styleWord);
-      }
-    }
+  const tagG4x4 matrix = ItemMatrix(p, occurrence);
+  if (GScenePopulationObserver* observer = p.scene->GetPopulationObserver(); observer && occurrence->IsPart()) {
+    if (p.lastPart) observer->OnPopulationEvent(0, GSCENE_EVENT_OCCURRENCE_DONE, p.lastPart, p.context);
+    observer->OnPopulationEvent(0, GSCENE_EVENT_OCCURRENCE, occurrence, p.context);
+    p.lastPart = occurrence;
   }
-  cache->Release();
+  // A part site with a common cache and no graphic info object hands out
+  // exactly that cache: take it without building a record array.
+  if (occurrence->IsPart() && site->GetCommonCache() && !site->GetGraphicInfo(0)) {
+    IJGeometryCache* cache = site->GetCache(p.context);
+    if (cache) AddItem(p, occurrence, a, matrix, GraphicInfo(GRAPHIC_TYPE_GEOMETRY_CACHE, cache), true);
+    return;
+  }
+  int count = 0;
+  GraphicInfo* records = nullptr;
+  HRESULT hr = occurrence->IsPart() ? static_cast<PartSite*>(site)->BeginAccess(p.context, &count, &records)
+                                    : static_cast<AssemblySite*>(site)->BeginAccess(p.context, &count, &records);
+  if (FAILED(hr) || !records) return;
+  for (int i = 0; i < count; ++i) AddItem(p, occurrence, a, matrix, records[i], i == 0);
+  if (occurrence->IsPart())
+    static_cast<PartSite*>(site)->EndAccess(p.context, count, records);
+  else
+    static_cast<AssemblySite*>(site)->EndAccess(p.context, count, records);
+}
+
+// Adds the host's point cloud at the head of the opaque collection. Answers
+// the failure of asking it for its display interface (E_NOINTERFACE: the
+// cloud has nothing to show, which is no failure).
+HRESULT AddPointCloud(GScene* scene) {
+  IUnknown* cloud = nullptr;
+  if (JGetPointCloud(&cloud) != S_OK || !cloud) return S_OK;
+  IJGraphicInfo* display = nullptr;
+  HRESULT hr = cloud->QueryInterface(IID_IJGraphicInfo, reinterpret_cast<void**>(&display));
+  cloud->Release();
+  if (hr == E_NOINTERFACE) return S_OK;
+  if (FAILED(hr) || !display) return QUORRA_TRACE_FAIL(FAILED(hr) ? hr : E_POINTER, "AsmTree::PopulateScene");
+  GGraphicInfo item;
+  item.kind = GRAPHIC_TYPE_POINT_CLOUD;
+  item.SetGraphicInfo(GRAPHIC_TYPE_POINT_CLOUD, display);
+  item.colour = 0xFFFFFFFFu;
+  scene->Collection(GScene::kOpaqueCollection).AddHead(item);
+  display->Release();  // the host keeps the cloud registered
+  return S_OK;
 }
 
 }  // namespace
@@ -342,12 +413,13 @@ HRESULT AsmTree::PopulateScene(GScene* given) {
   p.context = BeginGraphicContext(&cutaway);
 
   const DWORD savedAnimation = GetAnimationState();
-  p.animated = IsValidAnimationState(0xFFFFFFFFu);
+  // 0xFFFFFFFF is the state left behind by ending an animation.
+  p.animated = IsValidAnimationState(savedAnimation) && savedAnimation != 0xFFFFFFFFu;
   p.parameters = quorra::GetSceneDisplayParameters(this, p.context);
-  scene->SetInterface(GSCENE_INTERFACE_SIMPLIFY,
-                      (GetProperties() & (ASMTREE_SIMPLIFYASM_EXCLUDEOCC_DISPLAY | ASMTREE_SIMPLIFYASM_VISIBLEFACE_DISPLAY))
-                          ? static_cast<void*>(GetSimplifyAsmExcludeOccs())
-                          : nullptr);
+  scene->SetInterface(GSCENE_INTERFACE_SIMPLIFY, (GetProperties() & (ASMTREE_SIMPLIFYASM_EXCLUDEOCC_DISPLAY |
+                                                                     ASMTREE_SIMPLIFYASM_VISIBLEFACE_DISPLAY))
+                                                     ? static_cast<void*>(GetSimplifyAsmExcludeOccs())
+                                                     : nullptr);
   AssemblyOccurrence* root = GetRootAssembly();
   if (root) {
     const tagGBox* range = root->GetRange();
@@ -365,6 +437,15 @@ HRESULT AsmTree::PopulateScene(GScene* given) {
 
   p.trackingMask = JGetRuntimePreference(6, 0x1FFFF, 0);
   if (p.trackingMask) p.tracking << L"Populate Scene Graph (" << Hex(p.trackingMask) << L")";
+
+  GScenePopulationObserver* observer = scene->GetPopulationObserver();
+  if (observer) observer->OnPopulationEvent(0, GSCENE_EVENT_BEGIN, this, p.context);
+  if (SiteManager* parts = GetPartSiteManager()) {
+    size_t occurrences = 0;
+    for (SiteNode* site : parts->Nodes())
+      if (site) occurrences += site->GetOccurrencesList()->GetCount();
+    scene->ReserveItems(occurrences);
+  }
 
   SiteManager* managers[2] = {p.context ? GetAssemblySiteManager() : nullptr, GetPartSiteManager()};
   for (SiteManager* manager : managers) {
@@ -391,7 +472,8 @@ HRESULT AsmTree::PopulateScene(GScene* given) {
         }
         if (Rejected(p, occurrence)) continue;
         if (switches.displayRange && occurrence->IsPart())
-          scene->DrawDebugBox(*occurrence->GetRange(), quorra::PackSymbology(0, 1, 0, 1, 0.85, 0, 0, 1));
+          if (const tagGBox* range = occurrence->GetRange(); range && !range->IsEmpty())
+            scene->DrawDebugBox(*range, quorra::PackSymbology(0, 1, 0, 1, 0.85, 0, 0, 1));
         if (p.trackingMask & 0x6) {
           p.tracking << L"\n";
           DescribeOccurrence(p.tracking, occurrence, p.trackingMask);
@@ -401,9 +483,14 @@ HRESULT AsmTree::PopulateScene(GScene* given) {
     }
   }
 
+  if (observer) {
+    if (p.lastPart) observer->OnPopulationEvent(0, GSCENE_EVENT_OCCURRENCE_DONE, p.lastPart, p.context);
+    observer->OnPopulationEvent(0, GSCENE_EVENT_END, this, p.context);
+  }
   if (p.context) p.context->SetFlags(p.context->GetFlags() & ~(GC_SIMPLIFIED_OCC | GC_IPA_OCC));
   if (GetAnimationState() != savedAnimation) SetAnimationState(savedAnimation);
   EndGraphicContext(p.context, cutaway);
+  const HRESULT result = AddPointCloud(scene);
 
   if (p.trackingMask) {
     p.tracking << L"\n";
@@ -417,7 +504,7 @@ HRESULT AsmTree::PopulateScene(GScene* given) {
     state.trackingText.clear();
   }
   SceneGraphAdviseSink(scene, 1);
-  return S_OK;
+  return result;
 }
 
 GScene* AsmTree::GetScene(DWORD flags) {

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <mutex>
 
 #include "quorra/host/iostream_context.h"
 #include "quorra/host/trace.h"
@@ -97,6 +99,63 @@ int RenderCacheInfo::GetIndex(double tolerance, double quality) const {
 
 extern "C" void SceneGraphAdviseSink(GScene* scene, int) {
   if (scene) scene->Advise();
+}
+
+void GScene::ReserveItems(size_t count) {
+  GGraphicInfoCollection& solid = collections_[kOpaqueCollection];
+  solid.Reserve(solid.Size() + count);
+}
+
+namespace {
+struct PointCloudSlot {
+  std::mutex mutex;
+  IUnknown* cloud = nullptr;
+};
+PointCloudSlot& PointCloud() {
+  static PointCloudSlot* slot = new PointCloudSlot();  // outlives every scene
+  return *slot;
+}
+}  // namespace
+
+namespace quorra::host {
+void SetPointCloud(IUnknown* cloud) {
+  PointCloudSlot& slot = PointCloud();
+  std::lock_guard<std::mutex> lock(slot.mutex);
+  if (cloud) cloud->AddRef();
+  if (slot.cloud) slot.cloud->Release();
+  slot.cloud = cloud;
+}
+}  // namespace quorra::host
+
+extern "C" HRESULT JGetPointCloud(IUnknown** out) {
+  if (!out) return E_POINTER;
+  PointCloudSlot& slot = PointCloud();
+  std::lock_guard<std::mutex> lock(slot.mutex);
+  *out = slot.cloud;
+  if (!slot.cloud) return S_FALSE;
+  slot.cloud->AddRef();
+  return S_OK;
+}
+
+std::wstring JDescription(GGraphicInfo& item, DWORD mask) {
+  wchar_t text[160];
+  std::swprintf(text, 160, L"kind %u, LOD %d, style 0x%08X, colour 0x%08X", item.kind, item.lodIndex, item.styleWord,
+                item.colour);
+  std::wstring description = text;
+  if (mask & 0x4) {
+    std::swprintf(text, 160, L", at (%g, %g, %g)", item.matrix.m[3], item.matrix.m[7], item.matrix.m[11]);
+    description += text;
+  }
+  return description;
+}
+
+std::wstring JDescription(IJGeometryCache* cache, DWORD) {
+  if (!cache) return L"no cache";
+  RenderCacheInfo info;
+  if (!RenderCacheInfo::Read(cache, &info)) return L"cache without levels";
+  wchar_t text[64];
+  std::swprintf(text, 64, L"cache of %u levels", info.levelCount);
+  return text;
 }
 
 GScene::~GScene() { SetStorage(nullptr); }

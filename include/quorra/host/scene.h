@@ -25,10 +25,10 @@
 class OccurrenceNode;
 
 // Scene flag words.
-constexpr DWORD GSCENE_CULLING = 0x1;          // word 1: culling on
-constexpr DWORD GSCENE_NO_REJECTION = 0x2;     // word 1: no range or small-object rejection
-constexpr DWORD GSCENE_POPULATING = 0x400;     // word 1: cleared when a population starts
-constexpr DWORD GSCENE_ADAPTIVE = 0x40;        // word 2: adaptive level of detail
+constexpr DWORD GSCENE_CULLING = 0x1;       // word 1: culling on
+constexpr DWORD GSCENE_NO_REJECTION = 0x2;  // word 1: no range or small-object rejection
+constexpr DWORD GSCENE_POPULATING = 0x400;  // word 1: cleared when a population starts
+constexpr DWORD GSCENE_ADAPTIVE = 0x40;     // word 2: adaptive level of detail
 // Scene setting ids.
 constexpr DWORD GSCENE_SETTING_QUALITY = 0x24;  // level-of-detail quality (1.0 by default)
 
@@ -60,6 +60,7 @@ class GGraphicInfoCollection {
   // does not name keep rank 0).
   void Shuffle(const std::map<DWORD, int>& order);
   void Clear() { items_.clear(); }
+  void Reserve(size_t count) { items_.reserve(count); }
   const std::vector<GGraphicInfo>& Items() const { return items_; }
   size_t Size() const { return items_.size(); }
 
@@ -90,6 +91,36 @@ class GRejectionFilter {
   tagGClipVolume clipVolume_;
   DWORD rejections_ = 0;
 };
+
+// A host object of a scene that answers level-of-detail questions: asked
+// with the mask of a level (1 << index; 0 for a cache with one level), a
+// non-zero answer asks for the scene-flag form of RenderCacheInfo::GetLOD and
+// GSCENE_DROP_ITEM drops the item.
+class GSceneSettingsProvider {
+ public:
+  virtual HRESULT AskLevel(DWORD levelMask) = 0;
+
+ protected:
+  ~GSceneSettingsProvider() = default;
+};
+constexpr HRESULT GSCENE_DROP_ITEM = static_cast<HRESULT>(0x80040502u);
+
+// Population events a scene's observer is told about: (0, event, object,
+// graphic context).
+constexpr DWORD GSCENE_EVENT_BEGIN = 26;            // object: the tree
+constexpr DWORD GSCENE_EVENT_OCCURRENCE = 27;       // object: a part occurrence about to add items
+constexpr DWORD GSCENE_EVENT_OCCURRENCE_DONE = 28;  // object: the previous part occurrence
+constexpr DWORD GSCENE_EVENT_END = 29;              // object: the tree
+class GScenePopulationObserver {
+ public:
+  virtual void OnPopulationEvent(DWORD reserved, DWORD event, void* object, JGraphicContext* context) = 0;
+
+ protected:
+  ~GScenePopulationObserver() = default;
+};
+
+// The item kind of the host's point cloud.
+constexpr DWORD GRAPHIC_TYPE_POINT_CLOUD = 255;
 
 // The interface kinds of GScene::SetInterface.
 enum GSceneInterface { GSCENE_INTERFACE_SIMPLIFY = 16 };
@@ -153,6 +184,13 @@ class GScene {
   // SceneGraphAdviseSink calls seen by this scene.
   DWORD GetAdviseCount() const { return adviseCount_; }
   void Advise() { ++adviseCount_; }
+  // Host objects of the scene (not owned; null: none).
+  GSceneSettingsProvider* GetSettingsProvider() const { return settingsProvider_; }
+  void SetSettingsProvider(GSceneSettingsProvider* provider) { settingsProvider_ = provider; }
+  GScenePopulationObserver* GetPopulationObserver() const { return observer_; }
+  void SetPopulationObserver(GScenePopulationObserver* observer) { observer_ = observer; }
+  // Reserves room for `count` more items in the opaque collection.
+  void ReserveItems(size_t count);
 
   // Writes or reads the "Scene" stream of `storage`. E_INVALIDARG for a
   // null storage; a stream that is short or of another version gives
@@ -179,6 +217,8 @@ class GScene {
   void* simplifyInterface_ = nullptr;
   std::vector<std::pair<tagGBox, DWORD>> debugBoxes_;
   DWORD adviseCount_ = 0;
+  GSceneSettingsProvider* settingsProvider_ = nullptr;
+  GScenePopulationObserver* observer_ = nullptr;
 };
 
 // Level-of-detail facts of a geometry cache (IJGeometryCache query
@@ -187,7 +227,9 @@ class GScene {
 struct RenderCacheInfo {
   static constexpr int kMaxLevels = 8;
   static constexpr DWORD kFlagPreferCoarse = 0x1;  // draw with level 2
+  static constexpr DWORD kKindCoarseLOD = 0x3000;  // kind-word bits that halve the adaptive tolerance
   DWORD levelCount = 0;
+  DWORD kindWord = 0;
   double tolerances[kMaxLevels] = {};
   DWORD commonColor = 0;
   DWORD flags = 0;
@@ -215,4 +257,17 @@ constexpr DWORD GEOMETRY_CACHE_QUERY_RENDER_INFO = 16;
 extern "C" {
 // Told (scene, 1) when a population of `scene` ends.
 void SceneGraphAdviseSink(GScene* scene, int phase);
+// The host's point cloud with a new reference, or S_FALSE and null when
+// there is none.
+HRESULT JGetPointCloud(IUnknown** out);
 }
+
+// Display-tracking texts of an item and of a geometry cache; `mask` is the
+// tracking mask (bit 0x4 adds the item's matrix translation).
+std::wstring JDescription(GGraphicInfo& item, DWORD mask);
+std::wstring JDescription(IJGeometryCache* cache, DWORD mask);
+
+namespace quorra::host {
+// Registers (or, with null, removes) the point cloud JGetPointCloud answers.
+void SetPointCloud(IUnknown* cloud);
+}  // namespace quorra::host
