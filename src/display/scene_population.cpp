@@ -29,6 +29,14 @@ constexpr double kSingleEpsilon = 1.1920928955078125e-7;
 constexpr DWORD kNoColor = 0xFFFFFFFEu;
 constexpr DWORD kOccAnimatedBit = 0x4;  // flags-ex: an animated matrix is stored
 constexpr DWORD kItemKindNeverDimmed = 12;
+constexpr DWORD kPrefetchDistance = 8;
+
+// Brings an occurrence's hot part (flags, world matrix, range) into cache.
+inline void PrefetchNode(const OccurrenceNode* node) {
+  const char* bytes = reinterpret_cast<const char*>(node);
+  for (size_t offset = 0; offset < sizeof(OccurrenceNode); offset += 64) __builtin_prefetch(bytes + offset);
+  __builtin_prefetch(bytes + sizeof(OccurrenceNode) - 1);  // a node need not start a cache line
+}
 
 // Process-wide switches, read on the first population.
 struct PopulationSwitches {
@@ -191,6 +199,10 @@ struct Population {
   std::wostringstream tracking;
   size_t itemCount = 0;
   OccurrenceNode* lastPart = nullptr;  // for the observer's event 28
+  // The last style made, by library and word.
+  IJStyleLibrary* lastLibrary = nullptr;
+  DWORD lastStyleWord = 0;
+  GGlobalStyle3D* lastStyle = nullptr;
 };
 
 // The range tests (step c): true when the occurrence is rejected.
@@ -252,9 +264,33 @@ tagG4x4 ItemMatrix(const Population& p, OccurrenceNode* occurrence) {
   return occurrence->GetCurrentToWorld();
 }
 
+// The geometry cache a part site hands every one of its occurrences (a
+// common cache and no graphic info object), fetched on the site's first
+// drawn occurrence and held, with its level facts, until the site is done.
+struct SiteCache {
+  bool prepared = false;
+  bool shared = false;  // the site hands out its common cache
+  IJGeometryCache* cache = nullptr;
+  bool hasInfo = false;
+  RenderCacheInfo info;
+
+  void Prepare(SiteNode* site, JGraphicContext* context) {
+    prepared = true;
+    shared = !site->IsAssembly() && site->GetCommonCache() && !site->GetGraphicInfo(0);
+    if (!shared || !(cache = site->GetCache(context))) return;
+    cache->AddRef();  // held while the site's items are built
+    hasInfo = RenderCacheInfo::Read(cache, &info);
+  }
+  ~SiteCache() {
+    if (cache) cache->Release();
+  }
+};
+
 // Builds the item of one graphic record and adds it to the scene (step f).
+// For a cache record, `known` holds the cache's level facts when the caller
+// already read them and keeps the cache alive.
 void AddItem(Population& p, OccurrenceNode* occurrence, const OccurrenceAttributes& a, const tagG4x4& matrix,
-             const GraphicInfo& record, bool firstOfOccurrence) {
+             const GraphicInfo& record, bool firstOfOccurrence, const SiteCache* known = nullptr) {
   GGraphicInfo item;
   item.kind = record.GetType();
   item.SetGraphicInfo(item.kind, record.GetGraphic());
@@ -267,15 +303,22 @@ void AddItem(Population& p, OccurrenceNode* occurrence, const OccurrenceAttribut
   if (item.kind == GRAPHIC_TYPE_GEOMETRY_CACHE) {
     auto* cache = static_cast<IJGeometryCache*>(record.GetGraphic());
     if (!cache) return;
-    cache->AddRef();  // held while its item is built
-    RenderCacheInfo info;
-    const int level = RenderCacheInfo::Read(cache, &info) ? ChooseLevel(p, info, occurrence->IsIPA()) : -1;
+    RenderCacheInfo read;
+    bool hasInfo;
+    if (known) {
+      hasInfo = known->hasInfo;
+    } else {
+      cache->AddRef();  // held while its item is built
+      hasInfo = RenderCacheInfo::Read(cache, &read);
+    }
+    const RenderCacheInfo& info = known ? known->info : read;
+    const int level = hasInfo ? ChooseLevel(p, info, occurrence->IsIPA()) : -1;
     // An overridden colour wins over the body's own colour.
     const DWORD common = info.GetCommonColor(library);
     if (common && occurrence->GetOverrideColor() == OCC_NO_OVERRIDE_COLOR)
       base = quorra::PackColorSymbology(common & 0xFFFFFF);
     if (p.trackingMask & 0x4) cacheText = JDescription(cache, p.trackingMask);
-    cache->Release();
+    if (!known) cache->Release();
     if (level < 0) return;
     item.cache = cache;
     item.lodIndex = level;
@@ -284,26 +327,32 @@ void AddItem(Population& p, OccurrenceNode* occurrence, const OccurrenceAttribut
   const DWORD simple = Switches().debugSimpleStyle;
   if ((item.styleWord & SYMBOLOGY_PACKED) && (simple & 0x60000000u) == 0x60000000u)
     item.styleWord = SYMBOLOGY_PACKED | (simple & 0x0FFFFFFFu);
-  item.style = quorra::FindOrCreateSymbologyStyle(library, item.styleWord);
+  // Neighbouring occurrences mostly share their style.
+  if (library != p.lastLibrary || item.styleWord != p.lastStyleWord) {
+    p.lastLibrary = library;
+    p.lastStyleWord = item.styleWord;
+    p.lastStyle = quorra::FindOrCreateSymbologyStyle(library, item.styleWord);
+  }
+  item.style = p.lastStyle;
   // The drawn colour: a packed word's channels, or a plain word's RGB, opaque.
   item.colour = (item.styleWord & SYMBOLOGY_PACKED) ? ColourOfPacked(item.styleWord)
                                                     : (0xFF000000u | (item.styleWord & 0xFFFFFF));
-  // See-through items are drawn after the solid ones.
-  const bool translucent = (item.colour >> 24) < 0xFF;
-  GGraphicInfoCollection& collection =
-      p.scene->Collection(translucent ? GScene::kTransparentCollection : GScene::kOpaqueCollection);
-  collection.AddTail(item);
   if (p.trackingMask & 0x6) {
     p.tracking << (firstOfOccurrence && (p.trackingMask & 0xFF) <= 254 ? L", " : L"\n        ") << L"GIA["
                << p.itemCount << L"] " << JDescription(item, p.trackingMask);
     if (!cacheText.empty()) p.tracking << L", " << cacheText;
   }
   ++p.itemCount;
+  // See-through items are drawn after the solid ones.
+  const bool translucent = (item.colour >> 24) < 0xFF;
+  p.scene->Collection(translucent ? GScene::kTransparentCollection : GScene::kOpaqueCollection)
+      .AddTail(std::move(item));
 }
 
 // Steps d to f for one displayable, unrejected occurrence. Failures skip the
 // occurrence (the access traces them).
-void AddOccurrenceItems(Population& p, OccurrenceNode* occurrence, const OccurrenceAttributes& a) {
+void AddOccurrenceItems(Population& p, OccurrenceNode* occurrence, const OccurrenceAttributes& a,
+                        SiteCache& siteCache) {
   SiteNode* site = occurrence->GetSite();
   if (!site) return;
   const tagG4x4 matrix = ItemMatrix(p, occurrence);
@@ -312,11 +361,11 @@ void AddOccurrenceItems(Population& p, OccurrenceNode* occurrence, const Occurre
     observer->OnPopulationEvent(0, GSCENE_EVENT_OCCURRENCE, occurrence, p.context);
     p.lastPart = occurrence;
   }
-  // A part site with a common cache and no graphic info object hands out
-  // exactly that cache: take it without building a record array.
-  if (occurrence->IsPart() && site->GetCommonCache() && !site->GetGraphicInfo(0)) {
-    IJGeometryCache* cache = site->GetCache(p.context);
-    if (cache) AddItem(p, occurrence, a, matrix, GraphicInfo(GRAPHIC_TYPE_GEOMETRY_CACHE, cache), true);
+  if (!siteCache.prepared) siteCache.Prepare(site, p.context);
+  // A site that hands out its common cache needs no record array.
+  if (siteCache.shared) {
+    if (siteCache.cache)
+      AddItem(p, occurrence, a, matrix, GraphicInfo(GRAPHIC_TYPE_GEOMETRY_CACHE, siteCache.cache), true, &siteCache);
     return;
   }
   int count = 0;
@@ -453,7 +502,12 @@ HRESULT AsmTree::PopulateScene(GScene* given) {
     for (SiteNode* site : manager->Nodes()) {
       if (!site) continue;
       const NodeList<OccurrenceNode>* list = site->GetOccurrencesList();
-      for (DWORD i = 0; i < list->GetCount(); ++i) {
+      const DWORD count = list->GetCount();
+      SiteCache siteCache;
+      for (DWORD i = 0; i < count; ++i) {
+        // A site's occurrences lie far apart in memory: ask for the ones
+        // a few steps ahead while this one is handled.
+        if (i + kPrefetchDistance < count) PrefetchNode(list->GetAt(i + kPrefetchDistance));
         OccurrenceNode* occurrence = list->GetAt(i);
         if (!occurrence) continue;
         if (!occurrence->IsDisplayable() && !occurrence->IsGhostMode()) {
@@ -478,7 +532,7 @@ HRESULT AsmTree::PopulateScene(GScene* given) {
           p.tracking << L"\n";
           DescribeOccurrence(p.tracking, occurrence, p.trackingMask);
         }
-        AddOccurrenceItems(p, occurrence, attributes);
+        AddOccurrenceItems(p, occurrence, attributes, siteCache);
       }
     }
   }

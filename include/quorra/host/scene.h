@@ -55,6 +55,7 @@ class GGraphicInfo : public GraphicInfo {
 class GGraphicInfoCollection {
  public:
   void AddTail(const GGraphicInfo& item) { items_.push_back(item); }
+  void AddTail(GGraphicInfo&& item) { items_.push_back(std::move(item)); }
   void AddHead(const GGraphicInfo& item) { items_.insert(items_.begin(), item); }
   // Stable reordering by the rank `order` gives each item kind (kinds it
   // does not name keep rank 0).
