@@ -8,7 +8,10 @@
 #include <quorra/refhost/sample.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
+#include <sstream>
+#include <utility>
 #include <vector>
 
 #include "support/assembly_builder.h"
@@ -291,6 +294,144 @@ TEST(ScenePopulation, DebugStatusTextNeedsTheFlagAndText) {
   ASSERT_EQ(host::SetSetting(L"RuntimePreference\\6", L"0"), S_OK);
   EXPECT_EQ(SetDebugSceneGraphStatus(L"busy"), 0u);
   EXPECT_EQ(GetDebugSceneGraphStatus(), nullptr);
+}
+
+TEST(ScenePopulation, IPAColourReplacesTheColourOfDimmedOccurrences) {
+  Scene s;
+  JGraphicContext context;
+  context.SetFlags(GC_IPA_SETTINGS);
+  context.SetDimPercentage(50);      // clamped to 33
+  context.SetIPAColor(0xAB00FF00u);  // green; byte 3 is not part of the colour
+  s.Tree()->SetGraphicContext(&context);
+  s.Tree()->SetIPA();
+  s.a->SetConsideredActive();
+  ASSERT_EQ(s.Populate(), S_OK);
+  s.Tree()->SetGraphicContext(nullptr);
+  // Green at 33 % (quantised to 5), material level 6, width code of width 1.
+  const DWORD expected = PackSymbology(0, 1, 0, 0.33, 0.85, 0, 0, 1);
+  EXPECT_EQ(s.ItemsOf(s.b)[0]->styleWord, expected);
+  EXPECT_EQ(s.ItemsOf(s.a)[0]->styleWord, PackColorSymbology(kRed));
+  // Outside IPA and FEA nothing is dimmed, whatever the context says.
+  s.Tree()->ClearIPA();
+  s.Tree()->SetGraphicContext(&context);
+  ASSERT_EQ(s.Populate(), S_OK);
+  s.Tree()->SetGraphicContext(nullptr);
+  EXPECT_EQ(s.ItemsOf(s.b)[0]->styleWord, PackColorSymbology(kRed));
+}
+
+TEST(ScenePopulation, FailedValidationLeavesTheSceneAlone) {
+  Scene s;
+  ASSERT_EQ(s.Populate(), S_OK);
+  const size_t items = s.scene.AllItems().size();
+  AsmTree notLive;
+  notLive.ObjectLeaked();  // no longer a live tree of the library
+  host::ScopedTraceCapture traces;
+  EXPECT_EQ(notLive.PopulateScene(&s.scene), E_UNEXPECTED);
+  EXPECT_TRUE(traces.Saw("AsmTree::PopulateScene", E_UNEXPECTED));
+  EXPECT_EQ(s.scene.AllItems().size(), items);
+  EXPECT_EQ(s.scene.GetAdviseCount(), 1u);
+}
+
+// Records the population events a scene's observer is told.
+class EventLog final : public GScenePopulationObserver {
+ public:
+  void OnPopulationEvent(DWORD, DWORD event, void* object, JGraphicContext*) override {
+    events.emplace_back(event, object);
+  }
+  std::vector<std::pair<DWORD, void*>> events;
+};
+
+TEST(ScenePopulation, ObserverHearsTheTreeAndEachDrawnPart) {
+  Scene s;
+  EventLog log;
+  s.scene.SetPopulationObserver(&log);
+  ASSERT_EQ(s.Populate(), S_OK);
+  AsmTree* tree = s.Tree();
+  // c is rejected (too small) before its items, so it is never announced.
+  const std::vector<std::pair<DWORD, void*>> expected = {
+      {GSCENE_EVENT_BEGIN, tree},     {GSCENE_EVENT_OCCURRENCE, s.a},      {GSCENE_EVENT_OCCURRENCE_DONE, s.a},
+      {GSCENE_EVENT_OCCURRENCE, s.b}, {GSCENE_EVENT_OCCURRENCE_DONE, s.b}, {GSCENE_EVENT_END, tree}};
+  EXPECT_EQ(log.events, expected);
+}
+
+// Answers level questions from a table of masks.
+class LevelAnswers final : public GSceneSettingsProvider {
+ public:
+  HRESULT AskLevel(DWORD mask) override {
+    asked.push_back(mask);
+    auto found = answers.find(mask);
+    return found == answers.end() ? S_OK : found->second;
+  }
+  std::map<DWORD, HRESULT> answers;
+  std::vector<DWORD> asked;
+};
+
+TEST(ScenePopulation, SettingsProviderIsAskedAboutTheChosenLevel) {
+  Scene s;
+  LevelAnswers provider;
+  s.scene.SetSettingsProvider(&provider);
+  s.scene.Camera().tolerancePixels = 1.0;  // level 1 of the three
+  ASSERT_EQ(s.Populate(), S_OK);
+  EXPECT_EQ(provider.asked, (std::vector<DWORD>{0x2, 0x2}));  // a and b
+  EXPECT_EQ(s.Drawn(), (std::set<const OccurrenceNode*>{s.a, s.b}));
+
+  provider.answers[0x2] = GSCENE_DROP_ITEM;
+  ASSERT_EQ(s.Populate(), S_OK);
+  EXPECT_TRUE(s.scene.AllItems().empty());
+}
+
+// A point cloud that shows itself (or not) through IJGraphicInfo.
+class Cloud final : public host::ComObject<IJGraphicInfo> {
+ public:
+  explicit Cloud(bool displayable) : displayable_(displayable) {}
+  HRESULT BeginAccess(JGraphicContext*, int* count, GraphicInfo** records) override {
+    *count = 0;
+    *records = nullptr;
+    return S_OK;
+  }
+  HRESULT EndAccess(JGraphicContext*, int, GraphicInfo*) override { return S_OK; }
+  void* FindInterface(REFIID iid) override {
+    return displayable_ || iid == IID_IUnknown ? host::ComObject<IJGraphicInfo>::FindInterface(iid) : nullptr;
+  }
+
+ private:
+  ~Cloud() override = default;
+  bool displayable_;
+};
+
+TEST(ScenePopulation, PointCloudGoesFirstWhenItCanBeDisplayed) {
+  Scene s;
+  host::ComPtr<Cloud> cloud(new Cloud(true));
+  host::SetPointCloud(cloud.Get());
+  ASSERT_EQ(s.Populate(), S_OK);
+  const auto& solid = s.scene.Collection(GScene::kOpaqueCollection).Items();
+  ASSERT_EQ(solid.size(), 3u);
+  EXPECT_EQ(solid[0].kind, GRAPHIC_TYPE_POINT_CLOUD);
+  EXPECT_EQ(solid[0].GetGraphic(), static_cast<IJGraphicInfo*>(cloud.Get()));
+
+  host::ComPtr<Cloud> hidden(new Cloud(false));
+  host::SetPointCloud(hidden.Get());
+  ASSERT_EQ(s.Populate(), S_OK);
+  EXPECT_EQ(s.scene.Collection(GScene::kOpaqueCollection).Size(), 2u);
+  host::SetPointCloud(nullptr);
+}
+
+TEST(ScenePopulation, TrackingDescribesSkippedAndDrawnOccurrences) {
+  ASSERT_EQ(host::SetSetting(L"RuntimePreference\\6", L"0x20A"), S_OK);
+  Scene s;
+  ASSERT_EQ(s.b->Hide(TRUE), S_OK);
+  ASSERT_EQ(s.Populate(), S_OK);
+  ASSERT_EQ(host::SetSetting(L"RuntimePreference\\6", L"0"), S_OK);
+  const std::wstring text = GetDisplayTrackingText();
+  std::wistringstream lines(text);
+  std::vector<std::wstring> got;
+  for (std::wstring line; std::getline(lines, line);) got.push_back(line);
+  ASSERT_EQ(got.size(), 3u) << std::string(text.begin(), text.end());
+  EXPECT_EQ(got[0], L"Populate Scene Graph (0x20A)");
+  // Sites in manager order: a is drawn (its item on the same line), b is
+  // skipped, c is rejected as too small and not described.
+  EXPECT_EQ(got[1].rfind(L"     1, a.par, Active, GIA[0] ", 0), 0u) << std::string(got[1].begin(), got[1].end());
+  EXPECT_EQ(got[2], L"     2, b.par, Hidden, Active");
 }
 
 // ---- on the gearbox sample, loaded from its documents through refhost ----
