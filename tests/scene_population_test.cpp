@@ -285,12 +285,6 @@ TEST(ScenePopulation, DebugStatusTextNeedsTheFlagAndText) {
   EXPECT_EQ(SetDebugSceneGraphStatus(L""), 0x200u);
   EXPECT_EQ(GetDebugSceneGraphStatus(), nullptr);
 
-  // With the flag, tracking is written but (bit 0x200) kept from the debugger.
-  Scene s;
-  ASSERT_EQ(s.Populate(), S_OK);
-  const std::wstring text = GetDisplayTrackingText();
-  EXPECT_EQ(text.rfind(L"Populate Scene Graph (0x200)", 0), 0u) << std::string(text.begin(), text.end());
-
   ASSERT_EQ(host::SetSetting(L"RuntimePreference\\6", L"0"), S_OK);
   EXPECT_EQ(SetDebugSceneGraphStatus(L"busy"), 0u);
   EXPECT_EQ(GetDebugSceneGraphStatus(), nullptr);
@@ -417,21 +411,27 @@ TEST(ScenePopulation, PointCloudGoesFirstWhenItCanBeDisplayed) {
 }
 
 TEST(ScenePopulation, TrackingDescribesSkippedAndDrawnOccurrences) {
-  ASSERT_EQ(host::SetSetting(L"RuntimePreference\\6", L"0x20A"), S_OK);
-  Scene s;
-  ASSERT_EQ(s.b->Hide(TRUE), S_OK);
-  ASSERT_EQ(s.Populate(), S_OK);
-  ASSERT_EQ(host::SetSetting(L"RuntimePreference\\6", L"0"), S_OK);
-  const std::wstring text = GetDisplayTrackingText();
-  std::wistringstream lines(text);
-  std::vector<std::wstring> got;
-  for (std::wstring line; std::getline(lines, line);) got.push_back(line);
-  ASSERT_EQ(got.size(), 3u) << std::string(text.begin(), text.end());
-  EXPECT_EQ(got[0], L"Populate Scene Graph (0x20A)");
-  // Sites in manager order: a is drawn (its item on the same line), b is
-  // skipped, c is rejected as too small and not described.
-  EXPECT_EQ(got[1].rfind(L"     1, a.par, Active, GIA[0] ", 0), 0u) << std::string(got[1].begin(), got[1].end());
-  EXPECT_EQ(got[2], L"     2, b.par, Hidden, Active");
+  // Bit 0x200 keeps the text from the debugger output.
+  for (const wchar_t* mask : {L"0xA", L"0x20A"}) {
+    const bool toDebugger = std::wstring(mask) == L"0xA";
+    ASSERT_EQ(host::SetSetting(L"RuntimePreference\\6", mask), S_OK);
+    Scene s;
+    ASSERT_EQ(s.b->Hide(TRUE), S_OK);
+    host::ScopedDebugOutputCapture debugger;
+    ASSERT_EQ(s.Populate(), S_OK);
+    ASSERT_EQ(host::SetSetting(L"RuntimePreference\\6", L"0"), S_OK);
+    const std::wstring text = GetDisplayTrackingText();
+    EXPECT_EQ(debugger.Text(), toDebugger ? text : L"");
+    std::wistringstream lines(text);
+    std::vector<std::wstring> got;
+    for (std::wstring line; std::getline(lines, line);) got.push_back(line);
+    ASSERT_EQ(got.size(), 3u) << std::string(text.begin(), text.end());
+    EXPECT_EQ(got[0], L"Populate Scene Graph (" + std::wstring(mask) + L")");
+    // Sites in manager order: a is drawn (its item on the same line), b is
+    // skipped, c is rejected as too small and not described.
+    EXPECT_EQ(got[1].rfind(L"     1, a.par, Active, GIA[0] ", 0), 0u) << std::string(got[1].begin(), got[1].end());
+    EXPECT_EQ(got[2], L"     2, b.par, Hidden, Active");
+  }
 }
 
 // ---- on the gearbox sample, loaded from its documents through refhost ----
@@ -535,20 +535,6 @@ TEST_F(GearboxScene, OverriddenHidingAndColourReachTheScene) {
     else
       EXPECT_NE(item->colour, 0xFF00FF00u);
   }
-}
-
-TEST_F(GearboxScene, CullingLeavesOutWhatTheViewCannotShow) {
-  scene_.SetFlags(0);
-  const tagGBox range = *tree_->GetRootAssembly()->GetRange();
-  const double middle = (range.low[0] + range.high[0]) / 2;
-  // Only x <= middle is in view.
-  scene_.ClipVolume().AddPlane(-1, 0, 0, middle);
-  ASSERT_EQ(tree_->PopulateScene(&scene_), S_OK);
-  ASSERT_FALSE(scene_.AllItems().empty());
-  for (const GGraphicInfo* item : scene_.AllItems()) EXPECT_LE(item->occurrence->GetRange()->low[0], middle);
-  std::vector<OccurrenceNode*> parts;
-  Parts(tree_->GetRootAssembly(), &parts);
-  EXPECT_LT(scene_.AllItems().size(), parts.size());
 }
 
 }  // namespace

@@ -517,9 +517,11 @@ void RunShape(const Shape& shape, const std::string& scratch, Context& context) 
     row("6 apply overrides 1%", "ms", apply * 1e3, apply, 0, note);
   }
   // 7. Scene population of the loaded tree (its parts carry the documents'
-  // geometry caches), the camera framing the whole product: culling off
+  // geometry caches), the camera on the product's centre: culling off
   // (scene flag 0x2), then on with a clip plane through the middle, so about
-  // half the parts are rejected before any cache is touched.
+  // half the parts are rejected before any cache is touched. The view is a
+  // twentieth of the product high, so the parts are several pixels wide and
+  // small-object rejection keeps them.
   {
     AsmTree* tree = loaded.get();
     const tagGBox whole = *tree->GetRootAssembly()->GetRange();
@@ -530,7 +532,7 @@ void RunShape(const Shape& shape, const std::string& scratch, Context& context) 
     scene.Camera().perspective = false;
     scene.Camera().target = tagGPosition{cx, cy, cz};
     scene.Camera().eye = tagGPosition{cx, cy, cz + 2 * size};
-    scene.Camera().viewHeight = size;
+    scene.Camera().viewHeight = size / 20;
     const double itemBytes = double(sizeof(GGraphicInfo));
     for (bool culling : {false, true}) {
       scene.SetFlags(culling ? GSCENE_CULLING : GSCENE_NO_REJECTION);
