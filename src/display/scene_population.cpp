@@ -476,9 +476,9 @@ HRESULT AsmTree::PopulateScene(GScene* given) {
   }
 
   if (root && IsDisplayTrackingEnabled()) {
-    const DWORD count = UserDataWord(root, UD_TRACK_DISPLAY_CALLS);
     int found = 0;
-    root->GetUserData(UD_TRACK_DISPLAY_CALLS, &found);
+    const auto count =
+        static_cast<DWORD>(reinterpret_cast<uintptr_t>(root->GetUserData(UD_TRACK_DISPLAY_CALLS, &found)));
     if (found) root->RemoveUserData(UD_TRACK_DISPLAY_CALLS);
     root->AddUserData(UD_TRACK_DISPLAY_CALLS, reinterpret_cast<void*>(static_cast<uintptr_t>(count + 1)));
   }
