@@ -41,6 +41,20 @@ class LevelCache final : public host::ComObject<IJGeometryCache> {
   DWORD commonColor_;
 };
 
+// Population reads its switches once per process: turn on the range boxes
+// and legacy culling before the first test populates anything. Neither
+// changes what the other tests check (legacy culling needs scene culling
+// and a rejection filter that turns a box down).
+class PopulationSwitchesOn : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    ASSERT_EQ(host::SetSetting(L"IDSDisplayRange", L"1"), S_OK);
+    ASSERT_EQ(host::SetSetting(L"ENABLE_LEGACY_CULLING", L"1"), S_OK);
+  }
+};
+[[maybe_unused]] ::testing::Environment* const kSwitches =
+    ::testing::AddGlobalTestEnvironment(new PopulationSwitchesOn);
+
 constexpr DWORD kRed = 0x0000FF;
 constexpr DWORD kBlue = 0xFF0000;
 
@@ -135,6 +149,43 @@ TEST(ScenePopulation, ZeroSizeRangeIsNeverRejected) {
   s.scene.ClipVolume().AddPlane(-1, 0, 0, -100);  // nothing with x > -100 is in view
   ASSERT_EQ(s.Populate(), S_OK);
   EXPECT_EQ(s.Drawn(), (std::set<const OccurrenceNode*>{s.c}));
+}
+
+TEST(ScenePopulation, LegacyCullingAsksTheRejectionFilterWhenCulling) {
+  struct Case {
+    DWORD flags;
+    bool filter;
+    bool bDrawn;
+  };
+  // The filter sees only x <= 3 (b lies at x = 5); the scene's own view is
+  // unbounded.
+  const Case cases[] = {{GSCENE_CULLING, true, false},
+                        {GSCENE_CULLING | GSCENE_NO_REJECTION, true, true},
+                        {0, true, true},
+                        {GSCENE_CULLING, false, true}};
+  for (const Case& c : cases) {
+    Scene s;
+    s.scene.SetFlags(c.flags);
+    s.scene.EnableRejectionFilter(c.filter);
+    if (GRejectionFilter* filter = s.scene.GetRejectionFilter()) filter->ClipVolume().AddPlane(-1, 0, 0, 3);
+    ASSERT_EQ(s.Populate(), S_OK);
+    EXPECT_EQ(s.Drawn().count(s.b), c.bDrawn ? 1u : 0u) << c.flags << " " << c.filter;
+    if (c.filter) {
+      EXPECT_EQ(s.scene.GetRejectionFilter()->GetRejectionCount(), c.bDrawn ? 0u : 1u);
+    }
+  }
+}
+
+TEST(ScenePopulation, RangeBoxesAreDrawnForDrawnParts) {
+  Scene s;
+  ASSERT_EQ(s.Populate(), S_OK);  // c is too small: no box
+  const DWORD green = PackSymbology(0, 1, 0, 1, 0.85, 0, 0, 1);
+  ASSERT_EQ(s.scene.DebugBoxes().size(), 2u);
+  EXPECT_TRUE(SameBox(s.scene.DebugBoxes()[0].first, *s.a->GetRange()));
+  EXPECT_TRUE(SameBox(s.scene.DebugBoxes()[1].first, *s.b->GetRange()));
+  for (const auto& [box, style] : s.scene.DebugBoxes()) EXPECT_EQ(style, green);
+  ASSERT_EQ(s.Populate(), S_OK);  // the earlier boxes are gone
+  EXPECT_EQ(s.scene.DebugBoxes().size(), 2u);
 }
 
 TEST(ScenePopulation, ItemsCarryTheWorldMatrixAndTheOverrideColour) {
