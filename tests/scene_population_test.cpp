@@ -326,6 +326,10 @@ TEST(ScenePopulation, GetSceneAndPopulateFromIDS) {
   EXPECT_EQ(own->GetAdviseCount(), 2u);  // once in GetScene(3), once more
   EXPECT_EQ(own->AllItems().size(), 2u);
   EXPECT_EQ(PopulateSceneFromIDS(nullptr, nullptr), E_POINTER);
+  // Without a scene, PopulateScene fills the process-wide default scene.
+  ASSERT_EQ(s.Tree()->PopulateScene(nullptr), S_OK);
+  EXPECT_EQ(DefaultScene()->AllItems().size(), 2u);
+  EXPECT_NE(DefaultScene(), own);
 }
 
 TEST(ScenePopulation, DebugStatusTextNeedsTheFlagAndText) {
