@@ -330,6 +330,7 @@ TEST(ScenePopulation, GetSceneAndPopulateFromIDS) {
   ASSERT_EQ(s.Tree()->PopulateScene(nullptr), S_OK);
   EXPECT_EQ(DefaultScene()->AllItems().size(), 2u);
   EXPECT_NE(DefaultScene(), own);
+  GScene::Purge(DefaultScene(), 0x7);  // its items name this test's occurrences
 }
 
 TEST(ScenePopulation, DebugStatusTextNeedsTheFlagAndText) {
