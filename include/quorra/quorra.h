@@ -57,3 +57,4 @@
 #include "quorra/host/mercury_services.h"
 #include "quorra/mercury.h"
 #include "quorra/jmercury.h"
+#include "quorra/scene_population.h"

@@ -304,6 +304,14 @@ class AsmTree {
   int SetUserToken(DWORD token, int value);
   void ClearAllUserTokens(WORD mask) { userTokens_.ClearAll(mask); }
 
+  // Scene population (scene_population.h): fills `scene` (null: the
+  // process-wide default scene) with the displayed items of the tree.
+  HRESULT PopulateScene(GScene* scene);
+  // The tree's own scene, made on first use; flags 0x2 purge it, 0x1
+  // populate it. Null when it cannot be made.
+  GScene* GetScene(DWORD flags);
+  HRESULT InvalidateScene();
+
   // Opens the tree's graphic context for display work (null without one);
   // for a cutaway, `out` receives a new one-slot CutawayContext.
   JGraphicContext* BeginGraphicContext(CutawayContext** out);

@@ -10,6 +10,7 @@
 #include "core/tree_walks.h"
 #include "quorra/attachment.h"
 #include "quorra/host/modules.h"
+#include "quorra/host/scene.h"
 #include "quorra/host/text.h"
 #include "quorra/host/trace.h"
 #include "quorra/occurrence.h"
@@ -109,7 +110,7 @@ HRESULT AsmTree::Init() {
 }
 
 AsmTree::~AsmTree() {
-  // The scene arrives with display population; nothing to destroy yet.
+  delete scene_;
   scene_ = nullptr;
   // A destroyed tree never lingers in any registry, so a later unlock of
   // this address cannot destroy it a second time.

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <utility>
 
+#include "quorra/host/scene.h"
 #include "quorra/host/trace.h"
 #include "quorra/refhost/display_data.h"
 #include "refhost/host_modules.h"
@@ -82,6 +83,18 @@ class DocumentGeometryCache final : public host::ComObject<IJGeometryCache> {
       case GEOMETRY_CACHE_QUERY_STATE:
         *static_cast<DWORD*>(result) = state_;
         return S_OK;
+      case GEOMETRY_CACHE_QUERY_RENDER_INFO: {
+        // The levels loaded so far, finest first: before the detail load
+        // only the coarsest level is there.
+        if (!(state_ & GEOMETRY_CACHE_STATE_RANGE)) return E_FAIL;
+        auto* info = static_cast<RenderCacheInfo*>(result);
+        *info = RenderCacheInfo();
+        const size_t first = data_.levels.size() - shownLevels_;
+        for (size_t level = first; level < data_.levels.size() && info->levelCount < RenderCacheInfo::kMaxLevels;
+             ++level)
+          info->tolerances[info->levelCount++] = data_.levels[level].tolerance;
+        return S_OK;
+      }
       default:
         return E_INVALIDARG;
     }

@@ -172,6 +172,9 @@ QUORRA_INTERFACE_ID(IJDisplaySettings, IID_IJDisplaySettings);
 constexpr DWORD GC_IN_USE = 0x4;          // set while a tree works in the context
 constexpr DWORD GC_SIMPLIFIED_OCC = 0x10;  // the occurrence being drawn is simplified
 constexpr DWORD GC_IPA_OCC = 0x20;         // the occurrence being drawn is in place activated
+constexpr DWORD GC_IPA_SETTINGS = 0x1000;  // the context's IPA display values apply
+// Option word.
+constexpr DWORD GC_OPTION_IPA_STYLE_ON_PART_SITES = 0x100;
 // Drawing-state word.
 constexpr DWORD GC_STATE_OCCURRENCE_SCOPE = 0x1000;  // drawing one occurrence (not the whole assembly)
 
@@ -208,6 +211,17 @@ class JGraphicContext {
   const tagGClipVolume& GetClipVolume() const { return clipVolume_; }
   tagGClipVolume& GetClipVolume() { return clipVolume_; }
 
+  // In-place activation display: the dimming percentage, the IPA colour
+  // (RGB bytes 0-2; 0xFFFFFFFE: none) and the option word (0x100: the IPA
+  // style applies to every occurrence of a part site). Flag GC_IPA_SETTINGS
+  // says the context's values are to be used.
+  DWORD GetDimPercentage() const { return dimPercentage_; }
+  void SetDimPercentage(DWORD percentage) { dimPercentage_ = percentage; }
+  DWORD GetIPAColor() const { return ipaColor_; }
+  void SetIPAColor(DWORD color) { ipaColor_ = color; }
+  DWORD GetOptions() const { return options_; }
+  void SetOptions(DWORD options) { options_ = options; }
+
  private:
   DWORD flags_ = 0;
   DWORD drawingState_ = 0;
@@ -217,4 +231,7 @@ class JGraphicContext {
   DWORD cutawayPlaneCount_ = 0;
   tagGClipVolume clipVolume_;
   IJDisplaySettings* displaySettings_ = nullptr;
+  DWORD dimPercentage_ = 15;
+  DWORD ipaColor_ = 0xFFFFFFFEu;
+  DWORD options_ = 0;
 };
