@@ -10,6 +10,7 @@
 #include <quorra/refhost/persist_manager.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,8 @@ int RunView(const std::vector<std::string>& args) {
   const HRESULT hr = DrawTree(session.Tree(), direction, &picture);
   if (FAILED(hr))
     return Fail(kName, kExitFailure, "cannot draw %s: %s", session.File().c_str(), refhost::DescribeResult(hr).c_str());
+  // Named after the file: a part loaded on its own sits below a "ROOT" site.
+  picture.title = std::filesystem::path(session.File()).filename().string();
   if (!WritePicture(picture, format, *output, &error)) return Fail(kName, kExitFailure, "%s", error.c_str());
   std::printf("wrote %s: %s of %s\n", output->c_str(), Plural(picture.shapes.size(), "body", "bodies").c_str(),
               picture.title.c_str());
