@@ -90,7 +90,8 @@ TEST(PicturePage, OutlineNestsByEntryRangesAndEscapesLabels) {
   EXPECT_EQ(Count(page, "<ul"), Count(page, "</ul>"));
   EXPECT_EQ(Count(page, "<li>"), Count(page, "</li>"));
   // c closes a's group before d opens, so d sits beside a under the root.
-  const size_t c = page.find(">c</span>"), close = page.find("</ul></details></li>", c), d = page.find("d &quot;x&quot;");
+  const size_t c = page.find(">c</span>"), close = page.find("</ul></details></li>", c),
+               d = page.find("d &quot;x&quot;");
   ASSERT_NE(c, std::string::npos);
   EXPECT_LT(close, d);
   EXPECT_TRUE(Contains(page, "data-from=\"1\" data-to=\"4\">a</summary>"));
@@ -164,8 +165,7 @@ class View : public testing::Test {
     return dir_.File("top.asm");
   }
 
-  void Set(const std::string& file, const std::string& roadmap, const std::string& property,
-           const std::string& value) {
+  void Set(const std::string& file, const std::string& roadmap, const std::string& property, const std::string& value) {
     const auto result = RunTool("set " + file + " " + roadmap + " " + property + " " + value);
     ASSERT_EQ(result.exitCode, 0) << result.output;
   }

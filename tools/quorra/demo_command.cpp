@@ -54,7 +54,8 @@ int WritePictures(AsmTree* tree, const std::string& directory) {
   const std::string svg = (std::filesystem::path(directory) / "gearbox.svg").string();
   const std::string page = (std::filesystem::path(directory) / "gearbox.html").string();
   std::string why;
-  if (!WritePicture(picture, PictureFormat::kSvg, svg, &why) || !WritePicture(picture, PictureFormat::kHtml, page, &why))
+  if (!WritePicture(picture, PictureFormat::kSvg, svg, &why) ||
+      !WritePicture(picture, PictureFormat::kHtml, page, &why))
     return Fail(kName, kExitFailure, "%s", why.c_str());
   std::printf("\npicture: %s\npage with the occurrence outline: %s\n", svg.c_str(), page.c_str());
   return kExitOk;
@@ -94,8 +95,8 @@ int RunDemo(const std::vector<std::string>& args) {
   std::printf("\noccurrence tree (document, then the attachment ids that place it):\n");
   PrintOutline(stdout, session.Tree(), 2);
   std::error_code noTemp;
-  const std::string pictures = parsed.Has("out") ? *parsed.Find("out")
-                                                 : (std::filesystem::temp_directory_path(noTemp) / "quorra-demo").string();
+  const std::string pictures =
+      parsed.Has("out") ? *parsed.Find("out") : (std::filesystem::temp_directory_path(noTemp) / "quorra-demo").string();
   if (int written = WritePictures(session.Tree(), pictures); written != kExitOk) return written;
   session.PrintProblems(stderr);
   session.LeaveToExit();

@@ -33,8 +33,8 @@ std::vector<tagGPosition> Corners(const tagGBox& box) {
   std::vector<tagGPosition> corners;
   corners.reserve(8);
   for (int k = 0; k < 8; ++k)
-    corners.push_back({(k & 1) ? box.high[0] : box.low[0], (k & 2) ? box.high[1] : box.low[1],
-                       (k & 4) ? box.high[2] : box.low[2]});
+    corners.push_back(
+        {(k & 1) ? box.high[0] : box.low[0], (k & 2) ? box.high[1] : box.low[1], (k & 4) ? box.high[2] : box.low[2]});
   return corners;
 }
 

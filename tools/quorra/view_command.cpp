@@ -43,8 +43,8 @@ constexpr const char* kUsage =
     "documents the assembly references\n";
 
 // What the override table changes for display.
-constexpr DWORD kApplyForDisplay = MERCURY_OVERRIDES_STYLE | MERCURY_OVERRIDES_DISPLAY | MERCURY_OVERRIDES_MATRIX |
-                                   MERCURY_OVERRIDES_BODY;
+constexpr DWORD kApplyForDisplay =
+    MERCURY_OVERRIDES_STYLE | MERCURY_OVERRIDES_DISPLAY | MERCURY_OVERRIDES_MATRIX | MERCURY_OVERRIDES_BODY;
 
 // Applies the document's override table to the tree loaded from it, as the
 // host's assembly module does when it opens the document. Failures are
@@ -118,8 +118,8 @@ int RunView(const std::vector<std::string>& args) {
   return code;
 }
 
-const CommandRegistrar kRegistrar({kName, "draw an assembly with its overrides as an SVG picture or HTML page",
-                                   kUsage, RunView});
+const CommandRegistrar kRegistrar({kName, "draw an assembly with its overrides as an SVG picture or HTML page", kUsage,
+                                   RunView});
 
 }  // namespace
 }  // namespace quorra::tool
