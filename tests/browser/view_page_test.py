@@ -119,8 +119,7 @@ def colour_counts(rows, colours):
 
 def screenshot(chromium, page, png, profile):
     run([chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage", "--hide-scrollbars",
-         "--no-first-run",
-         "--force-device-scale-factor=1", "--window-size=1400,900", "--user-data-dir=" + profile,
+         "--no-first-run", "--force-device-scale-factor=1", "--window-size=1400,900", "--user-data-dir=" + profile,
          "--screenshot=" + png, "file://" + page])
     if not os.path.exists(png):
         fail("chromium wrote no screenshot for " + page)
