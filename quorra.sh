@@ -22,7 +22,7 @@ JOBS=${JOBS:-$(nproc)}
 FUZZ_SECONDS=${FUZZ_SECONDS:-30}
 
 PACKAGES=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
-  python3-olefile libgsf-bin libgsf-1-dev pybind11-dev python3-numpy python3-pytest)
+  python3-olefile libgsf-bin libgsf-1-dev pybind11-dev python3-numpy python3-pytest chromium)
 
 install_packages() {  # package names...
   local missing=()

@@ -95,6 +95,13 @@ class DocumentGeometryCache final : public host::ComObject<IJGeometryCache> {
           info->tolerances[info->levelCount++] = data_.levels[level].tolerance;
         return S_OK;
       }
+      case kGeometryCacheQueryMesh: {
+        if (!(state_ & GEOMETRY_CACHE_STATE_RANGE)) return E_FAIL;
+        auto* query = static_cast<DisplayMeshQuery*>(result);
+        if (query->level >= shownLevels_) return E_INVALIDARG;
+        query->mesh = data_.levels[data_.levels.size() - shownLevels_ + query->level];
+        return S_OK;
+      }
       default:
         return E_INVALIDARG;
     }

@@ -1,7 +1,8 @@
 // `quorra demo`: the main job, run by `./quorra.sh demo`. Writes the built-in
 // gearbox as real documents into a temporary directory, loads it as the
 // hosting CAD system would, prints what was built and an outline of the
-// occurrence tree, and removes the directory.
+// occurrence tree, and removes the directory; the gearbox's picture and page
+// (see `quorra view`) are kept.
 #include <quorra/quorra.h>
 #include <quorra/refhost.h>
 #include <quorra/refhost/describe.h>
@@ -13,6 +14,7 @@
 
 #include "command.h"
 #include "load_report.h"
+#include "picture.h"
 
 namespace quorra::tool {
 namespace {
@@ -40,10 +42,29 @@ class TemporaryDirectory {
   std::string path_;
 };
 
+// Writes the gearbox's picture and page (seen from an isometric corner) into
+// `directory`, which outlives the demo, and says where they went.
+int WritePictures(AsmTree* tree, const std::string& directory) {
+  std::error_code error;
+  std::filesystem::create_directories(directory, error);
+  if (error) return Fail(kName, kExitFailure, "cannot create %s: %s", directory.c_str(), error.message().c_str());
+  Picture picture;
+  const HRESULT hr = DrawTree(tree, ViewDirection::kIso, &picture);
+  if (FAILED(hr)) return Fail(kName, kExitFailure, "cannot draw the gearbox: %s", refhost::DescribeResult(hr).c_str());
+  const std::string svg = (std::filesystem::path(directory) / "gearbox.svg").string();
+  const std::string page = (std::filesystem::path(directory) / "gearbox.html").string();
+  std::string why;
+  if (!WritePicture(picture, PictureFormat::kSvg, svg, &why) ||
+      !WritePicture(picture, PictureFormat::kHtml, page, &why))
+    return Fail(kName, kExitFailure, "%s", why.c_str());
+  std::printf("\npicture: %s\npage with the occurrence outline: %s\n", svg.c_str(), page.c_str());
+  return kExitOk;
+}
+
 int RunDemo(const std::vector<std::string>& args) {
   ParsedArgs parsed;
   std::string error;
-  if (!ParseArgs(args, {}, {}, &parsed, &error)) return Fail(kName, kExitUsage, "%s", error.c_str());
+  if (!ParseArgs(args, {"out"}, {}, &parsed, &error)) return Fail(kName, kExitUsage, "%s", error.c_str());
   if (!parsed.positional.empty()) return Fail(kName, kExitUsage, "takes no arguments");
   refhost::Install();
   TemporaryDirectory directory;
@@ -73,6 +94,10 @@ int RunDemo(const std::vector<std::string>& args) {
                         counts.assemblies + counts.parts == summary.expectedOccurrences;
   std::printf("\noccurrence tree (document, then the attachment ids that place it):\n");
   PrintOutline(stdout, session.Tree(), 2);
+  std::error_code noTemp;
+  const std::string pictures =
+      parsed.Has("out") ? *parsed.Find("out") : (std::filesystem::temp_directory_path(noTemp) / "quorra-demo").string();
+  if (int written = WritePictures(session.Tree(), pictures); written != kExitOk) return written;
   session.PrintProblems(stderr);
   session.LeaveToExit();
   session.PrintPhases(stdout);
@@ -86,11 +111,14 @@ int RunDemo(const std::vector<std::string>& args) {
 }
 
 const CommandRegistrar kRegistrar({"demo", "load the built-in gearbox and show its occurrence tree",
-                                   "usage: quorra demo\n\n"
+                                   "usage: quorra demo [--out DIR]\n\n"
                                    "Writes the built-in gearbox as real documents into a temporary directory,\n"
                                    "loads it, prints the counts, the range and an outline of the occurrence\n"
                                    "tree and the time of each phase, and removes the directory. Exits 3 when\n"
-                                   "the load left documents out (they are listed).\n",
+                                   "the load left documents out (they are listed).\n\n"
+                                   "It also draws the gearbox (see quorra view) into gearbox.svg and\n"
+                                   "gearbox.html in DIR (default: quorra-demo in the temporary directory),\n"
+                                   "which are kept.\n",
                                    RunDemo});
 
 }  // namespace

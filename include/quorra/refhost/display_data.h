@@ -63,6 +63,17 @@ struct DisplayData {
   size_t TriangleCount() const;  // over all levels
 };
 
+// The query of IJGeometryCache::Query with which a refhost cache hands out a
+// copy of one level's mesh (for pictures): `result` is a DisplayMeshQuery*
+// whose `level` counts levels as the cache's RenderCacheInfo does, finest
+// loaded level first. E_FAIL before the cache has loaded, E_INVALIDARG for a
+// level it does not show.
+constexpr DWORD kGeometryCacheQueryMesh = 0x51440001;
+struct DisplayMeshQuery {
+  DWORD level = 0;
+  DisplayMesh mesh;
+};
+
 // Checks `data` against the rules above: S_OK, or E_INVALIDARG (traced).
 HRESULT ValidateDisplayData(const DisplayData& data);
 // The stream bytes of valid data; E_INVALIDARG for data that breaks a rule.
