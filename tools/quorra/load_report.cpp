@@ -4,6 +4,8 @@
 
 #include <quorra/refhost.h>
 #include <quorra/refhost/describe.h>
+#include <quorra/refhost/occurrence_container.h>
+#include <quorra/refhost/persist_manager.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -577,6 +579,23 @@ int ReportLoad(LoadSession& session, const ReportOptions& options, int code) {
   else
     session.PrintPhases(stdout);
   return code;
+}
+
+TreeDocument::~TreeDocument() {
+  if (!document_) return;
+  refhost::SetDocumentTree(document_.Get(), nullptr);
+  refhost::ReleasePersistManager(document_.Get());
+}
+
+int TreeDocument::Open(const char* command, AsmTree* tree, const std::string& file) {
+  HRESULT hr = refhost::BindDocuments(tree);
+  SiteNode* site = tree->GetRootAssembly() ? tree->GetRootAssembly()->GetSite() : nullptr;
+  if (SUCCEEDED(hr)) hr = site ? site->GetDocument(IID_IUnknown, reinterpret_cast<void**>(document_.Put())) : E_POINTER;
+  if (SUCCEEDED(hr)) hr = refhost::SetDocumentTree(document_.Get(), tree);
+  if (FAILED(hr))
+    return Fail(command, kExitFailure, "cannot open %s as a document: %s", file.c_str(),
+                refhost::DescribeResult(hr).c_str());
+  return kExitOk;
 }
 
 }  // namespace quorra::tool

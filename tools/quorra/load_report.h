@@ -218,6 +218,26 @@ class LoadSession {
   bool leftToExit_ = false;
 };
 
+// The document a loaded tree came from, held as the host's assembly module
+// holds an open document: its sites bound to their documents and the tree
+// known to the document's persist manager, so that Mercury reaches the
+// document's override table. Undone on destruction.
+class TreeDocument {
+ public:
+  TreeDocument() = default;
+  TreeDocument(const TreeDocument&) = delete;
+  TreeDocument& operator=(const TreeDocument&) = delete;
+  ~TreeDocument();
+
+  // Opens the document of `tree`'s root; on failure prints why for
+  // `command` and answers kExitFailure, else kExitOk.
+  int Open(const char* command, AsmTree* tree, const std::string& file);
+  IUnknown* Get() const { return document_.Get(); }
+
+ private:
+  host::ComPtr<IUnknown> document_;
+};
+
 template <class Work>
 auto LoadSession::Timed(const char* phase, Work work) {
   if (progress_) progress_->Phase(phase);

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -199,11 +200,7 @@ class OpenDocument {
  public:
   explicit OpenDocument(const char* command) : command_(command), session_(command) {}
   ~OpenDocument() {
-    if (document_) {
-      refhost::SetDocumentTree(document_.Get(), nullptr);
-      refhost::ReleasePersistManager(document_.Get());
-      document_ = nullptr;
-    }
+    document_.reset();
     session_.LeaveToExit();
   }
 
@@ -214,14 +211,8 @@ class OpenDocument {
     int code = session_.Load(ReadLoadRequest(parsed, file));
     if (code != kExitOk && code != kExitIncomplete) return code;
     AsmTree* tree = session_.Tree();
-    HRESULT hr = refhost::BindDocuments(tree);
-    SiteNode* site = tree->GetRootAssembly() ? tree->GetRootAssembly()->GetSite() : nullptr;
-    if (SUCCEEDED(hr))
-      hr = site ? site->GetDocument(IID_IUnknown, reinterpret_cast<void**>(document_.Put())) : E_POINTER;
-    if (SUCCEEDED(hr)) hr = refhost::SetDocumentTree(document_.Get(), tree);
-    if (FAILED(hr))
-      return Fail(command_, kExitFailure, "cannot open %s as a document: %s", file.c_str(),
-                  refhost::DescribeResult(hr).c_str());
+    document_ = std::make_unique<TreeDocument>();
+    if (int opened = document_->Open(command_, tree, file); opened != kExitOk) return opened;
     if (!ids.empty() && FAILED(roadmap_.AddLinks(static_cast<DWORD>(ids.size()), ids.data())))
       return Fail(command_, kExitFailure, "%s", refhost::DescribeResult(E_OUTOFMEMORY).c_str());
     if (!tree->Lookup(&roadmap_))
@@ -230,7 +221,7 @@ class OpenDocument {
     return code;
   }
 
-  IUnknown* Document() const { return document_.Get(); }
+  IUnknown* Document() const { return document_ ? document_->Get() : nullptr; }
   DisplayRoadmap* Roadmap() { return &roadmap_; }
   LoadSession& Session() { return session_; }
 
@@ -243,7 +234,7 @@ class OpenDocument {
  private:
   const char* command_;
   LoadSession session_;
-  host::ComPtr<IUnknown> document_;
+  std::unique_ptr<TreeDocument> document_;  // released before the session
   DisplayRoadmap roadmap_;
 };
 

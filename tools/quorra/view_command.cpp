@@ -6,8 +6,6 @@
 #include <quorra/quorra.h>
 #include <quorra/refhost.h>
 #include <quorra/refhost/describe.h>
-#include <quorra/refhost/occurrence_container.h>
-#include <quorra/refhost/persist_manager.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -50,16 +48,10 @@ constexpr DWORD kApplyForDisplay =
 // host's assembly module does when it opens the document. Failures are
 // printed; returns kExitOk or kExitFailure.
 int ApplyOverrides(LoadSession& session) {
-  AsmTree* tree = session.Tree();
-  host::ComPtr<IUnknown> document;
-  HRESULT hr = refhost::BindDocuments(tree);
-  SiteNode* site = tree->GetRootAssembly() ? tree->GetRootAssembly()->GetSite() : nullptr;
-  if (SUCCEEDED(hr)) hr = site ? site->GetDocument(IID_IUnknown, reinterpret_cast<void**>(document.Put())) : E_POINTER;
-  if (SUCCEEDED(hr)) hr = refhost::SetDocumentTree(document.Get(), tree);
-  if (FAILED(hr))
-    return Fail(kName, kExitFailure, "cannot open %s as a document: %s", session.File().c_str(),
-                refhost::DescribeResult(hr).c_str());
+  HRESULT hr = S_OK;
   {
+    TreeDocument document;
+    if (int opened = document.Open(kName, session.Tree(), session.File()); opened != kExitOk) return opened;
     DisplayRoadmap root;
     Mercury mercury;
     hr = mercury.SetContext(document.Get(), &root);
@@ -67,8 +59,6 @@ int ApplyOverrides(LoadSession& session) {
       hr = mercury.ApplyOverrides(document.Get(),
                                   MERCURY_OVERRIDES_DOCUMENT_TREE | MERCURY_OVERRIDES_WALK | kApplyForDisplay);
   }
-  refhost::SetDocumentTree(document.Get(), nullptr);
-  refhost::ReleasePersistManager(document.Get());
   if (FAILED(hr))
     return Fail(kName, kExitFailure, "cannot apply the override table of %s: %s", session.File().c_str(),
                 refhost::DescribeResult(hr).c_str());
