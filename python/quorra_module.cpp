@@ -12,6 +12,7 @@
 #include <quorra/refhost/occurrence_container.h>
 #include <quorra/refhost/parts_list.h>
 #include <quorra/refhost/persist_manager.h>
+#include <quorra/refhost/picture.h>
 #include <quorra/refhost/progress.h>
 #include <quorra/refhost/references.h>
 #include <quorra/refhost/sample.h>
@@ -221,6 +222,32 @@ Owner LoadIds(const std::string& path) {
   }
   if (FAILED(hr)) Raise("quorra.load_ids", hr, "cannot load the IDS of " + path, ErrorClasses().load);
   return owner;
+}
+
+// Draws the tree as the display would show it (hidden occurrences left out,
+// override colours used) into an SVG picture or an HTML page, told by the
+// path's ending.
+void WritePictureOf(const Owner& owner, const std::string& path, const std::string& camera) {
+  refhost::PictureFormat format;
+  if (!refhost::PictureFormatOf(path, &format))
+    throw py::value_error("the picture's path must end in .svg or .html: " + path);
+  refhost::ViewDirection direction;
+  if (!refhost::ParseViewDirection(camera, &direction))
+    throw py::value_error("camera must be \"top\", \"front\" or \"iso\", not \"" + camera + "\"");
+  HRESULT hr;
+  std::string error;
+  bool written = false;
+  {
+    py::gil_scoped_release release;
+    refhost::Picture picture;
+    hr = refhost::DrawTree(owner->tree, direction, &picture);
+    if (SUCCEEDED(hr)) {
+      picture.title = owner->file.empty() ? "assembly" : std::filesystem::path(owner->file).filename().string();
+      written = refhost::WritePicture(picture, format, path, &error);
+    }
+  }
+  if (FAILED(hr)) Raise("quorra.Assembly.picture", hr, "cannot draw the assembly");
+  if (!written) Raise("quorra.Assembly.picture", E_FAIL, error);
 }
 
 void SaveIds(const Owner& owner, const std::string& path) {
@@ -685,6 +712,10 @@ PYBIND11_MODULE(_quorra, m) {
            "Applies the top document's override table to the tree again (a load already does).")
       .def("save", &Save, "Writes the override table back into the top document.")
       .def("save_ids", &SaveIds, py::arg("path"), "Saves the tree's IDS into a new compound file.")
+      .def("picture", &WritePictureOf, py::arg("path"), py::arg("camera") = "iso",
+           "Draws the assembly as the display shows it (hidden occurrences left out, override colours used), "
+           "seen from camera \"top\", \"front\" or \"iso\": PATH ending in .svg gets the picture, .html a "
+           "self-contained page with the picture beside the occurrence outline.")
       .def("__len__", &CountOccurrences, "The number of occurrences, the root included.");
 
   m.def("load", &Load, py::arg("path"), py::arg("threaded") = false, py::arg("progress") = py::none(),

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <quorra/quorra.h>
 #include <quorra/refhost/documents.h>
+#include <quorra/refhost/picture.h>
 #include <quorra/refhost/sample.h>
 
 #include <algorithm>
@@ -13,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "quorra/picture.h"
 #include "support/run_command.h"
 #include "support/storage_support.h"
 
@@ -24,10 +24,10 @@ using quorra::test::ReadFileBytes;
 using quorra::test::RunTool;
 using quorra::test::TempDir;
 using quorra::test::Widen;
-using quorra::tool::ConvexHull;
-using quorra::tool::Picture;
-using quorra::tool::PictureEntry;
-using quorra::tool::PicturePoint;
+using quorra::refhost::ConvexHull;
+using quorra::refhost::Picture;
+using quorra::refhost::PictureEntry;
+using quorra::refhost::PicturePoint;
 
 namespace {
 
@@ -84,7 +84,7 @@ TEST(PicturePage, OutlineNestsByEntryRangesAndEscapesLabels) {
   picture.entries = {entry("root", 0, 5, true), entry("a", 1, 4, true), entry("b", 2, 3, false),
                      entry("c", 2, 4, false), entry("d \"x\"", 1, 5, false, true)};
   picture.shapes.push_back({{{1, 1}, {9, 1}, {9, 9}}, 0xFF0000FFu, 0.0, 2});
-  const std::string page = quorra::tool::PicturePage(picture);
+  const std::string page = quorra::refhost::PicturePage(picture);
   EXPECT_EQ(Count(page, "<details"), 2u);
   EXPECT_EQ(Count(page, "<details"), Count(page, "</details>"));
   EXPECT_EQ(Count(page, "<ul"), Count(page, "</ul>"));

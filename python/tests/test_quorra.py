@@ -170,7 +170,7 @@ def test_loads_run_without_the_gil(sample):
 def test_docstrings_are_present():
     for item in (quorra.load, quorra.load_ids, quorra.Assembly.walk, quorra.Assembly.find,
                  quorra.Assembly.save_ids, quorra.Assembly.save, quorra.Assembly.bom,
-                 quorra.Assembly.world_matrices, quorra.Assembly.overrides, quorra.Occurrence.world_matrix,
+                 quorra.Assembly.world_matrices, quorra.Assembly.overrides, quorra.Assembly.picture, quorra.Occurrence.world_matrix,
                  quorra.Occurrence.color, quorra.Occurrence.matrix, quorra.Error, quorra.LoadError):
         assert item.__doc__
 
@@ -340,3 +340,31 @@ def test_a_failing_progress_callback_does_not_stop_the_load(sample, threaded):
 
     asm = quorra.load(sample[0], threaded=threaded, progress=progress)
     assert len(asm) == sample[1] and calls
+
+
+def test_picture_draws_override_colours_and_leaves_hidden_parts_out(own_sample, tmp_path):
+    asm = quorra.load(own_sample)
+    shown, hidden = asm.find("1/1/1"), asm.find("1/1/2")
+    shown.color = (255, 0, 0)
+    hidden.color = (0, 0, 255)
+    svg = tmp_path / "a.svg"
+    asm.picture(str(svg), camera="top")
+    text = svg.read_text()
+    assert text.startswith("<svg") and 'stroke="#ff0000"' in text and 'stroke="#0000ff"' in text
+    hidden.hidden = True
+    page = tmp_path / "a.html"
+    asm.picture(str(page))
+    text = page.read_text()
+    assert "<svg" in text and 'stroke="#ff0000"' in text and 'stroke="#0000ff"' not in text
+
+
+@pytest.mark.parametrize("path, camera", [("a.png", "iso"), ("a.svg", "side")])
+def test_picture_refuses_an_unknown_format_or_camera(assembly, tmp_path, path, camera):
+    with pytest.raises(ValueError):
+        assembly.picture(str(tmp_path / path), camera=camera)
+    assert not (tmp_path / path).exists()
+
+
+def test_picture_into_a_missing_folder_raises_a_quorra_error(assembly, tmp_path):
+    with pytest.raises(quorra.Error):
+        assembly.picture(str(tmp_path / "no" / "such" / "a.svg"))

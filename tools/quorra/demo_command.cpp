@@ -6,6 +6,7 @@
 #include <quorra/quorra.h>
 #include <quorra/refhost.h>
 #include <quorra/refhost/describe.h>
+#include <quorra/refhost/picture.h>
 #include <quorra/refhost/sample.h>
 #include <stdlib.h>
 
@@ -14,7 +15,6 @@
 
 #include "command.h"
 #include "load_report.h"
-#include "picture.h"
 
 namespace quorra::tool {
 namespace {
@@ -48,14 +48,14 @@ int WritePictures(AsmTree* tree, const std::string& directory) {
   std::error_code error;
   std::filesystem::create_directories(directory, error);
   if (error) return Fail(kName, kExitFailure, "cannot create %s: %s", directory.c_str(), error.message().c_str());
-  Picture picture;
-  const HRESULT hr = DrawTree(tree, ViewDirection::kIso, &picture);
+  refhost::Picture picture;
+  const HRESULT hr = refhost::DrawTree(tree, refhost::ViewDirection::kIso, &picture);
   if (FAILED(hr)) return Fail(kName, kExitFailure, "cannot draw the gearbox: %s", refhost::DescribeResult(hr).c_str());
   const std::string svg = (std::filesystem::path(directory) / "gearbox.svg").string();
   const std::string page = (std::filesystem::path(directory) / "gearbox.html").string();
   std::string why;
-  if (!WritePicture(picture, PictureFormat::kSvg, svg, &why) ||
-      !WritePicture(picture, PictureFormat::kHtml, page, &why))
+  if (!refhost::WritePicture(picture, refhost::PictureFormat::kSvg, svg, &why) ||
+      !refhost::WritePicture(picture, refhost::PictureFormat::kHtml, page, &why))
     return Fail(kName, kExitFailure, "%s", why.c_str());
   std::printf("\npicture: %s\npage with the occurrence outline: %s\n", svg.c_str(), page.c_str());
   return kExitOk;

@@ -6,6 +6,7 @@
 #include <quorra/quorra.h>
 #include <quorra/refhost.h>
 #include <quorra/refhost/describe.h>
+#include <quorra/refhost/picture.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -14,7 +15,6 @@
 
 #include "command.h"
 #include "load_report.h"
-#include "picture.h"
 
 namespace quorra::tool {
 namespace {
@@ -80,12 +80,12 @@ int RunView(const std::vector<std::string>& args) {
   if (parsed.positional.size() != 1) return Fail(kName, kExitUsage, "expects FILE -o OUT (try quorra view --help)");
   const std::string* output = parsed.Find("output");
   if (!output || output->empty()) return Fail(kName, kExitUsage, "no output file: give -o OUT (.svg or .html)");
-  PictureFormat format;
-  if (!PictureFormatOf(*output, &format))
+  refhost::PictureFormat format;
+  if (!refhost::PictureFormatOf(*output, &format))
     return Fail(kName, kExitUsage, "cannot tell what to write from '%s': OUT must end in .svg or .html",
                 output->c_str());
-  ViewDirection direction = ViewDirection::kTop;
-  if (const std::string* camera = parsed.Find("camera"); camera && !ParseViewDirection(*camera, &direction))
+  refhost::ViewDirection direction = refhost::ViewDirection::kTop;
+  if (const std::string* camera = parsed.Find("camera"); camera && !refhost::ParseViewDirection(*camera, &direction))
     return Fail(kName, kExitUsage, "unknown camera '%s': expected top, front or iso", camera->c_str());
 
   refhost::Install();
@@ -94,13 +94,13 @@ int RunView(const std::vector<std::string>& args) {
   if (code != kExitOk && code != kExitIncomplete) return code;
   if (int applied = ApplyOverrides(session); applied != kExitOk) return applied;
 
-  Picture picture;
-  const HRESULT hr = DrawTree(session.Tree(), direction, &picture);
+  refhost::Picture picture;
+  const HRESULT hr = refhost::DrawTree(session.Tree(), direction, &picture);
   if (FAILED(hr))
     return Fail(kName, kExitFailure, "cannot draw %s: %s", session.File().c_str(), refhost::DescribeResult(hr).c_str());
   // Named after the file: a part loaded on its own sits below a "ROOT" site.
   picture.title = std::filesystem::path(session.File()).filename().string();
-  if (!WritePicture(picture, format, *output, &error)) return Fail(kName, kExitFailure, "%s", error.c_str());
+  if (!refhost::WritePicture(picture, format, *output, &error)) return Fail(kName, kExitFailure, "%s", error.c_str());
   std::printf("wrote %s: %s of %s\n", output->c_str(), Plural(picture.shapes.size(), "body", "bodies").c_str(),
               picture.title.c_str());
   session.PrintProblems(stderr);

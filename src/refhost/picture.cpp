@@ -1,6 +1,6 @@
 // Pictures of a loaded tree: the scene a population fills, drawn as item
 // outlines, written as SVG or as a page with the occurrence outline.
-#include "picture.h"
+#include "quorra/refhost/picture.h"
 
 #include <quorra/refhost/display_data.h>
 
@@ -15,7 +15,7 @@
 #include <unordered_map>
 #include <utility>
 
-namespace quorra::tool {
+namespace quorra::refhost {
 namespace {
 
 // Room left around the drawing, in pixels.
@@ -505,4 +505,4 @@ bool WritePicture(const Picture& picture, PictureFormat format, const std::strin
   return true;
 }
 
-}  // namespace quorra::tool
+}  // namespace quorra::refhost

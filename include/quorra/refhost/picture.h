@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-namespace quorra::tool {
+namespace quorra::refhost {
 
 // Where the picture is seen from: above (looking down -z), the front
 // (looking along +y) or an isometric corner (from +x, -y, +z).
@@ -92,4 +92,4 @@ std::string PicturePage(const Picture& picture);
 // file cannot be written.
 bool WritePicture(const Picture& picture, PictureFormat format, const std::string& path, std::string* error);
 
-}  // namespace quorra::tool
+}  // namespace quorra::refhost
