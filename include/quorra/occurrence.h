@@ -10,6 +10,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <cstdio>
 #include <map>
 #include <new>
 #include <utility>
@@ -187,6 +188,10 @@ class OccurrenceNode : public IJProbeIt {
   bool IsTrueTypePart() const;
   // Not hidden, not hidden by a parent, and the site is not missing.
   bool IsDisplayable() const;
+
+  // Node dump lines of the occurrence: node, parent, attachment, flags,
+  // user name, range, then the attachment's own dump.
+  void Dump(FILE* file);
   bool IsGhostMode() const;
 
   // ---- Host services reached through the attachment and the tree ----
@@ -568,6 +573,10 @@ class AssemblyOccurrence : public OccurrenceNode {
   // Walks the subtree (visiting this assembly first when visitStart is set).
   HRESULT Walk(TreeWalkCallback* callback, void* value, BOOL visitStart);
 
+  // Node dump: the occurrence lines and the child list (one "[ASM]" line
+  // when `brief` is non-zero).
+  void Dump(FILE* file, DWORD brief);
+
   HRESULT GetKVData(DWORD type, KVBaseData** out);
   HRESULT GetKVData(DWORD type, KVAssemblyData** out);
   HRESULT GetKVData(DWORD type, KVLiteAssemblyData** out, DWORD extra);
@@ -591,6 +600,10 @@ class PartOccurrence : public OccurrenceNode {
 
   // Takes the part's range from the host or from the part site.
   HRESULT InitPartOccurrence();
+
+  // Node dump: the occurrence lines (one "[PAR]" line when `brief` is
+  // non-zero).
+  void Dump(FILE* file, DWORD brief);
 
   HRESULT GetKVData(DWORD type, KVBaseData** out);
   HRESULT GetKVData(DWORD type, KVBaseData** out, DWORD extra);

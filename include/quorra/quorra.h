@@ -45,6 +45,7 @@
 #include "quorra/override_tree.h"
 #include "quorra/iot_walkers.h"
 #include "quorra/occurrence.h"
+#include "quorra/dump.h"
 #include "quorra/graphic_context.h"
 #include "quorra/memalloc.h"
 #include "quorra/walk.h"

@@ -5,6 +5,8 @@
 // attachment.cpp.
 #include "quorra/site.h"
 
+#include "core/dump_lines.h"
+
 #include <new>
 #include <unordered_set>
 #include <vector>
@@ -386,7 +388,7 @@ void SiteNode::Dump(FILE* file) {
                                                 filePath_.GetText(), flags_, commonCache_);
   text += "Occurrences follow\n";
   for (OccurrenceNode* occurrence : occurrences_) text += quorra::host::FormatNarrow("    %#.8p\n", occurrence);
-  std::fputs(text.c_str(), file);
+  quorra::WriteDumpLines(file, text);
 }
 
 // ---- AssemblySite ----
@@ -412,9 +414,9 @@ AssemblySite::~AssemblySite() {
 
 void AssemblySite::Dump(FILE* file) {
   if (!file) return;
-  std::fputs(quorra::host::FormatNarrow("AssemblySite %#.8p.  Site info follows\n", this).c_str(), file);
+  quorra::WriteDumpLines(file, quorra::host::FormatNarrow("AssemblySite %#.8p.  Site info follows\n", this));
   SiteNode::Dump(file);
-  std::fputs(quorra::host::FormatNarrow("AssemblySite %#.8p continues.  Attachments follow.\n", this).c_str(), file);
+  quorra::WriteDumpLines(file, quorra::host::FormatNarrow("AssemblySite %#.8p continues.  Attachments follow.\n", this));
   for (AttachmentNode* attachment : attachments_) attachment->Dump(file);
 }
 
