@@ -3,7 +3,13 @@
 #   ./quorra.sh demo   installs what is missing, builds, runs the main job
 #   ./quorra.sh test   installs what is missing, builds, runs every test
 #                      (unit and end-to-end tests, a sanitizer build of them,
-#                      an install/find_package check, a fuzz smoke run)
+#                      the threaded-load tests under ThreadSanitizer, an
+#                      install/find_package check, a fuzz smoke run)
+#   ./quorra.sh fuzz [SECONDS]
+#                      runs every fuzz target for SECONDS (default 60) at low
+#                      priority, one after the other; prints each target's
+#                      executions and findings, and keeps running totals in
+#                      build-fuzz/fuzz-totals.tsv
 #   ./quorra.sh build  builds only
 #   ./quorra.sh bench  builds Release and runs the scale suite: one table, and
 #                      bench-results.json (--full adds 10^7 occurrences,
@@ -66,26 +72,65 @@ run_install_check() {
   build/consumer-subdir/consumer
 }
 
-run_fuzz_smoke() {
-  echo "== fuzz smoke run (${FUZZ_SECONDS}s per target)"
+# The threaded-load tests (worker thread, IsBusy, concurrent readers, the
+# lifecycle registries) under ThreadSanitizer; only their executables are
+# built, so the step stays short.
+TSAN_TESTS=(test_threaded_load test_lifecycle test_load_e2e)
+
+run_thread_sanitizer_tests() {
+  echo "== threaded-load tests under ThreadSanitizer"
+  cmake -S "$ROOT" -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORRA_SANITIZE_THREAD=ON \
+    -DQUORRA_BENCH=OFF >/dev/null
+  cmake --build build-tsan -j "$JOBS" --target "${TSAN_TESTS[@]}"
+  local test
+  for test in "${TSAN_TESTS[@]}"; do
+    local filter='*'
+    [ "$test" = test_load_e2e ] && filter='*Threaded*'
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "build-tsan/tests/$test" --gtest_filter="$filter" \
+      --gtest_brief=1
+  done
+}
+
+build_fuzz() {
   configure_and_build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
     -DQUORRA_FUZZ=ON -DQUORRA_TESTS=OFF -DQUORRA_BENCH=OFF -DQUORRA_TOOL=OFF
-  local failed=0 target name corpus
+}
+
+# Runs every target for the given seconds, each on its own working corpus
+# (seeded from fuzz/corpus/<name>/, whose files are thus replayed by every
+# run); a finding is left in build-fuzz/artifacts/. Prints one line per
+# target and adds its executions and seconds to build-fuzz/fuzz-totals.tsv.
+run_fuzz_targets() {  # seconds
+  local seconds=$1 failed=0 target name corpus log execs
+  local totals=$ROOT/build-fuzz/fuzz-totals.tsv
+  [ -f "$totals" ] || printf 'target\texecutions\tseconds\n' >"$totals"
   for target in build-fuzz/fuzz/fuzz_*; do
     [ -x "$target" ] || continue
     name=${target##*/fuzz_}
     # Absolute paths: a target may change its working directory.
     corpus=$ROOT/build-fuzz/corpus/$name
+    log=$ROOT/build-fuzz/$name.log
     mkdir -p "$corpus" "$ROOT/build-fuzz/artifacts"
     [ -d "fuzz/corpus/$name" ] && cp -r "fuzz/corpus/$name/." "$corpus/"
-    if "$target" -max_total_time="$FUZZ_SECONDS" -rss_limit_mb=2048 -timeout=10 -print_final_stats=0 \
-      -artifact_prefix="$ROOT/build-fuzz/artifacts/$name-" "$corpus" >"build-fuzz/$name.log" 2>&1; then
-      echo "fuzz $name: ok ($(grep -c . "build-fuzz/$name.log") log lines)"
+    if nice -n 10 "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=30 -print_final_stats=1 \
+      -artifact_prefix="$ROOT/build-fuzz/artifacts/$name-" "$corpus" >"$log" 2>&1; then
+      execs=$(awk '/stat::number_of_executed_units:/ {print $2}' "$log")
+      echo "fuzz $name: ok, ${execs:-?} executions in ${seconds}s, corpus $(ls "$corpus" | wc -l) inputs"
+      printf '%s\t%s\t%s\n' "$name" "${execs:-0}" "$seconds" >>"$totals"
     else
-      echo "fuzz $name: FAILED"; tail -n 40 "build-fuzz/$name.log"; failed=1
+      echo "fuzz $name: FINDING (input in build-fuzz/artifacts/$name-*)"; tail -n 40 "$log"; failed=1
     fi
   done
+  # Totals over every run kept in the file.
+  awk -F'\t' 'NR > 1 {e[$1] += $2; s[$1] += $3} END {for (t in e) printf "  %-16s %12d executions %7d s in all\n", t, e[t], s[t]}' \
+    "$totals" | sort
   return $failed
+}
+
+run_fuzz_smoke() {
+  echo "== fuzz smoke run (${FUZZ_SECONDS}s per target)"
+  build_fuzz
+  run_fuzz_targets "$FUZZ_SECONDS"
 }
 
 # Open CASCADE's XCAF (and the kernel parts it needs) for the peer benchmark.
@@ -149,6 +194,7 @@ case "${1:-}" in
     run_tests
     run_install_check
     run_sanitizer_tests
+    run_thread_sanitizer_tests
     run_fuzz_smoke
     # Reached only when every step passed (the script stops at the first failure).
     echo "test: $(ctest --test-dir build -N | awk '/Total Tests:/ {print $3}') passed, 0 failed"
@@ -157,6 +203,12 @@ case "${1:-}" in
     install_missing
     build_main
     ;;
+  fuzz)
+    install_missing
+    build_fuzz
+    echo "== fuzzing every target for ${2:-60}s"
+    run_fuzz_targets "${2:-60}"
+    ;;
   bench)
     install_missing
     build_main
@@ -164,7 +216,7 @@ case "${1:-}" in
     run_bench "$@"
     ;;
   *)
-    echo "usage: ./quorra.sh demo|test|build|bench [--peers] [--full] [--all]" >&2
+    echo "usage: ./quorra.sh demo|test|build|fuzz [SECONDS]|bench [--peers] [--full] [--all]" >&2
     exit 2
     ;;
 esac

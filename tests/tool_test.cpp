@@ -329,4 +329,95 @@ TEST_F(Tool, SummaryOutlineAndPartsListOfTheGearbox) {
       << json.output;
 }
 
+// top.asm: sub.asm (1) placing bolt.par twice, and bolt.par (2).
+class PropertyTool : public Tool {
+ protected:
+  void SetUp() override {
+    Tool::SetUp();
+    AssemblyDocument top, sub;
+    sub.AddPlacement(L"bolt.par", tagG4x4());
+    sub.AddPlacement(L"bolt.par", tagG4x4());
+    top.AddPlacement(L"sub.asm", tagG4x4());
+    top.AddPlacement(L"bolt.par", tagG4x4());
+    ASSERT_EQ(WritePartDocument(Widen(dir_.File("bolt.par")).c_str(), PartDocument()), S_OK);
+    ASSERT_EQ(WriteAssemblyDocument(Widen(dir_.File("sub.asm")).c_str(), sub), S_OK);
+    ASSERT_EQ(WriteAssemblyDocument(Widen(dir_.File("top.asm")).c_str(), top), S_OK);
+    top_ = dir_.File("top.asm");
+  }
+  std::string top_;
+};
+
+TEST_F(PropertyTool, SetRecordsInTheTableAndGetReadsTheAppliedOccurrence) {
+  struct Step {
+    std::string args;
+    std::string printed;
+  } steps[] = {
+      {"1 hidden on", "top.asm 1: hidden set to on"},
+      {"2 colour ff0000", "top.asm 2: colour set to ff0000"},
+      {"2 matrix 1,2,3", "top.asm 2: matrix set to 1,2,3"},
+      {"1/2 coordsys 1", "top.asm 1/2: coordsys set to 1"},
+  };
+  for (const Step& step : steps) {
+    const auto set = RunTool("set " + top_ + " " + step.args);
+    EXPECT_EQ(set.exitCode, 0) << step.args << ": " << set.output;
+    EXPECT_TRUE(Contains(set.output, step.printed)) << set.output;
+  }
+  const auto show = RunTool("iot show " + top_);
+  EXPECT_TRUE(Contains(show.output, "\n/1 asm props=0x80000002 ")) << show.output;
+  EXPECT_TRUE(Contains(show.output, "\n/1/2 part props=0x40000010 ")) << show.output;
+  const std::string red = std::to_string(quorra::PackColorSymbology(0x0000FF));
+  EXPECT_TRUE(Contains(show.output, " style=" + red)) << show.output;
+  EXPECT_TRUE(Contains(show.output, " matrix=1,2,3")) << show.output;
+
+  struct Read {
+    std::string args;
+    std::string printed;
+  } reads[] = {
+      {"1 hidden", "hidden: 1\n"},
+      {"1/1 visible", "visible: 0\n"},
+      {"2 hidden", "hidden: 0\n"},
+      {"2 colour", "colour: ff0000\n"},
+      {"1/2 coordsys", "coordsys: 1\n"},
+  };
+  for (const Read& read : reads) {
+    const auto get = RunTool("get " + top_ + " " + read.args);
+    EXPECT_EQ(get.exitCode, 0) << read.args << ": " << get.output;
+    EXPECT_EQ(get.output, read.printed) << read.args;
+  }
+  const auto all = RunTool("get " + top_ + " 2");
+  EXPECT_EQ(all.exitCode, 0) << all.output;
+  EXPECT_TRUE(Contains(all.output, "\nmatrix: 1,0,0,1,0,1,0,2,0,0,1,3,0,0,0,1\n")) << all.output;
+}
+
+TEST_F(PropertyTool, BadRequestsFailOnOneLineAndLeaveTheDocumentAlone) {
+  const std::vector<BYTE> before = ReadFileBytes(top_);
+  struct Case {
+    std::string args;
+    int exitCode;
+    std::string message;
+  } cases[] = {
+      {"set " + top_ + " 1 hidden", 2, "quorra set: expects FILE ROADMAP PROPERTY VALUE"},
+      {"set " + top_ + " 1 shiny 1", 2, "quorra set: unknown property 'shiny'"},
+      {"set " + top_ + " 1 hidden maybe", 2, "quorra set: bad value 'maybe' for hidden"},
+      {"set " + top_ + " 1 visible 0", 2, "quorra set: visible cannot be set"},
+      {"set " + top_ + " 1 colour red", 2, "quorra set: bad value 'red' for colour: expected RRGGBB"},
+      {"set " + top_ + " 1 matrix 1,2", 2, "quorra set: bad value '1,2' for matrix"},
+      {"set " + top_ + " 1 style 0x1FFFFFFFF", 2, "quorra set: bad value '0x1FFFFFFFF' for style"},
+      {"set " + top_ + " 1/x hidden 1", 2, "quorra set: bad roadmap"},
+      {"set " + top_ + " 7 hidden 1", 1, "quorra set: roadmap 7 names no occurrence"},
+      {"set " + top_ + " 1 active 1", 1, "quorra set: cannot set active of 1"},
+      {"set " + dir_.File("absent.asm") + " 1 hidden 1", 1, "no such file"},
+      {"get " + top_, 2, "quorra get: expects FILE ROADMAP [PROPERTY]"},
+      {"get " + top_ + " 1 shiny", 2, "quorra get: unknown property 'shiny'"},
+      {"get " + top_ + " 2/1 hidden", 1, "quorra get: roadmap 2/1 names no occurrence"},
+  };
+  for (const Case& c : cases) {
+    const auto result = RunTool(c.args);
+    EXPECT_EQ(result.exitCode, c.exitCode) << c.args << ": " << result.output;
+    EXPECT_TRUE(Contains(result.output, c.message)) << c.args << ": " << result.output;
+    EXPECT_EQ(Lines(result.output), 1u) << c.args << ": " << result.output;
+  }
+  EXPECT_EQ(ReadFileBytes(top_), before);
+}
+
 }  // namespace

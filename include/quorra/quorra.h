@@ -13,6 +13,7 @@
 #include "quorra/host/switches.h"
 #include "quorra/host/geometry.h"
 #include "quorra/host/com.h"
+#include "quorra/host/class_factory.h"
 #include "quorra/host/identity.h"
 #include "quorra/host/kv_data.h"
 #include "quorra/host/scene_items.h"
@@ -56,3 +57,4 @@
 #include "quorra/ids_stream.h"
 #include "quorra/host/mercury_services.h"
 #include "quorra/mercury.h"
+#include "quorra/jmercury.h"

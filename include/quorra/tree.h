@@ -4,6 +4,7 @@
 // uid, a few caches, and dispatches tree-modification notifications.
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <set>
@@ -376,7 +377,9 @@ class AsmTree {
   DisplayRoadmap* treeRoadmap_ = nullptr;
   DisplayRoadmap* ipaRoadmap_ = nullptr;
   bool contextRoadmapSaved_ = false;  // the IPA slot holds an open context's roadmap
-  DWORD properties_ = 0;
+  // Atomic: a worker thread loading the tree sets and clears BUSY while the
+  // creating thread polls IsBusy.
+  std::atomic<DWORD> properties_{0};
   GScene* scene_ = nullptr;
   JIdentityEx dataServer_;
   DWORD dirty_ = 0;

@@ -12,6 +12,7 @@
 
 #include "core/dump_lines.h"
 #include "core/occurrence_internal.h"
+#include "host/fault_injection.h"
 #include "quorra/host/container.h"
 #include "quorra/host/text.h"
 #include "quorra/host/trace.h"
@@ -268,7 +269,7 @@ HRESULT AssemblySite::AddAttachments(DWORD n, const AttachmentBundle* bundles, A
     for (DWORD i = 0; i < made; ++i) nodes[i]->ForgetParent();
   };
   for (DWORD i = 0; i < n; ++i) {
-    auto* node = new (std::nothrow) AttachmentNode(this, &bundles[i]);
+    auto* node = quorra::AllocationFails() ? nullptr : new (std::nothrow) AttachmentNode(this, &bundles[i]);
     if (!node) {
       abandon(i);
       return QUORRA_TRACE_FAIL(E_OUTOFMEMORY, "AssemblySite::AddAttachments");

@@ -10,6 +10,7 @@
 
 #include "core/occurrence_arena.h"
 #include "core/occurrence_internal.h"
+#include "host/fault_injection.h"
 #include "quorra/host/trace.h"
 #include "quorra/roadmap.h"
 
@@ -114,7 +115,7 @@ HRESULT AsmTree::CreateOccurrenceTree(AssemblySite* rootSite) {
   bundle.matrix.BuildFromG4x4(nullptr);
   bundle.symbology = 0;
   bundle.attachmentId = 0;
-  auto* rootAttachment = new (std::nothrow) AttachmentNode(nullptr, &bundle);
+  auto* rootAttachment = quorra::AllocationFails() ? nullptr : new (std::nothrow) AttachmentNode(nullptr, &bundle);
   if (!rootAttachment) return QUORRA_TRACE_FAIL(E_OUTOFMEMORY, "AsmTree::CreateOccurrenceTree");
   hr = rootAttachment->Init();
   if (FAILED(hr)) {

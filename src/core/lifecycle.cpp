@@ -5,6 +5,7 @@
 #include <new>
 
 #include "core/tree_registry.h"
+#include "host/fault_injection.h"
 #include "quorra/graphic_context.h"
 #include "quorra/host/trace.h"
 #include "quorra/load.h"
@@ -34,7 +35,7 @@ DWORD ThreadedLoad(void* parameter) {
 }  // namespace
 
 extern "C" HRESULT CreateAsmTree(AsmTree** tree, JProgress* progress) {
-  auto* created = new (std::nothrow) AsmTree();
+  auto* created = quorra::AllocationFails() ? nullptr : new (std::nothrow) AsmTree();
   if (!created) return QUORRA_TRACE_FAIL(E_OUTOFMEMORY, "CreateAsmTree");
   HRESULT hr = created->Init();
   if (FAILED(hr)) {

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <string>
 
+#include "host/fault_injection.h"
 #include "quorra/attachment.h"
 #include "quorra/host/switches.h"
 #include "quorra/host/text.h"
@@ -28,7 +29,10 @@ bool& IdsHeapDisabled() {
 [[maybe_unused]] const bool kIdsHeapSwitchReadAtLoad = IdsHeapDisabled();
 
 // Pools and static allocators without an owner live on the general heap.
-void* OwnerAlloc(MemoryAllocator* owner, size_t size) { return owner ? owner->Alloc(size) : std::malloc(size); }
+void* OwnerAlloc(MemoryAllocator* owner, size_t size) {
+  if (quorra::AllocationFails()) return nullptr;
+  return owner ? owner->Alloc(size) : std::malloc(size);
+}
 
 void OwnerFree(MemoryAllocator* owner, void* block) {
   if (owner)

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "host/fault_injection.h"
 #include "quorra/host/trace.h"
 
 namespace {
@@ -56,6 +57,7 @@ constinit ObjectCache<10> gLinkCache;
 
 template <class Cache>
 void* CachedNew(Cache& cache, size_t size, size_t classSize) noexcept {
+  if (quorra::AllocationFails()) return nullptr;
   // Only whole objects of the class come from the cache: a derived class
   // without its own allocation gets a block of its size.
   if (size == classSize)

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "host/fault_injection.h"
 #include "quorra/occurrence.h"
 #include "quorra/tree.h"
 
@@ -164,6 +165,7 @@ constexpr bool kUseArenas = true;
 #endif
 
 void* AllocateNode(quorra::OccurrenceArena* arena, size_t size) {
+  if (quorra::AllocationFails()) return nullptr;
   if (!kUseArenas) return std::malloc(size);
   return (arena ? arena : &quorra::OccurrenceArena::Shared())->Allocate(size);
 }

@@ -7,6 +7,7 @@
 #include <new>
 #include <utility>
 
+#include "host/fault_injection.h"
 #include "quorra/host/trace.h"
 
 namespace {
@@ -16,7 +17,7 @@ constexpr const char* kTraceSource = "SERVICES/quorra/dev/roadmap";
 DisplayRoadmap::DisplayRoadmap(DWORD firstLink, DWORD capacity) {
   if (firstLink == 0) return;
   if (capacity < 1 || capacity > 10) capacity = 2;
-  links_ = static_cast<DWORD*>(std::malloc(capacity * sizeof(DWORD)));
+  links_ = static_cast<DWORD*>(quorra::AllocationFails() ? nullptr : std::malloc(capacity * sizeof(DWORD)));
   if (!links_) return;
   capacity_ = capacity;
   links_[0] = firstLink;
@@ -128,7 +129,7 @@ HRESULT DisplayRoadmap::MakeNullRoadmap() {
 HRESULT DisplayRoadmap::SetSize(DWORD capacity) {
   if (links_ ? capacity == capacity_ : capacity == 0) return S_OK;
   // Never hand realloc a zero size: keep a real (empty) allocation instead.
-  void* grown = std::realloc(links_, capacity ? capacity * sizeof(DWORD) : 1);
+  void* grown = quorra::AllocationFails() ? nullptr : std::realloc(links_, capacity ? capacity * sizeof(DWORD) : 1);
   if (!grown) {
     std::free(links_);
     links_ = nullptr;

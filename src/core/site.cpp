@@ -11,6 +11,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "host/fault_injection.h"
 #include "quorra/attachment.h"
 #include "quorra/host/modules.h"
 #include "quorra/host/text.h"
@@ -82,7 +83,7 @@ template <class Site>
 HRESULT CreateSiteNoCheck(AsmTree* tree, const wchar_t* path, DWORD word, Site** site, const char* operation) {
   if (!site) return QUORRA_TRACE_FAIL(E_INVALIDARG, operation);
   *site = nullptr;
-  Site* created = new (std::nothrow) Site();
+  Site* created = quorra::AllocationFails() ? nullptr : new (std::nothrow) Site();
   if (!created) return QUORRA_TRACE_FAIL(E_OUTOFMEMORY, operation);
   HRESULT hr = created->Init(tree, path, word);
   if (FAILED(hr)) {

@@ -262,8 +262,9 @@ DWORD AsmTree::GetCrc() {
 
 tagGBox AsmTree::GetRange(int) {
   tagGBox box = tagGBox::Null();
+  if (IsBusy()) return box;  // a worker thread is still building the tree
   AssemblyOccurrence* root = GetRootAssembly();
-  if (IsBusy() || !root) return box;
+  if (!root) return box;
   box = *root->GetRange();
   if (IsEmptyBox(box)) {
     root->SetPossiblyDirty();

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "host/fault_injection.h"
 #include "quorra/host/trace.h"
 
 namespace {
@@ -64,7 +65,7 @@ struct BuiltinReleases {
 HRESULT AddUserData(UserDataMap** map, DWORD type, void* value) {
   if (!map) return E_INVALIDARG;
   if (!*map) {
-    *map = new (std::nothrow) UserDataMap();
+    *map = quorra::AllocationFails() ? nullptr : new (std::nothrow) UserDataMap();
     if (!*map) return QUORRA_TRACE_FAIL(E_OUTOFMEMORY, "AddUserData");
   }
   try {
@@ -177,7 +178,7 @@ HRESULT OverrideTableUserDataCleanup(DWORD type, void** value) {
 
 HRESULT NodeUserDataCleanup(DWORD type, void** value) { return RunReleaseTable(Tables().node, type, value); }
 
-void* AllocUserDataMatrixBlock() { return std::malloc(128); }
+void* AllocUserDataMatrixBlock() { return AllocationFails() ? nullptr : std::malloc(128); }
 
 }  // namespace quorra
 

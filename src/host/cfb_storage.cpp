@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "host/cfb_format.h"
+#include "host/fault_injection.h"
 #include "host/storage_model.h"
 #include "host/storage_text.h"
 #include "quorra/host/compound_file.h"
@@ -52,6 +53,7 @@ class FileSource final : public ByteSource {
   uint64_t Size() const override { return size_; }
 
   HRESULT ReadAt(uint64_t offset, void* buffer, size_t count) const override {
+    if (quorra::StorageCallFails()) return STG_E_READFAULT;
     auto* out = static_cast<uint8_t*>(buffer);
     while (count > 0) {
       ssize_t n = ::pread(fd_, out, count, static_cast<off_t>(offset));
@@ -73,6 +75,7 @@ class FileSink final : public ByteSink {
  public:
   explicit FileSink(int fd) : fd_(fd) {}
   HRESULT Write(const void* data, size_t count) override {
+    if (quorra::StorageCallFails()) return STG_E_WRITEFAULT;
     auto* in = static_cast<const uint8_t*>(data);
     while (count > 0) {
       ssize_t n = ::write(fd_, in, count);
@@ -149,6 +152,7 @@ HRESULT ReplaceFile(const std::string& path, ElementNode& root, bool flushToDisk
   FileSink sink(fd);
   HRESULT hr = WriteCompoundFile(root, sink, &placements);
   if (SUCCEEDED(hr) && flushToDisk && ::fsync(fd) != 0) hr = FromErrno(errno, STG_E_WRITEFAULT);
+  if (SUCCEEDED(hr) && quorra::StorageCallFails()) hr = STG_E_WRITEFAULT;
   if (SUCCEEDED(hr) && ::rename(temporary.c_str(), path.c_str()) != 0) hr = FromErrno(errno, STG_E_WRITEFAULT);
   if (FAILED(hr)) {
     ::close(fd);

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "host/cfb_format.h"
+#include "host/fault_injection.h"
 #include "host/storage_model.h"
 #include "host/storage_text.h"
 #include "quorra/host/trace.h"
@@ -258,6 +259,10 @@ class StreamObject final : public ComObject<IStream> {
     HRESULT hr = CheckUsable();
     if (FAILED(hr)) return hr;
     if (!CanRead(mode_)) return STG_E_ACCESSDENIED;
+    // An injected short read hands back half of what was asked for.
+    if (quorra::StorageCallFails() &&
+        (quorra::ArmedStorageFault() != quorra::StorageFault::kShortRead || (count /= 2) == 0))
+      return STG_E_READFAULT;
     const StreamContent& content = node_->content;
     if (position_ >= content.Size() || count == 0) return S_OK;
     size_t want = static_cast<size_t>(std::min<uint64_t>(count, content.Size() - position_));
@@ -293,6 +298,7 @@ class StreamObject final : public ComObject<IStream> {
     HRESULT hr = CheckUsable();
     if (FAILED(hr)) return hr;
     if (!CanWrite(mode_)) return STG_E_ACCESSDENIED;
+    if (quorra::StorageCallFails()) return STG_E_WRITEFAULT;
     if (document_ && (position_ > kMaxStreamSize || count > kMaxStreamSize - position_)) return STG_E_MEDIUMFULL;
     hr = node_->content.WriteAt(position_, data, count);
     if (FAILED(hr)) return hr;

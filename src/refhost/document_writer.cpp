@@ -8,12 +8,15 @@
 #include <cstring>
 #include <set>
 
+#include "host/fault_injection.h"
 #include "quorra/host/compound_file.h"
 #include "quorra/host/documents.h"
 #include "quorra/host/moniker.h"
 #include "quorra/host/text.h"
 #include "quorra/host/trace.h"
+#include "quorra/ids_stream.h"
 #include "quorra/refhost/documents.h"
+#include "quorra/tree.h"
 
 namespace quorra::refhost {
 namespace {
@@ -106,6 +109,7 @@ HRESULT WriteDocument(const wchar_t* path, const char* operation, Fill fill) {
   } catch (const std::exception&) {
     hr = E_OUTOFMEMORY;
   }
+  if (SUCCEEDED(hr) && quorra::StorageCallFails()) hr = STG_E_WRITEFAULT;
   if (SUCCEEDED(hr) && ::rename(fsTemporary.c_str(), host::ToUtf8(path).c_str()) != 0)
     hr = errno == EACCES || errno == EPERM || errno == EROFS || errno == EISDIR ? STG_E_ACCESSDENIED : STG_E_WRITEFAULT;
   if (FAILED(hr)) {
@@ -319,6 +323,23 @@ HRESULT WriteAssemblyDocument(const wchar_t* path, const AssemblyDocument& docum
 HRESULT WritePartDocument(const wchar_t* path, const PartDocument& document) {
   return WriteDocument(path, "DocumentWriter::WritePart",
                        [&](IStorage* root) { return WritePartStorage(root, document); });
+}
+
+HRESULT WriteIdsDocument(const wchar_t* path, AsmTree* tree, SiteFileToUniversalIdentifierMap* map) {
+  if (!tree || !map) return QUORRA_TRACE_FAIL(E_INVALIDARG, "DocumentWriter::WriteIds");
+  HRESULT hr = map->Build(tree);
+  if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "DocumentWriter::WriteIds");
+  return WriteDocument(path, "DocumentWriter::WriteIds", [&](IStorage* root) {
+    HRESULT written = tree->SaveIDS(root, *map);
+    if (SUCCEEDED(written)) written = map->Save(root);
+    // The map's Save keeps quiet about writes that fail (the table is a cache
+    // of what a tree can rebuild), but a file without its whole table cannot
+    // be loaded: read the table back.
+    SiteFileToUniversalIdentifierMap check;
+    if (SUCCEEDED(written) && (FAILED(check.Load(root)) || check.GetSiteCount() != map->GetSiteCount()))
+      written = STG_E_WRITEFAULT;
+    return written;
+  });
 }
 
 HRESULT WriteWeldmentDocument(const wchar_t* path, const WeldmentDocument& document) {

@@ -2,6 +2,8 @@
 // with a static CommandRegistrar, so adding one touches no other file.
 #pragma once
 
+#include <quorra/host/types.h>
+
 #include <string>
 #include <vector>
 
@@ -66,5 +68,9 @@ bool ParseUnsigned(const std::string& text, unsigned long long* out);
 // 'TEXT'", the limits being the ones checked.
 bool ParseNumberOption(const std::string& text, const char* option, unsigned long long low, unsigned long long high,
                        unsigned long long* out, std::string* error);
+
+// Parses a roadmap of attachment ids from the root down, "2/17/3" ("" or
+// "/" is the root), into `ids`; false with `error` naming the bad part.
+bool ParseRoadmap(const std::string& text, std::vector<DWORD>* ids, std::string* error);
 
 }  // namespace quorra::tool

@@ -5,6 +5,7 @@
 #include <quorra/quorra.h>
 #include <quorra/refhost.h>
 #include <quorra/refhost/describe.h>
+#include <quorra/refhost/documents.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -42,17 +43,10 @@ constexpr const char* kUsage =
     "some of its documents\n";
 
 // Writes the session's tree into a new compound file: the "IDS" stream and
-// the site list it refers to.
+// the site list it refers to. An existing OUT is replaced only once the new
+// file is whole.
 HRESULT WriteIds(AsmTree* tree, const std::string& out, SiteFileToUniversalIdentifierMap* map) {
-  host::ComPtr<IStorage> storage;
-  HRESULT hr = map->Build(tree);
-  if (SUCCEEDED(hr))
-    hr = StgCreateDocfile(host::FromUtf8(out).c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
-                          storage.Put());
-  if (SUCCEEDED(hr)) hr = tree->SaveIDS(storage.Get(), *map);
-  if (SUCCEEDED(hr)) hr = map->Save(storage.Get());
-  if (SUCCEEDED(hr)) hr = storage->Commit(0);
-  return hr;
+  return refhost::WriteIdsDocument(host::FromUtf8(out).c_str(), tree, map);
 }
 
 int Save(const ParsedArgs& parsed) {

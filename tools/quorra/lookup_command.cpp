@@ -39,26 +39,6 @@ constexpr const char* kUsage =
     "exit codes: 0 found, 1 failed or not found, 2 wrong command line, 3 found\n"
     "in a tree loaded without some of its documents (they are listed)\n";
 
-// Parses "2/17/3" into ids; false with a message for anything else.
-bool ParseRoadmap(const std::string& text, std::vector<DWORD>* ids, std::string* error) {
-  ids->clear();
-  if (text.empty() || text == "/") return true;
-  size_t start = 0;
-  while (start <= text.size()) {
-    const size_t slash = text.find('/', start);
-    const std::string part = text.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-    unsigned long long id = 0;
-    if (!ParseUnsigned(part, &id) || id > 0xFFFFFFFFull) {
-      *error = "bad roadmap \"" + text + "\": \"" + part + "\" is no attachment id";
-      return false;
-    }
-    ids->push_back(static_cast<DWORD>(id));
-    if (slash == std::string::npos) break;
-    start = slash + 1;
-  }
-  return true;
-}
-
 // Loads the tree a lookup runs on into `session`: from an IDS file, or from
 // documents with refhost as the host, the sites then given their documents
 // so that occurrences have names. Returns the session's exit code.

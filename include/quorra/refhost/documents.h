@@ -40,6 +40,9 @@
 #include "quorra/host/storage.h"
 #include "quorra/refhost/display_data.h"
 
+class AsmTree;
+class SiteFileToUniversalIdentifierMap;
+
 namespace quorra::refhost {
 
 // Element names of the documents.
@@ -147,6 +150,12 @@ HRESULT WritePartDocument(const wchar_t* path, const PartDocument& document);
 HRESULT WriteWeldmentDocument(const wchar_t* path, const WeldmentDocument& document);
 HRESULT WriteFamilyDocument(const wchar_t* path, const AssemblyFamilyDocument& document);
 HRESULT WriteFamilyDocument(const wchar_t* path, const PartFamilyDocument& document);
+
+// Writes `tree` into a new compound file at `path`: its "IDS" stream and the
+// "Sites" stream of `map`, which is built from the tree first. Like the
+// document writers it replaces a file at `path` only once the new one is
+// complete, so a failed save leaves the old file as it was.
+HRESULT WriteIdsDocument(const wchar_t* path, AsmTree* tree, SiteFileToUniversalIdentifierMap* map);
 
 // The "FamilyInfo" stream bytes for these members and seed.
 HRESULT BuildFamilyInfoStream(const std::vector<std::wstring>& members, const std::wstring& seed,
