@@ -56,7 +56,7 @@ TEST(DumpTreeTest, BriefFormListsEveryOccurrenceOnceIndentedByLevel) {
   TempDir dir;
   const std::string file = dir.File("brief.txt");
   ASSERT_EQ(DumpTree(Widen(file).c_str(), t.Tree(), 1), S_OK);
-  const std::string expected = "[ASM] " + Path(t.top) + "\n" +     // root: no indentation
+  const std::string expected = "[ASM] " + Path(t.top) + "\n" +      // root: no indentation
                                "   [PAR] " + Path(t.part) + "\n" +  // level 1
                                "   [ASM] " + Path(t.sub) + "\n" +   //
                                "      [PAR] " + Path(t.part) + "\n";
@@ -83,8 +83,7 @@ TEST(DumpTreeTest, FullFormOfAPartOccurrence) {
   const std::string text = ReadText(file);
 
   const std::string partBlock =
-      "   \n" +
-      FormatNarrow("   PartOccurrence %#.8p.  Occurrence info follows\n", child) +
+      "   \n" + FormatNarrow("   PartOccurrence %#.8p.  Occurrence info follows\n", child) +
       FormatNarrow("   OccurrenceNode %#.8p  Parent %#.8p  Attachment %#.8p.  flags %x user name bolt.\n", child, root,
                    attachment, child->GetFlags()) +
       FormatNarrow("   Range: %f %f %f %f %f %f\n", range.low[0], range.low[1], range.low[2], range.high[0],
@@ -93,14 +92,14 @@ TEST(DumpTreeTest, FullFormOfAPartOccurrence) {
       FormatNarrow("   AttachmentNode %#.8p id %d  Attachment site %#.8p  Parent site %#.8p (%S)\n", attachment,
                    attachment->GetAttachmentID(), part, top, top->GetFilePath(true).GetText()) +
       "   Attachment site follows\n" +
-      FormatNarrow("   SiteNode %#.8p.  File %S.  Flags %x.  Geo cache %#.8p\n", part, part->GetFilePath(true).GetText(),
-                   part->GetFlags(), part->GetCommonCache()) +
+      FormatNarrow("   SiteNode %#.8p.  File %S.  Flags %x.  Geo cache %#.8p\n", part,
+                   part->GetFilePath(true).GetText(), part->GetFlags(), part->GetCommonCache()) +
       "   Occurrences follow\n" + FormatNarrow("       %#.8p\n", child) +
       FormatNarrow("   PartOccurrence %#.8p continues.\n", child);
   ASSERT_GE(text.size(), partBlock.size());
   EXPECT_EQ(text.substr(text.size() - partBlock.size()), partBlock);
 
-  const std::string rootHead = "\n" + FormatNarrow("AssemblyOccurrence %#.8p.  Occurrence info follows\n", root);
+  const std::string rootHead = FormatNarrow("\nAssemblyOccurrence %#.8p.  Occurrence info follows\n", root);
   EXPECT_EQ(text.substr(0, rootHead.size()), rootHead);
   const std::string rootTail = FormatNarrow("AssemblyOccurrence %#.8p continues.  Children follow.\n", root) +
                                FormatNarrow("NodeList %#.8p. %d nodes.\n", &root->GetChildList(), 1) +
@@ -178,8 +177,26 @@ TEST(DumpIDSTest, WholeTableOfASmallTree) {
       "Par/Asm  Occurrence       Attachment          ID Flags    FlagsEx  Symbology Library          FileName\r\n";
   expected += TableLine("A       ", t.root) + TableLine(" P      ", part1) + TableLine(" A      ", sub) +
               TableLine("  P     ", part2);
-  expected += FormatNarrow("Orphan Attachment:  %#010p  %#010p  %S\r\n", t.orphan, t.part,
-                           t.part->GetFilePath(true).GetText());
+  expected +=
+      FormatNarrow("Orphan Attachment:  %#010p  %#010p  %S\r\n", t.orphan, t.part, t.part->GetFilePath(true).GetText());
+  EXPECT_EQ(text, expected);
+}
+
+TEST(DumpIDSTest, TreeWithoutRootHasNoOccurrenceTable) {
+  AssemblyBuilder b;
+  AssemblySite* top = b.Assembly(L"root");
+  PartSite* part = b.Part(L"part");
+  AttachmentNode* attachment = b.Place(top, part);
+  std::string text;
+  ASSERT_EQ(DumpIDS(b.Tree(), 0, &text), S_OK);
+  const std::string expected = "===== IDS Dump =====\r\n" + FormatNarrow("pAsmTree: %#p\r\n", b.Tree()) +
+                               "Counts: 1 asm sites, 1 part sites, 0 asm occs, 0 part occs\r\nIDS size: 0\r\n" +
+                               FormatNarrow("AssemblySite:   %#010p %#010p %#010x %S\r\n", top, nullptr,
+                                            top->GetFlags(), top->GetFilePath(true).GetText()) +
+                               FormatNarrow("    Attachment: %#010p %#010p %#010p %S\r\n", attachment, part,
+                                            attachment->GetStyleLibrary(), part->GetFilePath(true).GetText()) +
+                               FormatNarrow("PartSite:       %#010p %#010p %#010x %S\r\n", part, nullptr,
+                                            part->GetFlags(), part->GetFilePath(true).GetText());
   EXPECT_EQ(text, expected);
 }
 
@@ -229,17 +246,18 @@ TEST(DumpIDSTest, VerboseFormAddsRangesUserDataAndMatrices) {
   EXPECT_NE(text.find(FormatNarrow("          UserData: %4d  %p   \r\n", UD_STYLE, &marker)), std::string::npos);
   // The part's occurrence, placed in the world as in its assembly.
   OccurrenceNode* child = root->GetChildByIndex(0);
-  EXPECT_NE(text.find(FormatNarrow("    Occurrence: %#010p [  5.0000   6.0000   7.0000] [  6.0000   8.0000  10.0000]\r\n",
-                                   child)),
+  EXPECT_NE(text.find(FormatNarrow(
+                "    Occurrence: %#010p [  5.0000   6.0000   7.0000] [  6.0000   8.0000  10.0000]\r\n", child)),
             std::string::npos)
       << text;
   // Attachment and world matrices row by row, translation in the last
   // column; no override or explode matrix.
-  const std::string matrices = TableLine(" P      ", child) +
-                               "          A[ 1.0000  0.0000  0.0000  5.0000] C[ 1.0000  0.0000  0.0000  5.0000] O[] E[]\r\n"
-                               "           [ 0.0000  1.0000  0.0000  6.0000]  [ 0.0000  1.0000  0.0000  6.0000]  []  []\r\n"
-                               "           [ 0.0000  0.0000  1.0000  7.0000]  [ 0.0000  0.0000  1.0000  7.0000]  []  []\r\n"
-                               "           [ 0.0000  0.0000  0.0000  1.0000]  [ 0.0000  0.0000  0.0000  1.0000]  []  []\r\n";
+  const std::string matrices =
+      TableLine(" P      ", child) +
+      "          A[ 1.0000  0.0000  0.0000  5.0000] C[ 1.0000  0.0000  0.0000  5.0000] O[] E[]\r\n"
+      "           [ 0.0000  1.0000  0.0000  6.0000]  [ 0.0000  1.0000  0.0000  6.0000]  []  []\r\n"
+      "           [ 0.0000  0.0000  1.0000  7.0000]  [ 0.0000  0.0000  1.0000  7.0000]  []  []\r\n"
+      "           [ 0.0000  0.0000  0.0000  1.0000]  [ 0.0000  0.0000  0.0000  1.0000]  []  []\r\n";
   EXPECT_NE(text.find(matrices), std::string::npos) << text;
 }
 
@@ -257,10 +275,14 @@ namespace {
 // line reads `flags`.
 std::string ExpectedATP(DWORD version, const std::string& flags) {
   return "========================================\n"
-         "IDS Dump -- Version " + std::to_string(version) + "\n"
+         "IDS Dump -- Version " +
+         std::to_string(version) +
+         "\n"
          "====================\n"
          "AsmTree             root.asm\n"
-         "    Flags:          " + flags + "\n"
+         "    Flags:          " +
+         flags +
+         "\n"
          "    Dirty Flags:    0x80000000\n"
          "    Part Sites:     1\n"
          "    Assembly Sites: 3\n"
@@ -335,14 +357,39 @@ TEST(ATPDumpTest, WholeTextInEachVersion) {
 
 TEST(ATPDumpTest, UserDataByTypeNameAndBadArguments) {
   SmallTree t;
-  int value = 0;
-  ASSERT_EQ(t.root->AddUserData(UD_EXPLODE_MATRIX + 1000, &value), S_OK);  // no name: its number
-  ASSERT_EQ(t.root->AddUserData(UD_OCC_NAME, &value), S_OK);
-  ASSERT_EQ(t.root->AddUserData(UD_TRACK_DISPLAY, &value), S_OK);
+  // A reference-property word with an unnamed bit (0x2), a name text, the
+  // silent type 113 and a type without a name.
+  ASSERT_EQ(t.root->AddUserData(UD_REF_PROPERTIES, reinterpret_cast<void*>(uintptr_t{0x10 | 0x2 | 0x20000})), S_OK);
+  ASSERT_EQ(t.root->AddUserData(UD_OCC_NAME, new GUserText(L"bolt")), S_OK);
+  ASSERT_EQ(t.root->AddUserData(113, nullptr), S_OK);
+  ASSERT_EQ(t.root->AddUserData(1003, nullptr), S_OK);
+  DWORD count = 0;
+  AttachmentNode* const* attachments = nullptr;
+  t.top->GetAttachments(&count, &attachments);
+  ASSERT_EQ(count, 2u);
+  AttachmentNode* attachment = attachments[0];
+  ASSERT_EQ(attachment->AddUserData(UD_REF_EXT_PROPERTIES, reinterpret_cast<void*>(uintptr_t{0x80000001})), S_OK);
+  ASSERT_EQ(attachment->AddUserData(UD_REF_EXT2_PROPERTIES, reinterpret_cast<void*>(uintptr_t{0x3})), S_OK);
   std::string text;
   ASSERT_EQ(JDumpIDSForATP(t.Tree(), 0, 6, &text), S_OK);
-  EXPECT_NE(text.find("\n         UserData: UD_OCC_NAME UD_TRACK_DISPLAY 1003 \n"), std::string::npos) << text;
-  EXPECT_EQ(text.find("UserData:"), text.rfind("UserData:")) << "only the root has user data";
+  EXPECT_NE(text.find("         FlagsEx: 0x00000000\n"
+                      "         Range: [0.0000 0.0000 0.0000] [1.0000 1.0000 1.0000]\n"
+                      "         UserData:\n"
+                      "            UD_REF_PROPERTIES: IsPart HideInDrawing \n"
+                      "            UD_OCC_NAME: bolt\n"
+                      "            Unknown User Data Type: 1003\n"
+                      "   Part 1 part.par\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("Site: root.asm\n"
+                      "    Flags: ASSEMBLY \n"
+                      "    Attachment: 1 part.par\n"
+                      "        UserData:\n"
+                      "           UD_REF_EXT_PROPERTIES: IsTubePart IsHarnessSplice \n"
+                      "           UD_REF_EXT2_PROPERTIES: IsEndCap \n"
+                      "    Attachment: 2 sub.asm\n"),
+            std::string::npos)
+      << text;
 
   quorra::host::ScopedTraceCapture traces;
   EXPECT_EQ(JDumpIDSForATP(nullptr, 0, 6, &text), E_INVALIDARG);
@@ -350,6 +397,139 @@ TEST(ATPDumpTest, UserDataByTypeNameAndBadArguments) {
   EXPECT_EQ(JDumpIDSForATPW(nullptr, 0, 6, &wide), E_INVALIDARG);
   EXPECT_TRUE(traces.Saw("JDumpIDSForATP", E_INVALIDARG));
   EXPECT_TRUE(traces.Saw("JDumpIDSForATPW", E_INVALIDARG));
+}
+
+}  // namespace
+
+namespace {
+
+// Root: part 3 (hidden, style 7, an over-defined status), assembly 2 (a
+// route, a configuration setting) holding part 1 (an override matrix, a
+// variable, an adaptable value).
+void BuildOverrideTable(JIDSOverrideTree& tree) {
+  const DWORD three[] = {3};
+  const DWORD two[] = {2};
+  const DWORD twoOne[] = {2, 1};
+  JIDSOverride* part = nullptr;
+  ASSERT_EQ(tree.AddOverride(1, three, IOT_PART, &part), S_OK);
+  part->SetHidden(1);
+  ASSERT_EQ(part->SetStyle(7, 0), S_OK);
+  ASSERT_EQ(part->SetSolverStatus(0x8008), S_OK);
+  JIDSOverride* assembly = nullptr;
+  ASSERT_EQ(tree.AddOverride(1, two, IOT_ASSEMBLY, &assembly), S_OK);
+  ASSERT_EQ(assembly->AddConfigSetting(5, 8, 0x1), S_OK);
+  const char routeText[] = "Layouts";
+  JMemberRoute route(reinterpret_cast<const BYTE*>(routeText), sizeof routeText);
+  ASSERT_EQ(assembly->SetRoute(&route), S_OK);
+  JIDSOverride* inner = nullptr;
+  ASSERT_EQ(tree.AddOverride(2, twoOne, IOT_PART, &inner), S_OK);
+  tagG4x4 matrix;
+  matrix.m[3] = 4;
+  ASSERT_EQ(inner->SetMatrix(&matrix), S_OK);
+  ASSERT_EQ(inner->SetVariable(9, 2, 0.5), S_OK);
+  ASSERT_EQ(inner->SetAdaptable(), S_OK);
+}
+
+const char kOverrideDump[] =
+    "IOT Dump -- Version 4\n"
+    "1 AsmOverrides, 2 PartOverrides\n"
+    "Root:\n"
+    "Assembly 0\n"
+    "   dwProps: assembly\n"
+    "   dwPropsEx:\n"
+    "   Assembly 2\n"
+    "      dwProps: have_config_info have_route assembly\n"
+    "      dwPropsEx:\n"
+    "      config: o5 t8 0x000001 [references:  hidden]\n"
+    "      route: [Layouts]\n"
+    "      Part 1\n"
+    "         dwProps: override_matrix override_variables adaptable part\n"
+    "         dwPropsEx:\n"
+    "         matrix:\n"
+    "               [1.0000 0.0000 0.0000 4.0000]\n"
+    "               [0.0000 1.0000 0.0000 0.0000]\n"
+    "               [0.0000 0.0000 1.0000 0.0000]\n"
+    "               [0.0000 0.0000 0.0000 1.0000]\n"
+    "         variable: 9 2 0.500000\n"
+    "         adaptable: 1\n"
+    "   Part 3\n"
+    "      dwProps: style hidden override_status part\n"
+    "      dwPropsEx:\n"
+    "      style: 7\n"
+    "      status: 32776 (ASM_P_OVER_DEFINED)\n";
+
+TEST(OverrideDumpTest, WholeTextNarrowAndWide) {
+  JIDSOverrideTree tree;
+  BuildOverrideTable(tree);
+  std::ostringstream narrow;
+  narrow << "kept|";
+  ASSERT_EQ(tree.DumpForATP(0, 4, &narrow), S_OK);
+  EXPECT_EQ(narrow.str(), std::string("kept|") + kOverrideDump);
+  std::wostringstream wide;
+  ASSERT_EQ(tree.DumpForATPW(0, 4, &wide), S_OK);
+  EXPECT_EQ(quorra::host::ToUtf8(wide.str()), kOverrideDump);
+
+  quorra::host::ScopedTraceCapture traces;
+  EXPECT_EQ(tree.DumpForATP(0, 4, nullptr), E_INVALIDARG);
+  EXPECT_EQ(tree.DumpForATPW(0, 4, nullptr), E_INVALIDARG);
+  EXPECT_TRUE(traces.Saw("JIDSOverrideTree::DumpForATP", E_INVALIDARG));
+  EXPECT_TRUE(traces.Saw("JIDSOverrideTree::DumpForATPW", E_INVALIDARG));
+}
+
+TEST(OverrideDumpTest, UnflaggedConfigMapIsReported) {
+  JIDSOverrideTree tree;
+  const DWORD one[] = {1};
+  JIDSOverride* part = nullptr;
+  ASSERT_EQ(tree.AddOverride(1, one, IOT_PART, &part), S_OK);
+  ASSERT_EQ(part->AddConfigSetting(4, 2, 0), S_OK);
+  part->SetProps(part->GetProps() & ~IOT_HAVE_CONFIG_INFO);
+  std::ostringstream out;
+  ASSERT_EQ(tree.DumpForATP(0, 1, &out), S_OK);
+  EXPECT_NE(out.str().find("   Part 1\n"
+                           "      dwProps: part\n"
+                           "      dwPropsEx:\n"
+                           "      !!! config setting map is present but override is not flagged as having one !!!\n"
+                           "      config: o4 t2 0x000000 [layouts: ]\n"),
+            std::string::npos)
+      << out.str();
+}
+
+TEST(OverrideDumpTest, ConfigSettingCategories) {
+  const struct {
+    BYTE type;
+    DWORD flags;
+    const char* text;
+  } cases[] = {
+      {0, 0, "o9 t0 0x000000 [unknown: ]"},
+      {1, 0x2, "o9 t1 0x000002 [references: ]"},
+      {8, 0x3, "o9 t8 0x000003 [references:  hidden]"},
+      {27, 0, "o9 t27 0x000000 [part_revovled_surface: ]"},
+      {36, 0, "o9 t36 0x000000 [coordinate_systems: ]"},
+      {37, 0x1, "o9 t37 0x000001 [????:  hidden]"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(quorra::FormatConfigSetting(JConfigSetting(9, c.type, c.flags)), c.text);
+}
+
+TEST(DumpIDSTest, VerboseFormAddsOverrideBodyAndDisplaySettings) {
+  SmallTree t;
+  OccurrenceNode* part = t.root->GetChildByIndex(0);
+  JOverrideBodyData body;
+  tagG4x4 matrix;
+  matrix.m[3] = 2;
+  ASSERT_EQ(body.Populate(L"donor.asm", {{3, 4}, {5, 6}}, matrix), S_OK);
+  ASSERT_EQ(part->SetOverrideBodyData(&body), S_OK);
+  auto* settings = new quorra::ConfigSettingMap{{5, JConfigSetting(5, 9, 0x1)}};
+  ASSERT_EQ(t.root->AddUserData(UD_DISPLAY_SETTING_MAP, settings), S_OK);
+  std::string text;
+  ASSERT_EQ(DumpIDS(t.Tree(), DUMPIDS_VERBOSE, &text), S_OK);
+  EXPECT_NE(text.find("bodydoc:\tdonor.asm\r\nbodymap:\t3 -> 4\r\nbodymap:\t5 -> 6\r\n"
+                      "          bodymx:\t[ 1.0000  0.0000  0.0000  2.0000][ 0.0000  1.0000  0.0000  0.0000]"
+                      "[ 0.0000  0.0000  1.0000  0.0000][ 0.0000  0.0000  0.0000  1.0000]\r\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("            UD_DISPLAY_SETTING_MAP\r\n            o5 t9 0x000001 [coordsys:  hidden]\r\n"),
+            std::string::npos)
+      << text;
 }
 
 }  // namespace

@@ -72,15 +72,15 @@ std::string FlagNames(const FlagName (&names)[N], DWORD word, DWORD version) {
 // A site's file name without its directory, in UTF-8.
 std::string NameOf(const SiteNode* site) {
   if (!site) return "(none)";
-  const std::string path = quorra::host::ToUtf8(site->GetFilePath(true).GetText() ? site->GetFilePath(true).GetText()
-                                                                                   : L"");
+  const std::string path =
+      quorra::host::ToUtf8(site->GetFilePath(true).GetText() ? site->GetFilePath(true).GetText() : L"");
   const size_t slash = path.find_last_of("/\\");
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 std::string RangeText(const tagGBox& box) {
-  return FormatNarrow("[%.4f %.4f %.4f] [%.4f %.4f %.4f]", box.low[0], box.low[1], box.low[2], box.high[0],
-                      box.high[1], box.high[2]);
+  return FormatNarrow("[%.4f %.4f %.4f] [%.4f %.4f %.4f]", box.low[0], box.low[1], box.low[2], box.high[0], box.high[1],
+                      box.high[2]);
 }
 
 // The occurrence's attachment ids from the root down, dotted ("root" for
@@ -96,6 +96,11 @@ std::string RoadmapText(OccurrenceNode* node) {
   return text;
 }
 
+void AppendUserData(std::ostringstream& out, const UserDataMap* map, const std::string& indent) {
+  if (!map || map->empty()) return;
+  out << indent << "UserData:\n" << quorra::UserDataLines(map, indent + "   ");
+}
+
 template <class Sites>
 void AppendSiteList(std::ostringstream& out, const char* heading, const Sites& sites, bool assemblies) {
   out << heading << "\n";
@@ -103,6 +108,7 @@ void AppendSiteList(std::ostringstream& out, const char* heading, const Sites& s
     if (!site) continue;
     out << "Site: " << NameOf(site) << "\n";
     out << "    Flags: " << FlagNames(kSiteFlagNames, site->GetFlags(), 0) << "\n";
+    AppendUserData(out, site->GetUserDataMap(), "    ");
     if (assemblies) {
       DWORD count = 0;
       AttachmentNode* const* attachments = nullptr;
@@ -111,6 +117,7 @@ void AppendSiteList(std::ostringstream& out, const char* heading, const Sites& s
         if (!attachments[i]) continue;
         out << "    Attachment: " << attachments[i]->GetAttachmentID() << " "
             << NameOf(attachments[i]->GetAttachmentSite()) << "\n";
+        AppendUserData(out, attachments[i]->GetUserDataMap(), "        ");
       }
     } else {
       out << "    Range: " << RangeText(*static_cast<PartSite*>(site)->GetRange()) << "\n";
@@ -175,7 +182,7 @@ HRESULT IDSATPDumper::VisitNode(OccurrenceNode* node, TreeWalkContext* context) 
   stream_ << indent << "         FlagsEx: " << FormatNarrow("0x%08x", node->GetFlagsEx()) << "\n";
   stream_ << indent << "         Range: " << RangeText(range) << "\n";
   if (const UserDataMap* map = node->GetUserDataMap(); map && !map->empty())
-    stream_ << indent << "         UserData: " << quorra::UserDataTypeNames(map) << "\n";
+    stream_ << indent << "         UserData:\n" << quorra::UserDataLines(map, indent + "            ");
   return WALK_CONTINUE;
 }
 

@@ -6,8 +6,10 @@
 #include "quorra/dump.h"
 #include "quorra/host/text.h"
 #include "quorra/host/trace.h"
+#include "quorra/iot_walkers.h"
 #include "quorra/node_manager.h"
 #include "quorra/occurrence.h"
+#include "quorra/override_body_data.h"
 #include "quorra/site.h"
 #include "quorra/tree.h"
 #include "quorra/user_data.h"
@@ -58,7 +60,8 @@ void AppendSites(std::string& text, AsmTree* tree, bool verbose) {
       auto* site = static_cast<AssemblySite*>(node);
       IUnknown* document = nullptr;
       site->GetDocument(IID_IUnknown, reinterpret_cast<void**>(&document));
-      text += FormatNarrow("AssemblySite:   %#010p %#010p %#010x %S\r\n", site, document, site->GetFlags(), PathOf(site));
+      text +=
+          FormatNarrow("AssemblySite:   %#010p %#010p %#010x %S\r\n", site, document, site->GetFlags(), PathOf(site));
       if (document) document->Release();
       if (verbose) AppendUserData(text, site->GetUserDataMap());
       AppendSiteOccurrences(text, site, verbose);
@@ -80,7 +83,8 @@ void AppendSites(std::string& text, AsmTree* tree, bool verbose) {
       auto* site = static_cast<PartSite*>(node);
       IUnknown* document = nullptr;
       site->GetDocument(IID_IUnknown, reinterpret_cast<void**>(&document));
-      text += FormatNarrow("PartSite:       %#010p %#010p %#010x %S\r\n", site, document, site->GetFlags(), PathOf(site));
+      text +=
+          FormatNarrow("PartSite:       %#010p %#010p %#010x %S\r\n", site, document, site->GetFlags(), PathOf(site));
       if (document) document->Release();
       if (verbose) {
         const tagGBox& box = *site->GetRange();
@@ -116,6 +120,30 @@ void AppendMatrices(std::string& text, OccurrenceNode* node) {
   }
   text += "\r\n";
 }
+
+// The occurrence's override body (its document, item versions and matrix)
+// and its display-setting map, when it has them.
+void AppendOverrideData(std::string& text, OccurrenceNode* node) {
+  JOverrideBodyData* body = nullptr;
+  if (SUCCEEDED(node->GetOverrideBodyData(&body)) && body) {
+    text += FormatNarrow("bodydoc:\t%s\r\n", quorra::host::ToUtf8(body->GetAssemblyName().GetText()).c_str());
+    for (const auto& [item, version] : body->GetVersionMap())
+      text += FormatNarrow("bodymap:\t%d -> %d\r\n", item, version);
+    text += "          bodymx:\t";
+    const tagG4x4& m = body->GetMatrix();
+    for (int row = 0; row < 4; ++row)
+      text +=
+          FormatNarrow("[%7.4f %7.4f %7.4f %7.4f]", m.m[row * 4], m.m[row * 4 + 1], m.m[row * 4 + 2], m.m[row * 4 + 3]);
+    text += "\r\n";
+  }
+  int found = 0;
+  auto* settings = static_cast<const quorra::ConfigSettingMap*>(node->GetUserData(UD_DISPLAY_SETTING_MAP, &found));
+  if (found && settings) {
+    text += "            UD_DISPLAY_SETTING_MAP\r\n";
+    for (const auto& entry : *settings)
+      text += FormatNarrow("            %s\r\n", quorra::FormatConfigSetting(entry.second).c_str());
+  }
+}
 }  // namespace
 
 HRESULT IDSDumper::VisitNode(OccurrenceNode* node, TreeWalkContext* context) {
@@ -128,7 +156,10 @@ HRESULT IDSDumper::VisitNode(OccurrenceNode* node, TreeWalkContext* context) {
   text += FormatNarrow("%-8s %016p %016p %5d %08x %08x %08x %016p %S\r\n", marker, node, attachment,
                        node->GetAttachmentID(), node->GetFlags(), node->GetFlagsEx(), node->GetSymbology(),
                        node->GetStyleLibrary(), PathOf(node->GetSite()));
-  if (verbose_) AppendMatrices(text, node);
+  if (verbose_) {
+    AppendMatrices(text, node);
+    AppendOverrideData(text, node);
+  }
   return WALK_CONTINUE;
 }
 
@@ -147,14 +178,20 @@ HRESULT DumpIDS(AsmTree* tree, DWORD flags, std::string* out) {
                            counter.GetAssemblyCount(), counter.GetPartCount());
       text += FormatNarrow("IDS size: %d\r\n", 0);
       AppendSites(text, tree, verbose);
-      text += "Par/Asm  Occurrence       Attachment          ID Flags    FlagsEx  Symbology Library          FileName\r\n";
-      IDSDumper dumper(&text, verbose);
-      if (AssemblyOccurrence* root = tree->GetRootAssembly()) root->Walk(&dumper, nullptr, TRUE);
-      if (AttachmentManager* attachments = tree->GetAttachmentManager()) {
-        for (AttachmentNode* attachment : attachments->Nodes()) {
-          if (!attachment || dumper.AttachmentsMet().count(attachment)) continue;
-          text += FormatNarrow("Orphan Attachment:  %#010p  %#010p  %S\r\n", attachment, attachment->GetAttachmentSite(),
-                               PathOf(attachment->GetAttachmentSite()));
+      // Without a root there is no occurrence table: the header, counts
+      // and site lists are the whole dump.
+      if (AssemblyOccurrence* root = tree->GetRootAssembly()) {
+        text +=
+            "Par/Asm  Occurrence       Attachment          ID Flags    FlagsEx  Symbology Library          "
+            "FileName\r\n";
+        IDSDumper dumper(&text, verbose);
+        root->Walk(&dumper, nullptr, TRUE);
+        if (AttachmentManager* attachments = tree->GetAttachmentManager()) {
+          for (AttachmentNode* attachment : attachments->Nodes()) {
+            if (!attachment || dumper.AttachmentsMet().count(attachment)) continue;
+            text += FormatNarrow("Orphan Attachment:  %#010p  %#010p  %S\r\n", attachment,
+                                 attachment->GetAttachmentSite(), PathOf(attachment->GetAttachmentSite()));
+          }
         }
       }
     }
