@@ -73,6 +73,8 @@ int RunDemo(const std::vector<std::string>& args) {
                         counts.assemblies + counts.parts == summary.expectedOccurrences;
   std::printf("\noccurrence tree (document, then the attachment ids that place it):\n");
   PrintOutline(stdout, session.Tree(), 2);
+  if (std::string dump; SUCCEEDED(JDumpIDSForATP(session.Tree(), DUMPATP_UPDATE_RANGES, 6, &dump)))
+    std::printf("\ntest-log dump:\n%s", dump.c_str());
   session.PrintProblems(stderr);
   session.LeaveToExit();
   session.PrintPhases(stdout);
