@@ -371,10 +371,14 @@ class OccurrenceNode : public IJProbeIt {
   void SetAnimatedMatrix(const tagG4x4& animated, const tagG4x4& parentWorld);
   void ClearAnimatedMatrix();
   bool IsAnimated() const { return flagsEx_ & OCCX_ANIMATED_STATE_VALID; }
-  // The animated placement at a frame: composes and stores the animated
-  // matrix (SetAnimatedMatrix) and returns it. Any out matrix may be null;
-  // the fourth receives the explode contribution, the fifth the occurrence's
-  // own placement.
+  // The animated placement at a frame, from the host's timeline tracks:
+  // composes and stores the animated matrix (SetAnimatedMatrix) and returns
+  // it. Null categories: the timeline of the host's provider and its current
+  // frame; frame TIMELINE_NO_FRAME with a category: the category's current
+  // frame. Any out matrix may be null; they receive, in order, the
+  // undecorated world matrix W0, the embedded matrix, the world placement at
+  // the frame Wf (before the embedding), the explode contribution E and the
+  // occurrence's own motion P, so that Wf = P x E x W0.
   tagG4x4* GetAnimatedMatrixChain(tagG4x4* out1, tagG4x4* out2, tagG4x4* out3, tagG4x4* out4, tagG4x4* out5,
                                   IJTimelineCategory* worldCategory, IJTimelineCategory* relativeCategory, DWORD frame);
   // The placement relative to the parent, with the explode matrix when asked

@@ -21,6 +21,7 @@
 #include "quorra/host/moniker.h"
 #include "quorra/host/styles.h"
 #include "quorra/host/display.h"
+#include "quorra/host/timeline.h"
 #include "quorra/host/scene.h"
 #include "quorra/host/geometry_cache.h"
 #include "quorra/host/container.h"

@@ -208,6 +208,11 @@ class JGraphicContext {
   const tagGClipVolume& GetClipVolume() const { return clipVolume_; }
   tagGClipVolume& GetClipVolume() { return clipVolume_; }
 
+  // The host's display object of the view (not owned; may be null): asked
+  // for the animation timeline (IJTimelineProvider, timeline.h).
+  IUnknown* GetDisplayObject() const { return displayObject_; }
+  void SetDisplayObject(IUnknown* object) { displayObject_ = object; }
+
  private:
   DWORD flags_ = 0;
   DWORD drawingState_ = 0;
@@ -217,4 +222,5 @@ class JGraphicContext {
   DWORD cutawayPlaneCount_ = 0;
   tagGClipVolume clipVolume_;
   IJDisplaySettings* displaySettings_ = nullptr;
+  IUnknown* displayObject_ = nullptr;
 };
