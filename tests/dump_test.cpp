@@ -94,7 +94,8 @@ TEST(DumpTreeTest, FullFormOfAPartOccurrence) {
       "   Attachment site follows\n" +
       FormatNarrow("   SiteNode %#.8p.  File %S.  Flags %x.  Geo cache %#.8p\n", part,
                    part->GetFilePath(true).GetText(), part->GetFlags(), part->GetCommonCache()) +
-      "   Occurrences follow\n" + FormatNarrow("       %#.8p\n", child) +
+      "   Occurrences follow\n" +
+      FormatNarrow("   NodeList %#.8p. %d nodes.\n   Node 0: %#.8p.\n", part->GetOccurrencesList(), 1, child) +
       FormatNarrow("   PartOccurrence %#.8p continues.\n", child);
   ASSERT_GE(text.size(), partBlock.size());
   EXPECT_EQ(text.substr(text.size() - partBlock.size()), partBlock);
@@ -105,6 +106,32 @@ TEST(DumpTreeTest, FullFormOfAPartOccurrence) {
                                FormatNarrow("NodeList %#.8p. %d nodes.\n", &root->GetChildList(), 1) +
                                FormatNarrow("Node %d: %#.8p.\n", 0, child);
   EXPECT_EQ(text.substr(text.size() - partBlock.size() - rootTail.size(), rootTail.size()), rootTail);
+}
+
+TEST(DumpTreeTest, AssemblySitesListTheirAttachmentsByAddressOnly) {
+  SmallTree t;
+  TempDir dir;
+  const std::string file = dir.File("full.txt");
+  ASSERT_EQ(DumpTree(Widen(file).c_str(), t.Tree(), 0), S_OK);
+  const std::string text = ReadText(file);
+  auto* sub = static_cast<AssemblyOccurrence*>(t.root->GetChildByIndex(1));
+  const AttachmentNode* inner = sub->GetChildByIndex(0)->GetAttachment();
+  const std::string block =
+      FormatNarrow("   AssemblySite %#.8p.  Site info follows\n", t.sub) +
+      FormatNarrow("   SiteNode %#.8p.  File %S.  Flags %x.  Geo cache %#.8p\n", t.sub,
+                   t.sub->GetFilePath(true).GetText(), t.sub->GetFlags(), t.sub->GetCommonCache()) +
+      "   Occurrences follow\n" +
+      FormatNarrow("   NodeList %#.8p. %d nodes.\n   Node 0: %#.8p.\n", t.sub->GetOccurrencesList(), 1, sub) +
+      FormatNarrow("   AssemblySite %#.8p continues.  Attachments follow.\n", t.sub) +
+      FormatNarrow("   NodeList %#.8p. %d nodes.\n   Node 0: %#.8p.\n", &t.sub->GetAttachmentList(), 1, inner) +
+      FormatNarrow("   AssemblyOccurrence %#.8p continues.  Children follow.\n", sub);
+  EXPECT_NE(text.find(block), std::string::npos) << text;
+  // Each attachment is written once, with the occurrence that uses it (the
+  // root's own placement included): the dump stays linear in the tree.
+  size_t attachments = 0;
+  for (size_t at = text.find("AttachmentNode "); at != std::string::npos; at = text.find("AttachmentNode ", at + 1))
+    ++attachments;
+  EXPECT_EQ(attachments, 4u);
 }
 
 TEST(DumpTreeTest, TreeWithoutRootWritesNoFile) {

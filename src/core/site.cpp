@@ -388,7 +388,7 @@ void SiteNode::Dump(FILE* file) {
   std::string text = quorra::host::FormatNarrow("SiteNode %#.8p.  File %S.  Flags %x.  Geo cache %#.8p\n", this,
                                                 filePath_.GetText(), flags_, commonCache_);
   text += "Occurrences follow\n";
-  for (OccurrenceNode* occurrence : occurrences_) text += quorra::host::FormatNarrow("    %#.8p\n", occurrence);
+  text += quorra::NodeListLines(occurrences_);
   quorra::WriteDumpLines(file, text);
 }
 
@@ -417,8 +417,12 @@ void AssemblySite::Dump(FILE* file) {
   if (!file) return;
   quorra::WriteDumpLines(file, quorra::host::FormatNarrow("AssemblySite %#.8p.  Site info follows\n", this));
   SiteNode::Dump(file);
-  quorra::WriteDumpLines(file, quorra::host::FormatNarrow("AssemblySite %#.8p continues.  Attachments follow.\n", this));
-  for (AttachmentNode* attachment : attachments_) attachment->Dump(file);
+  // The attachments as a list of addresses: their own dumps come with the
+  // occurrences that use them, so a shared sub-assembly is not written out
+  // again under every site that places it.
+  quorra::WriteDumpLines(file,
+                         quorra::host::FormatNarrow("AssemblySite %#.8p continues.  Attachments follow.\n", this) +
+                             quorra::NodeListLines(attachments_));
 }
 
 bool AssemblySite::IsSiteDescendentOfAssembly(const SiteNode* other) const {

@@ -49,8 +49,7 @@ void AssemblyOccurrence::Dump(FILE* file, DWORD brief) {
   quorra::WriteDumpLines(file, FormatNarrow("\nAssemblyOccurrence %#.8p.  Occurrence info follows\n", this));
   OccurrenceNode::Dump(file);
   std::string text = FormatNarrow("AssemblyOccurrence %#.8p continues.  Children follow.\n", this);
-  text += FormatNarrow("NodeList %#.8p. %d nodes.\n", &children_, children_.GetCount());
-  for (DWORD i = 0; i < children_.GetCount(); ++i) text += FormatNarrow("Node %d: %#.8p.\n", i, children_.GetAt(i));
+  text += quorra::NodeListLines(children_);
   quorra::WriteDumpLines(file, text);
 }
 
