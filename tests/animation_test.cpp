@@ -120,6 +120,45 @@ TEST(Animation, WorldTracksMoveTheOccurrenceInListOrderAndReplaceItsExplode) {
   EXPECT_FALSE(t.p->IsAnimated());
 }
 
+// A host data server that also provides the timeline.
+class TimelineDataServer final : public quorra::host::ComObject<IKVDataServer, IJTimelineProvider> {
+ public:
+  explicit TimelineDataServer(Timeline* timeline) : timeline_(timeline) {}
+  HRESULT GetBaseData(const wchar_t*, DWORD, OccurrenceNode*, KVBaseData**) override { return E_NOTIMPL; }
+  HRESULT ReleaseData(KVBaseData*) override { return E_NOTIMPL; }
+  HRESULT GetPartData(const wchar_t*, DWORD, OccurrenceNode*, KVBaseData**, DWORD) override { return E_NOTIMPL; }
+  HRESULT GetAssemblyBaseData(const wchar_t*, DWORD, OccurrenceNode*, KVBaseData**) override { return E_NOTIMPL; }
+  HRESULT GetAssemblyData(const wchar_t*, DWORD, OccurrenceNode*, KVAssemblyData**) override { return E_NOTIMPL; }
+  HRESULT GetLiteAssemblyData(const wchar_t*, DWORD, OccurrenceNode*, KVLiteAssemblyData**, DWORD) override {
+    return E_NOTIMPL;
+  }
+  HRESULT GetCurrentTimeline(IJTimelineObject** timeline, DWORD* frame) override {
+    return timeline_->GetCurrentTimeline(timeline, frame);
+  }
+
+ private:
+  quorra::host::ComPtr<Timeline> timeline_;
+};
+
+TEST(Animation, WithoutADisplayObjectTheDataServersTimelineServes) {
+  AnimatedTree t;
+  t.context.SetDisplayObject(nullptr);
+  auto other = Timeline::Create();
+  other->SetFrame(0);
+  other->World().AddTrack(Roadmap({2}), TimelineTrack::Create({{0, tagG4x4::Translation(0, 0, 4)}}).Get());
+  quorra::host::ComPtr<TimelineDataServer> server(new TimelineDataServer(other.Get()));
+  ASSERT_EQ(t.b.Tree()->SetKVDataServer(static_cast<IKVDataServer*>(server.Get())), S_OK);
+  ExpectOrigin(
+      *t.p->GetAnimatedMatrixChain(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, TIMELINE_NO_FRAME), 0,
+      5, 4);
+  // The view's display object comes first.
+  t.context.SetDisplayObject(static_cast<IJTimelineProvider*>(t.timeline.Get()));
+  ExpectOrigin(
+      *t.p->GetAnimatedMatrixChain(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, TIMELINE_NO_FRAME), 0,
+      5, 0);
+  t.b.Tree()->SetKVDataServer(nullptr);
+}
+
 TEST(Animation, DisabledTimelineOrCategoryOrNoFrameLeavesTheTracksOut) {
   const struct {
     const char* name;
