@@ -477,6 +477,16 @@ TEST_F(Tool, DumpPrintsEachFormatOfTheGearbox) {
   EXPECT_TRUE(Contains(counts.output, " : IDS info: Assemblies=[")) << counts.output;
 }
 
+TEST_F(Tool, DemoEndsWithTheTestLogDumpOfTheGearbox) {
+  const auto demo = RunTool("demo");
+  EXPECT_EQ(demo.exitCode, 0) << demo.output;
+  EXPECT_TRUE(Contains(demo.output, "\ntest-log dump:\n========================================\nIDS Dump -- Version 6\n"
+                                    "====================\nAsmTree             gearbox.asm\n"))
+      << demo.output;
+  EXPECT_TRUE(Contains(demo.output, "Occurrence Tree:    12 assembly occurrences, 87 part occurrences\n")) << demo.output;
+  EXPECT_TRUE(Contains(demo.output, "\nIDS Dump -- complete\n")) << demo.output;
+}
+
 TEST_F(Tool, DumpWithTheOverrideTableAndBadCommandLines) {
   AssemblyDocument top;
   top.AddPlacement(L"bolt.par", tagG4x4());
