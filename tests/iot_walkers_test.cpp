@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <quorra/quorra.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -189,13 +190,15 @@ TEST(IOTWalkers, ProbeAndDumpText) {
   EXPECT_NE(text.find(L"; m_pRoot: "), std::wstring::npos);
   EXPECT_NE(text.find(L"2 AsmOverrides, 4 PartOverrides\r\n"), std::wstring::npos);
 
-  std::wstring dump;
+  std::ostringstream dump;
   DumpIOTForATP dumper(&dump);
   tree.GetAsmOverride()->Walk(&dumper, 0, 0);
-  EXPECT_NE(dump.find(L"3 dwProps: surfaces_on override_status part constructions_on dwPropsEx: status:  32776 "
-                      L"(ASM_P_OVER_DEFINED)\r\n"),
-            std::wstring::npos)
-      << std::string(dump.begin(), dump.end());
+  EXPECT_NE(dump.str().find("Part 3\n"
+                            "      dwProps: surfaces_on override_status part constructions_on\n"
+                            "      dwPropsEx:\n"
+                            "      status: 32776 (ASM_P_OVER_DEFINED)\n"),
+            std::string::npos)
+      << dump.str();
   EXPECT_EQ(std::wstring(quorra::SolverStatusName(3)), L" (unknown status value!!!)");
 }
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 
 #include "support/run_command.h"
 #include "support/storage_support.h"
@@ -418,6 +419,106 @@ TEST_F(PropertyTool, BadRequestsFailOnOneLineAndLeaveTheDocumentAlone) {
     EXPECT_EQ(Lines(result.output), 1u) << c.args << ": " << result.output;
   }
   EXPECT_EQ(ReadFileBytes(top_), before);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Tool, DumpPrintsEachFormatOfTheGearbox) {
+  SampleSummary summary;
+  ASSERT_EQ(WriteGearboxSample(Widen(dir_.Path()).c_str(), &summary), S_OK);
+  const std::string gearbox = dir_.File("gearbox.asm");
+  const auto atp = RunTool("dump " + gearbox);
+  ASSERT_EQ(atp.exitCode, 0) << atp.output;
+  EXPECT_EQ(atp.output.rfind("========================================\nIDS Dump -- Version 6\n", 0), 0u) << atp.output;
+  EXPECT_TRUE(Contains(atp.output, "AsmTree             gearbox.asm\n")) << atp.output;
+  EXPECT_TRUE(atp.output.ends_with("IDS Dump -- complete\n")) << atp.output;
+  EXPECT_FALSE(Contains(atp.output, dir_.Path())) << "the test log names no directory";
+
+  // The tree rebuilt from an IDS file dumps as the tree loaded from the
+  // documents does, but for the occurrence flag words (their "unadded" bit
+  // tells whether a parent has merged the range yet, which depends on how
+  // the tree was built), the letter case of names (an IDS file keeps the
+  // paths lower-cased, and the weldment members are "Weldment1", ...) and the
+  // attachments' user data (the names a load gives them are not stored).
+  ASSERT_EQ(RunTool("ids save " + gearbox + " " + dir_.File("gearbox.ids")).exitCode, 0);
+  const auto fromIds = RunTool("dump " + dir_.File("gearbox.ids"));
+  EXPECT_EQ(fromIds.exitCode, 0) << fromIds.output;
+  auto comparable = [](const std::string& text) {
+    std::istringstream lines(text);
+    std::string line, kept;
+    while (std::getline(lines, line)) {
+      const bool userData = line.find("UserData:") != std::string::npos || line.find("   UD_") != std::string::npos;
+      if (line.find("  Flags: 0x") == std::string::npos && !userData) kept += line + "\n";
+    }
+    std::transform(kept.begin(), kept.end(), kept.begin(), [](unsigned char c) { return std::tolower(c); });
+    return kept;
+  };
+  EXPECT_EQ(comparable(fromIds.output), comparable(atp.output));
+
+  // One brief line per occurrence; the root at no indentation.
+  const auto brief = RunTool("dump " + gearbox + " --format brief");
+  EXPECT_EQ(brief.exitCode, 0) << brief.output;
+  EXPECT_EQ(Lines(brief.output), summary.expectedOccurrences) << brief.output;
+  EXPECT_EQ(brief.output.rfind("[ASM] " + gearbox + "\n   [", 0), 0u) << brief.output;
+
+  const auto tree = RunTool("dump " + gearbox + " --format tree");
+  EXPECT_EQ(tree.exitCode, 0);
+  EXPECT_EQ(tree.output.rfind("\nAssemblyOccurrence 0X", 0), 0u) << tree.output.substr(0, 200);
+
+  const auto table = RunTool("dump " + gearbox + " --format table");
+  EXPECT_EQ(table.exitCode, 0);
+  EXPECT_EQ(table.output.rfind("===== IDS Dump =====\r\npAsmTree: 0X", 0), 0u) << table.output.substr(0, 200);
+  EXPECT_TRUE(Contains(table.output, "\r\nPar/Asm  Occurrence ")) << table.output.substr(0, 200);
+
+  const auto counts = RunTool("dump " + gearbox + " --format summary");
+  EXPECT_EQ(counts.exitCode, 0);
+  EXPECT_TRUE(Contains(counts.output, " : IDS info: Assemblies=[")) << counts.output;
+}
+
+TEST_F(Tool, DemoEndsWithTheTestLogDumpOfTheGearbox) {
+  const auto demo = RunTool("demo");
+  EXPECT_EQ(demo.exitCode, 0) << demo.output;
+  EXPECT_TRUE(Contains(demo.output, "\ntest-log dump:\n========================================\nIDS Dump -- Version 6\n"
+                                    "====================\nAsmTree             gearbox.asm\n"))
+      << demo.output;
+  EXPECT_TRUE(Contains(demo.output, "Occurrence Tree:    12 assembly occurrences, 87 part occurrences\n")) << demo.output;
+  EXPECT_TRUE(Contains(demo.output, "\nIDS Dump -- complete\n")) << demo.output;
+}
+
+TEST_F(Tool, DumpWithTheOverrideTableAndBadCommandLines) {
+  AssemblyDocument top;
+  top.AddPlacement(L"bolt.par", tagG4x4());
+  ASSERT_EQ(WritePartDocument(Widen(dir_.File("bolt.par")).c_str(), PartDocument()), S_OK);
+  ASSERT_EQ(WriteAssemblyDocument(Widen(dir_.File("top.asm")).c_str(), top), S_OK);
+  const std::string file = dir_.File("top.asm");
+  ASSERT_EQ(RunTool("set " + file + " 1 hidden on").exitCode, 0);
+  const auto iot = RunTool("dump " + file + " --iot --version 2");
+  EXPECT_EQ(iot.exitCode, 0) << iot.output;
+  EXPECT_TRUE(Contains(iot.output, "IDS Dump -- Version 2\n")) << iot.output;
+  EXPECT_TRUE(Contains(iot.output,
+                       "IDS Dump -- complete\nIOT Dump -- Version 2\n0 AsmOverrides, 1 PartOverrides\nRoot:\n"))
+      << iot.output;
+  EXPECT_TRUE(Contains(iot.output, "   Part 1\n      dwProps: hidden part\n")) << iot.output;
+
+  struct Case {
+    std::string args;
+    int exitCode;
+    std::string message;
+  } cases[] = {
+      {"dump", 2, "quorra dump: expects one file"},
+      {"dump " + file + " --format svg", 2, "quorra dump: unknown format 'svg'"},
+      {"dump " + file + " --format table --version 2", 2, "quorra dump: --version applies to"},
+      {"dump " + file + " --version 7", 2, "--version: expected a whole number from 0 to 6, got '7'"},
+      {"dump " + dir_.File("absent.asm"), 1, "no such file"},
+  };
+  for (const Case& c : cases) {
+    const auto result = RunTool(c.args);
+    EXPECT_EQ(result.exitCode, c.exitCode) << c.args << ": " << result.output;
+    EXPECT_TRUE(Contains(result.output, c.message)) << c.args << ": " << result.output;
+    EXPECT_EQ(Lines(result.output), 1u) << c.args << ": " << result.output;
+  }
 }
 
 }  // namespace

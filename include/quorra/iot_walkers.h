@@ -12,6 +12,7 @@
 // - IOTProbe, DumpIOTForATP: one text description per node.
 #pragma once
 
+#include <sstream>
 #include <string>
 
 #include "quorra/override_tree.h"
@@ -75,17 +76,28 @@ class IOTProbe : public JIOTWalker {
   IUnknown* second_;
 };
 
-// Appends a test-log line per node: depth indentation, attachment id and the
-// printed words of its property bits.
+// The test-log walkers of the override-table dump (JIDSOverrideTree::
+// DumpForATP and DumpForATPW): one block per node, indented by depth, with
+// its attachment id, its property words and the values it sets. The text
+// holds no addresses.
 class DumpIOTForATP : public JIOTWalker {
  public:
-  explicit DumpIOTForATP(std::wstring* out) : out_(out) {}
+  explicit DumpIOTForATP(std::ostringstream* out) : out_(out) {}
   HRESULT VisitPart(JIDSOverride* node, JIOTWalkContext* context) override;
   HRESULT VisitAssemblyChild(JAsmOverride* node, JIOTWalkContext* context) override;
 
  private:
-  void Line(JIDSOverride* node, JIOTWalkContext* context);
-  std::wstring* out_;
+  std::ostringstream* out_;
+};
+
+class DumpIOTForATPW : public JIOTWalker {
+ public:
+  explicit DumpIOTForATPW(std::wostringstream* out) : out_(out) {}
+  HRESULT VisitPart(JIDSOverride* node, JIOTWalkContext* context) override;
+  HRESULT VisitAssemblyChild(JAsmOverride* node, JIOTWalkContext* context) override;
+
+ private:
+  std::wostringstream* out_;
 };
 
 namespace quorra {
@@ -95,4 +107,13 @@ void AppendOverridePropsWords(DWORD props, std::wstring* out);
 void AppendOverridePropsExWords(DWORD propsEx, std::wstring* out);
 // The printed name of a solver status (" (ASM_P_WELL_DEFINED)", ...).
 const wchar_t* SolverStatusName(DWORD status);
+// A configuration setting as the dumps print it: "o", the id, " t", the
+// type, the flags in hex and " [", the category name and ": ", " hidden"
+// when flag bit 0x1 is set, then "]".
+std::string FormatConfigSetting(const JConfigSetting& setting);
+// The printed name of a configuration category ("????" for an unknown one).
+const char* ConfigCategoryName(BYTE type);
+// The block of one node as the override-table dump writes it, every line
+// preceded by `indent`.
+std::string OverrideDumpBlock(JIDSOverride* node, const std::string& indent);
 }  // namespace quorra

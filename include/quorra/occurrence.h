@@ -10,6 +10,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <cstdio>
 #include <map>
 #include <new>
 #include <utility>
@@ -187,6 +188,10 @@ class OccurrenceNode : public IJProbeIt {
   bool IsTrueTypePart() const;
   // Not hidden, not hidden by a parent, and the site is not missing.
   bool IsDisplayable() const;
+
+  // Node dump lines of the occurrence: node, parent, attachment, flags,
+  // user name, range, then the attachment's own dump.
+  void Dump(FILE* file);
   bool IsGhostMode() const;
 
   // ---- Host services reached through the attachment and the tree ----
@@ -366,10 +371,14 @@ class OccurrenceNode : public IJProbeIt {
   void SetAnimatedMatrix(const tagG4x4& animated, const tagG4x4& parentWorld);
   void ClearAnimatedMatrix();
   bool IsAnimated() const { return flagsEx_ & OCCX_ANIMATED_STATE_VALID; }
-  // The animated placement at a frame: composes and stores the animated
-  // matrix (SetAnimatedMatrix) and returns it. Any out matrix may be null;
-  // the fourth receives the explode contribution, the fifth the occurrence's
-  // own placement.
+  // The animated placement at a frame, from the host's timeline tracks:
+  // composes and stores the animated matrix (SetAnimatedMatrix) and returns
+  // it. Null categories: the timeline of the host's provider and its current
+  // frame; frame TIMELINE_NO_FRAME with a category: the category's current
+  // frame. Any out matrix may be null; they receive, in order, the
+  // undecorated world matrix W0, the embedded matrix, the world placement at
+  // the frame Wf (before the embedding), the explode contribution E and the
+  // occurrence's own motion P, so that Wf = P x E x W0.
   tagG4x4* GetAnimatedMatrixChain(tagG4x4* out1, tagG4x4* out2, tagG4x4* out3, tagG4x4* out4, tagG4x4* out5,
                                   IJTimelineCategory* worldCategory, IJTimelineCategory* relativeCategory, DWORD frame);
   // The placement relative to the parent, with the explode matrix when asked
@@ -568,6 +577,10 @@ class AssemblyOccurrence : public OccurrenceNode {
   // Walks the subtree (visiting this assembly first when visitStart is set).
   HRESULT Walk(TreeWalkCallback* callback, void* value, BOOL visitStart);
 
+  // Node dump: the occurrence lines and the child list (one "[ASM]" line
+  // when `brief` is non-zero).
+  void Dump(FILE* file, DWORD brief);
+
   HRESULT GetKVData(DWORD type, KVBaseData** out);
   HRESULT GetKVData(DWORD type, KVAssemblyData** out);
   HRESULT GetKVData(DWORD type, KVLiteAssemblyData** out, DWORD extra);
@@ -591,6 +604,10 @@ class PartOccurrence : public OccurrenceNode {
 
   // Takes the part's range from the host or from the part site.
   HRESULT InitPartOccurrence();
+
+  // Node dump: the occurrence lines (one "[PAR]" line when `brief` is
+  // non-zero).
+  void Dump(FILE* file, DWORD brief);
 
   HRESULT GetKVData(DWORD type, KVBaseData** out);
   HRESULT GetKVData(DWORD type, KVBaseData** out, DWORD extra);

@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <map>
 #include <utility>
 #include <vector>
@@ -665,6 +666,12 @@ class JIDSOverrideTree : public MemoryAllocator {
   // ---- diagnostics ----
   // Writes the heading and one line per node (root included).
   HRESULT Probe(GUserText* out);
+  // The test-log dump of the table, appended to `out`: the heading with
+  // dump version `version` and the node counts, then one block per node
+  // (root first, then depth first in key order). `flags` is not read yet.
+  // E_INVALIDARG (traced) for a null stream.
+  HRESULT DumpForATP(DWORD flags, DWORD version, std::ostringstream* out);
+  HRESULT DumpForATPW(DWORD flags, DWORD version, std::wostringstream* out);
 
   // Whether `tree` is a live tree of this process.
   static bool IsLiveTree(const JIDSOverrideTree* tree);

@@ -231,6 +231,10 @@ class AsmTree {
   // Recomputes the root's range when it is dirty; answers the flag read.
   bool Validate();
   HRESULT Walk(TreeWalkCallback* callback, void* data, int flags);
+
+  // Summary of the tree's counts to the debugger output; with a path, the
+  // file path of every part occurrence's site is written there, one a line.
+  void Dump(const wchar_t* path);
   // The occurrence a roadmap names (the root for the empty one), or null.
   const OccurrenceNode* Lookup(DisplayRoadmap* rm);
   HRESULT DeleteUnusedSites();

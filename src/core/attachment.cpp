@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/dump_lines.h"
 #include "core/occurrence_internal.h"
 #include "host/fault_injection.h"
 #include "quorra/host/container.h"
@@ -162,7 +163,7 @@ void AttachmentNode::Dump(FILE* file) const {
                                                 this, id_, site_, parent_);
   text += parent_ ? quorra::host::FormatNarrow(" (%S)\n", parent_->GetFilePath(true).GetText()) : std::string("\n");
   text += "Attachment site follows\n";
-  std::fputs(text.c_str(), file);
+  quorra::WriteDumpLines(file, text);
   if (site_) site_->Dump(file);
 }
 

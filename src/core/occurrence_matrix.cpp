@@ -146,31 +146,6 @@ void OccurrenceNode::ClearAnimatedMatrix() {
   flagsEx_ &= ~OCCX_ANIMATED_STATE_VALID;
 }
 
-// Without the host's timeline the occurrence stands where its placements
-// and explode matrices put it: the undecorated matrix with explode, then the
-// embedding. An animated matrix already stored (by the host) is kept.
-tagG4x4* OccurrenceNode::GetAnimatedMatrixChain(tagG4x4* out1, tagG4x4* out2, tagG4x4* out3, tagG4x4* out4,
-                                                tagG4x4* out5, IJTimelineCategory*, IJTimelineCategory*, DWORD) {
-  const tagG4x4 undecorated = GetUndecoratedMatrix(0);
-  const tagG4x4 embedded = GetEmbeddedMatrix();
-  const tagG4x4 exploded = GetUndecoratedMatrix(0x2);
-  const tagG4x4* explode = GetExplodeMatrix();
-  const tagG4x4 parentWorld = parent_ ? parent_->GetUndecoratedMatrix(0x2) : kIdentity;
-  if (!IsAnimated()) {
-    tagG4x4 animated{tagG4x4::NoInit{}};
-    Multiply(exploded, embedded, animated);
-    SetAnimatedMatrix(animated, parentWorld);
-  }
-  const tagG4x4& animated = GetAnimatedMatrix();
-  if (out1) *out1 = undecorated;
-  if (out2) *out2 = embedded;
-  if (out3) *out3 = exploded;
-  if (out4) *out4 = explode ? *explode : kIdentity;
-  // The occurrence's own placement at the frame, relative to its parent.
-  if (out5) *out5 = Inverse(parentWorld) * animated * Inverse(embedded);
-  return const_cast<tagG4x4*>(&animated);
-}
-
 HRESULT OccurrenceNode::GetOccurrenceMatrix(tagG4x4* matrix, BOOL withExplode) {
   if (!matrix) return QUORRA_TRACE_FAIL(E_INVALIDARG, "OccurrenceNode::GetOccurrenceMatrix");
   tagG4x4 constraint;

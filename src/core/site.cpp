@@ -5,6 +5,8 @@
 // attachment.cpp.
 #include "quorra/site.h"
 
+#include "core/dump_lines.h"
+
 #include <new>
 #include <unordered_set>
 #include <vector>
@@ -386,8 +388,8 @@ void SiteNode::Dump(FILE* file) {
   std::string text = quorra::host::FormatNarrow("SiteNode %#.8p.  File %S.  Flags %x.  Geo cache %#.8p\n", this,
                                                 filePath_.GetText(), flags_, commonCache_);
   text += "Occurrences follow\n";
-  for (OccurrenceNode* occurrence : occurrences_) text += quorra::host::FormatNarrow("    %#.8p\n", occurrence);
-  std::fputs(text.c_str(), file);
+  text += quorra::NodeListLines(occurrences_);
+  quorra::WriteDumpLines(file, text);
 }
 
 // ---- AssemblySite ----
@@ -413,10 +415,14 @@ AssemblySite::~AssemblySite() {
 
 void AssemblySite::Dump(FILE* file) {
   if (!file) return;
-  std::fputs(quorra::host::FormatNarrow("AssemblySite %#.8p.  Site info follows\n", this).c_str(), file);
+  quorra::WriteDumpLines(file, quorra::host::FormatNarrow("AssemblySite %#.8p.  Site info follows\n", this));
   SiteNode::Dump(file);
-  std::fputs(quorra::host::FormatNarrow("AssemblySite %#.8p continues.  Attachments follow.\n", this).c_str(), file);
-  for (AttachmentNode* attachment : attachments_) attachment->Dump(file);
+  // The attachments as a list of addresses: their own dumps come with the
+  // occurrences that use them, so a shared sub-assembly is not written out
+  // again under every site that places it.
+  quorra::WriteDumpLines(file,
+                         quorra::host::FormatNarrow("AssemblySite %#.8p continues.  Attachments follow.\n", this) +
+                             quorra::NodeListLines(attachments_));
 }
 
 bool AssemblySite::IsSiteDescendentOfAssembly(const SiteNode* other) const {

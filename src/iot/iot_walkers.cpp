@@ -201,34 +201,3 @@ HRESULT IOTProbe::VisitAssemblyChild(JAsmOverride* node, JIOTWalkContext* contex
   Describe(node, context);
   return 0;
 }
-
-// ---- DumpIOTForATP ----
-
-void DumpIOTForATP::Line(JIDSOverride* node, JIOTWalkContext* context) {
-  if (!out_) return;
-  wchar_t head[64];
-  std::swprintf(head, sizeof(head) / sizeof(head[0]), L"%*ls%u dwProps:", static_cast<int>(2 * context->depth), L"",
-                node->GetAttachmentID());
-  out_->append(head);
-  quorra::AppendOverridePropsWords(node->GetProps(), out_);
-  out_->append(L" dwPropsEx:");
-  quorra::AppendOverridePropsExWords(node->GetPropsEx(), out_);
-  DWORD status = 0;
-  if (SUCCEEDED(node->GetSolverStatus(&status))) {
-    wchar_t text[32];
-    std::swprintf(text, sizeof(text) / sizeof(text[0]), L" status:  %u", status);
-    out_->append(text);
-    out_->append(quorra::SolverStatusName(status));
-  }
-  out_->append(L"\r\n");
-}
-
-HRESULT DumpIOTForATP::VisitPart(JIDSOverride* node, JIOTWalkContext* context) {
-  Line(node, context);
-  return 0;
-}
-
-HRESULT DumpIOTForATP::VisitAssemblyChild(JAsmOverride* node, JIOTWalkContext* context) {
-  Line(node, context);
-  return 0;
-}

@@ -94,6 +94,8 @@ int RunDemo(const std::vector<std::string>& args) {
                         counts.assemblies + counts.parts == summary.expectedOccurrences;
   std::printf("\noccurrence tree (document, then the attachment ids that place it):\n");
   PrintOutline(stdout, session.Tree(), 2);
+  if (std::string dump; SUCCEEDED(JDumpIDSForATP(session.Tree(), DUMPATP_UPDATE_RANGES, 6, &dump)))
+    std::printf("\ntest-log dump:\n%s", dump.c_str());
   std::error_code noTemp;
   const std::string pictures =
       parsed.Has("out") ? *parsed.Find("out") : (std::filesystem::temp_directory_path(noTemp) / "quorra-demo").string();

@@ -222,6 +222,11 @@ class JGraphicContext {
   DWORD GetOptions() const { return options_; }
   void SetOptions(DWORD options) { options_ = options; }
 
+  // The host's display object of the view (not owned; may be null): asked
+  // for the animation timeline (IJTimelineProvider, timeline.h).
+  IUnknown* GetDisplayObject() const { return displayObject_; }
+  void SetDisplayObject(IUnknown* object) { displayObject_ = object; }
+
  private:
   DWORD flags_ = 0;
   DWORD drawingState_ = 0;
@@ -234,4 +239,5 @@ class JGraphicContext {
   DWORD dimPercentage_ = 15;
   DWORD ipaColor_ = 0xFFFFFFFEu;
   DWORD options_ = 0;
+  IUnknown* displayObject_ = nullptr;
 };

@@ -3,6 +3,7 @@
 // path, data type and occurrence.
 #pragma once
 
+#include "quorra/host/com.h"
 #include "quorra/host/types.h"
 
 class OccurrenceNode;
@@ -28,3 +29,4 @@ struct IKVDataServer : IUnknown {
  protected:
   ~IKVDataServer() = default;
 };
+QUORRA_INTERFACE_ID(IKVDataServer, IID_IKVDataServer);
