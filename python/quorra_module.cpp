@@ -16,11 +16,16 @@
 #include <quorra/refhost/progress.h>
 #include <quorra/refhost/references.h>
 #include <quorra/refhost/sample.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -222,6 +227,41 @@ Owner LoadIds(const std::string& path) {
   }
   if (FAILED(hr)) Raise("quorra.load_ids", hr, "cannot load the IDS of " + path, ErrorClasses().load);
   return owner;
+}
+
+// The tree's text dumps: "atp" (the test-log dump, in dump version
+// `version`), "table" (with `verbose`, user data, ranges and matrices),
+// "tree" and "brief" (the node dumps, written through a temporary file).
+std::string Dump(const Owner& owner, const std::string& format, DWORD version, bool verbose) {
+  if (format != "atp" && format != "table" && format != "tree" && format != "brief")
+    throw py::value_error("format must be \"atp\", \"table\", \"tree\" or \"brief\", not \"" + format + "\"");
+  HRESULT hr = S_OK;
+  std::string text;
+  {
+    py::gil_scoped_release release;
+    if (format == "atp") {
+      hr = JDumpIDSForATP(owner->tree, DUMPATP_UPDATE_RANGES, version, &text);
+    } else if (format == "table") {
+      hr = DumpIDS(owner->tree, verbose ? DUMPIDS_VERBOSE : 0, &text);
+    } else {
+      std::error_code noTemp;
+      std::string path = (std::filesystem::temp_directory_path(noTemp) / "quorra-dump-XXXXXX").string();
+      const int fd = ::mkstemp(path.data());
+      if (fd < 0) {
+        hr = E_FAIL;
+      } else {
+        ::close(fd);
+        hr = DumpTree(host::FromUtf8(path.data(), path.size()).c_str(), owner->tree, format == "brief" ? 1 : 0);
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream read;
+        read << in.rdbuf();
+        text = read.str();
+        std::remove(path.c_str());
+      }
+    }
+  }
+  if (FAILED(hr)) Raise("quorra.Assembly.dump", hr, "cannot dump the assembly as " + format);
+  return text;
 }
 
 // Draws the tree as the display would show it (hidden occurrences left out,
@@ -712,6 +752,10 @@ PYBIND11_MODULE(_quorra, m) {
            "Applies the top document's override table to the tree again (a load already does).")
       .def("save", &Save, "Writes the override table back into the top document.")
       .def("save_ids", &SaveIds, py::arg("path"), "Saves the tree's IDS into a new compound file.")
+      .def("dump", &Dump, py::arg("format") = "atp", py::arg("version") = 6, py::arg("verbose") = false,
+           "The tree as text: \"atp\" the test-log dump in dump version `version`, \"table\" the table dump "
+           "(`verbose` adds user data, ranges and matrices), \"tree\" the node dump, \"brief\" its one-line-"
+           "per-occurrence form.")
       .def("picture", &WritePictureOf, py::arg("path"), py::arg("camera") = "iso",
            "Draws the assembly as the display shows it (hidden occurrences left out, override colours used), "
            "seen from camera \"top\", \"front\" or \"iso\": PATH ending in .svg gets the picture, .html a "

@@ -170,7 +170,7 @@ def test_loads_run_without_the_gil(sample):
 def test_docstrings_are_present():
     for item in (quorra.load, quorra.load_ids, quorra.Assembly.walk, quorra.Assembly.find,
                  quorra.Assembly.save_ids, quorra.Assembly.save, quorra.Assembly.bom,
-                 quorra.Assembly.world_matrices, quorra.Assembly.overrides, quorra.Assembly.picture, quorra.Occurrence.world_matrix,
+                 quorra.Assembly.world_matrices, quorra.Assembly.overrides, quorra.Assembly.picture, quorra.Assembly.dump, quorra.Occurrence.world_matrix,
                  quorra.Occurrence.color, quorra.Occurrence.matrix, quorra.Error, quorra.LoadError):
         assert item.__doc__
 
@@ -368,3 +368,18 @@ def test_picture_refuses_an_unknown_format_or_camera(assembly, tmp_path, path, c
 def test_picture_into_a_missing_folder_raises_a_quorra_error(assembly, tmp_path):
     with pytest.raises(quorra.Error):
         assembly.picture(str(tmp_path / "no" / "such" / "a.svg"))
+
+
+def test_dumps_describe_every_occurrence(assembly):
+    parts = [occ for occ in assembly.walk() if occ.is_part]
+    brief = assembly.dump("brief")
+    assert brief.count("[PAR]") == len(parts)
+    assert brief.count("[ASM]") == len(assembly) - len(parts)
+    assert len(assembly.dump("tree")) > len(brief)
+    atp = assembly.dump()
+    assert atp and atp == assembly.dump("atp", version=6)
+    assert assembly.dump("atp", version=1) != atp
+    table = assembly.dump("table")
+    assert table and len(assembly.dump("table", verbose=True)) > len(table)
+    with pytest.raises(ValueError):
+        assembly.dump("xml")
