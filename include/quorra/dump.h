@@ -24,7 +24,7 @@ constexpr DWORD DUMPATP_UPDATE_RANGES = 0x1000;
 // descendants to `path` (one "[ASM]"/"[PAR]" line per occurrence when
 // `brief` is non-zero). A tree without a root, or a file that cannot be
 // opened, writes nothing and answers S_OK.
-HRESULT DumpTree(const wchar_t* path, AsmTree* tree, DWORD brief);
+extern "C" HRESULT DumpTree(const wchar_t* path, AsmTree* tree, DWORD brief);
 
 // The table dump: appended to `out` when given, else sent to the debugger
 // output. DUMPIDS_VERBOSE adds user data, ranges and matrices.
@@ -32,8 +32,10 @@ HRESULT DumpIDS(AsmTree* tree, DWORD flags, std::string* out = nullptr);
 
 // The test-log dump of the tree, in the text of dump version `version`;
 // replaces the content of `out`.
+extern "C" {
 HRESULT JDumpIDSForATP(AsmTree* tree, DWORD flags, DWORD version, std::string* out);
 HRESULT JDumpIDSForATPW(AsmTree* tree, DWORD flags, DWORD version, std::wstring* out);
+}
 
 // Node-dump walker: the walk value is the open FILE*.
 class DumpCallback : public TreeWalkCallback {
