@@ -13,6 +13,7 @@
 
 #include "mercury/override_body_data_internal.h"
 #include "support/assembly_builder.h"
+#include "support/top_sub_bolt.h"
 
 namespace {
 
@@ -144,73 +145,60 @@ HRESULT GetFullRoadmap(IUnknown*, JMemberRoadmap* roadmap) {
   return S_OK;
 }
 
-TEST(OverrideBodyDataLookup, MembassyFindsTheBodyOfItsOccurrence) {
-  quorra::refhost::Install();
-  quorra::host::RegisterModule(L"inkle.dll", {{"JIsReverseMembassy", reinterpret_cast<void*>(&IsReverse)},
-                                              {"JGetFullRoadmapFromMembassy", reinterpret_cast<void*>(&GetFullRoadmap)}});
-  {
-    quorra::test::AssemblyBuilder b;
-    AssemblySite* top = b.Assembly(L"top");
-    AssemblySite* sub = b.Assembly(L"sub");
-    PartSite* part = b.Part(L"bolt");
-    b.Place(sub, part);
-    b.Place(sub, part);
-    b.Place(top, sub);
-    b.Place(top, part);
-    b.Build(top);
-    ASSERT_EQ(quorra::refhost::BindDocuments(b.Tree()), S_OK);
-    ComPtr<IUnknown> document;
-    ASSERT_EQ(top->GetDocument(IID_IUnknown, reinterpret_cast<void**>(document.Put())), S_OK);
-    ASSERT_EQ(quorra::refhost::SetDocumentTree(document.Get(), b.Tree()), S_OK);
-    ComPtr<IJOverrideTreeHolder> holder;
-    ASSERT_EQ(JGetIOT(document.Get(), IID_IJOverrideTreeHolder, reinterpret_cast<void**>(holder.Put())), S_OK);
-    JIDSOverrideTree* iot = nullptr;
-    ASSERT_EQ(holder->GetOverrideTree(&iot, 0), S_OK);
-    const std::vector<DWORD> path{1, 2};
-    ASSERT_EQ(iot->SetStyleID(2, path.data(), 7, IOT_PART, 0), S_OK);
-    JIDSOverride* node = nullptr;
-    iot->GetOverride(2, path.data(), &node);
-    ASSERT_NE(node, nullptr);
-    auto* body = new JOverrideBodyData();
-    tagG4x4 matrix;
-    matrix(0, 3) = 4;
-    body->Populate(L"other.asm", {{3, 9}}, matrix);
-    ASSERT_EQ(node->SetBodyData(body), S_OK);
-
-    ComPtr<IUnknown> membassy(new Document);
-    JOverrideBodyData* found = nullptr;
-    gFullRoadmap = path;
-    ASSERT_EQ(JGetOverrideBodyData(document.Get(), membassy.Get(), &found), S_OK);
-    ASSERT_NE(found, nullptr);
-    EXPECT_NE(found, body);  // a copy in the shared object
-    EXPECT_EQ(found->GetVersionMap(), body->GetVersionMap());
-    EXPECT_EQ(found->GetMatrix()(0, 3), 4.0);
-    // It names the table's own document.
-    EXPECT_EQ(found->GetAssemblyName(), L"top.asm");
-    ComPtr<IUnknown> asmDocument;
-    EXPECT_EQ(found->GetAsmDoc(IID_IUnknown, reinterpret_cast<void**>(asmDocument.Put())), S_OK);
-    EXPECT_EQ(asmDocument.Get(), document.Get());
-    asmDocument = nullptr;
-    JOverrideBodyData* again = nullptr;
-    ASSERT_EQ(JGetOverrideBodyData(document.Get(), membassy.Get(), &again), S_OK);
-    EXPECT_EQ(again, found);
-
-    // A node without a body, a path with no node, the root: nothing.
-    for (std::vector<DWORD> other : {std::vector<DWORD>{1}, std::vector<DWORD>{2}, std::vector<DWORD>{}}) {
-      gFullRoadmap = other;
-      JOverrideBodyData* none = reinterpret_cast<JOverrideBodyData*>(1);
-      EXPECT_EQ(JGetOverrideBodyData(document.Get(), membassy.Get(), &none), E_FAIL);
-      EXPECT_EQ(none, nullptr);
-    }
-    EXPECT_EQ(JGetOverrideBodyData(nullptr, membassy.Get(), &found), E_INVALIDARG);
-    EXPECT_EQ(JGetOverrideBodyData(document.Get(), nullptr, &found), E_INVALIDARG);
-
-    holder = nullptr;
-    quorra::refhost::SetDocumentTree(document.Get(), nullptr);
-    quorra::refhost::ReleasePersistManager(document.Get());
+// The membassy functions of "inkle.dll" name the occurrence {1, 2}.
+class OverrideBodyDataLookup : public quorra::test::TopSubBoltTest {
+ protected:
+  void SetUp() override {
+    OpenTopSubBolt();
+    quorra::host::RegisterModule(L"inkle.dll",
+                                 {{"JIsReverseMembassy", reinterpret_cast<void*>(&IsReverse)},
+                                  {"JGetFullRoadmapFromMembassy", reinterpret_cast<void*>(&GetFullRoadmap)}});
   }
-  quorra::host::UnregisterModule(L"inkle.dll");
-  quorra::refhost::Uninstall();
+  void TearDown() override {
+    quorra::host::UnregisterModule(L"inkle.dll");
+    CloseTopSubBolt();
+  }
+};
+
+TEST_F(OverrideBodyDataLookup, MembassyFindsTheBodyOfItsOccurrence) {
+  const std::vector<DWORD> path{1, 2};
+  ASSERT_EQ(iot_->SetStyleID(2, path.data(), 7, IOT_PART, 0), S_OK);
+  JIDSOverride* node = nullptr;
+  iot_->GetOverride(2, path.data(), &node);
+  ASSERT_NE(node, nullptr);
+  auto* body = new JOverrideBodyData();
+  tagG4x4 matrix;
+  matrix(0, 3) = 4;
+  body->Populate(L"other.asm", {{3, 9}}, matrix);
+  ASSERT_EQ(node->SetBodyData(body), S_OK);
+
+  ComPtr<IUnknown> membassy(new Document);
+  JOverrideBodyData* found = nullptr;
+  gFullRoadmap = path;
+  ASSERT_EQ(JGetOverrideBodyData(document_.Get(), membassy.Get(), &found), S_OK);
+  ASSERT_NE(found, nullptr);
+  EXPECT_NE(found, body);  // a copy in the shared object
+  EXPECT_EQ(found->GetVersionMap(), body->GetVersionMap());
+  EXPECT_EQ(found->GetMatrix()(0, 3), 4.0);
+  // It names the table's own document.
+  EXPECT_EQ(found->GetAssemblyName(), L"top.asm");
+  ComPtr<IUnknown> asmDocument;
+  EXPECT_EQ(found->GetAsmDoc(IID_IUnknown, reinterpret_cast<void**>(asmDocument.Put())), S_OK);
+  EXPECT_EQ(asmDocument.Get(), document_.Get());
+  asmDocument = nullptr;
+  JOverrideBodyData* again = nullptr;
+  ASSERT_EQ(JGetOverrideBodyData(document_.Get(), membassy.Get(), &again), S_OK);
+  EXPECT_EQ(again, found);
+
+  // A node without a body, a path with no node, the root: nothing.
+  for (std::vector<DWORD> other : {std::vector<DWORD>{1}, std::vector<DWORD>{2}, std::vector<DWORD>{}}) {
+    gFullRoadmap = other;
+    JOverrideBodyData* none = reinterpret_cast<JOverrideBodyData*>(1);
+    EXPECT_EQ(JGetOverrideBodyData(document_.Get(), membassy.Get(), &none), E_FAIL);
+    EXPECT_EQ(none, nullptr);
+  }
+  EXPECT_EQ(JGetOverrideBodyData(nullptr, membassy.Get(), &found), E_INVALIDARG);
+  EXPECT_EQ(JGetOverrideBodyData(document_.Get(), nullptr, &found), E_INVALIDARG);
 }
 
 // ---- the lookup in a document's table, and in a local component's ----

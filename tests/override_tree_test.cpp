@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/assembly_builder.h"
+#include "support/top_sub_bolt.h"
 
 namespace {
 
@@ -602,79 +603,63 @@ TEST(OverrideTreeState, JGetIOTWithoutTheHostFails) {
 
 // ---- through refhost's documents ----
 
-TEST(OverrideTreeRefhost, DocumentTableReachesItsOccurrences) {
-  quorra::refhost::Install();
-  {
-    quorra::test::AssemblyBuilder b;
-    AssemblySite* top = b.Assembly(L"top");
-    AssemblySite* sub = b.Assembly(L"sub");
-    PartSite* part = b.Part(L"bolt");
-    b.Place(sub, part);
-    b.Place(sub, part);
-    b.Place(top, sub);
-    b.Place(top, part);
-    AssemblyOccurrence* root = b.Build(top);
-    ASSERT_EQ(quorra::refhost::BindDocuments(b.Tree()), S_OK);
-    ComPtr<IUnknown> document;
-    ASSERT_EQ(top->GetDocument(IID_IUnknown, reinterpret_cast<void**>(document.Put())), S_OK);
-    ASSERT_EQ(quorra::refhost::SetDocumentTree(document.Get(), b.Tree()), S_OK);
+class OverrideTreeRefhost : public quorra::test::TopSubBoltTest {
+ protected:
+  void SetUp() override { OpenTopSubBolt(); }
+  void TearDown() override { CloseTopSubBolt(); }
+};
 
-    ComPtr<IJOverrideTreeHolder> holder;
-    ASSERT_EQ(JGetIOT(document.Get(), IID_IJOverrideTreeHolder, reinterpret_cast<void**>(holder.Put())), S_OK);
-    JIDSOverrideTree* tree = nullptr;
-    ASSERT_EQ(holder->GetOverrideTree(&tree, 0), S_OK);
-    ASSERT_NE(tree, nullptr);
-    GUserText name;
-    ASSERT_EQ(tree->GetAssemblyName(&name), S_OK);
-    EXPECT_EQ(name, L"top.asm");
+TEST_F(OverrideTreeRefhost, DocumentTableReachesItsOccurrences) {
+  JIDSOverrideTree* tree = iot_;
+  AssemblyOccurrence* root = root_;
+  ASSERT_NE(tree, nullptr);
+  GUserText name;
+  ASSERT_EQ(tree->GetAssemblyName(&name), S_OK);
+  EXPECT_EQ(name, L"top.asm");
 
-    // A new node takes its display bits from the occurrence it stands for.
-    OccurrenceNode* second = quorra::test::At(root, {1, 2});
-    second->Hide(0);
-    static_cast<OccurrenceNode*>(second)->SetRefPlanesDisplay(true);
-    const Path p{1, 2};
-    ASSERT_EQ(tree->SetStyleID(2, p.data(), 31, IOT_PART, 0), S_OK);
-    JIDSOverride* node = Node(*tree, {1, 2});
-    OccurrenceNode* occurrence = nullptr;
-    ASSERT_EQ(node->GetOccurrenceNode(&occurrence), S_OK);
-    EXPECT_EQ(occurrence, second);
-    EXPECT_TRUE(node->GetProps() & IOT_REFPLANES_ON);
-    EXPECT_TRUE(node->GetProps() & IOT_HIDDEN);
-    EXPECT_FALSE(Node(*tree, {1})->GetProps() & IOT_HIDDEN);
-    EXPECT_EQ(Node(*tree, {1})->GetOccurrenceNode(&occurrence), S_OK);
-    EXPECT_EQ(occurrence, quorra::test::At(root, {1}));
-    EXPECT_EQ(tree->GetAsmOverride()->GetOccurrenceNode(&occurrence), S_OK);
-    EXPECT_EQ(occurrence, root);
+  // A new node takes its display bits from the occurrence it stands for.
+  OccurrenceNode* second = quorra::test::At(root, {1, 2});
+  second->Hide(0);
+  static_cast<OccurrenceNode*>(second)->SetRefPlanesDisplay(true);
+  const Path p{1, 2};
+  ASSERT_EQ(tree->SetStyleID(2, p.data(), 31, IOT_PART, 0), S_OK);
+  JIDSOverride* node = Node(*tree, {1, 2});
+  OccurrenceNode* occurrence = nullptr;
+  ASSERT_EQ(node->GetOccurrenceNode(&occurrence), S_OK);
+  EXPECT_EQ(occurrence, second);
+  EXPECT_TRUE(node->GetProps() & IOT_REFPLANES_ON);
+  EXPECT_TRUE(node->GetProps() & IOT_HIDDEN);
+  EXPECT_FALSE(Node(*tree, {1})->GetProps() & IOT_HIDDEN);
+  EXPECT_EQ(Node(*tree, {1})->GetOccurrenceNode(&occurrence), S_OK);
+  EXPECT_EQ(occurrence, quorra::test::At(root, {1}));
+  EXPECT_EQ(tree->GetAsmOverride()->GetOccurrenceNode(&occurrence), S_OK);
+  EXPECT_EQ(occurrence, root);
 
-    // The document's style manager counts the node's style.
-    ComPtr<quorra::refhost::StyleManager> styles;
-    ASSERT_EQ(quorra::refhost::GetDocumentStyleManager(document.Get(), styles.Put()), S_OK);
-    EXPECT_EQ(styles->GetUseCount(31), 1u);
-    tree->RemoveStyleID(2, p.data(), 0);
-    EXPECT_EQ(styles->GetUseCount(31), 0u);
+  // The document's style manager counts the node's style.
+  ComPtr<quorra::refhost::StyleManager> styles;
+  ASSERT_EQ(quorra::refhost::GetDocumentStyleManager(document_.Get(), styles.Put()), S_OK);
+  EXPECT_EQ(styles->GetUseCount(31), 1u);
+  tree->RemoveStyleID(2, p.data(), 0);
+  EXPECT_EQ(styles->GetUseCount(31), 0u);
 
-    // Dirty marking follows the document's family-of-assemblies state.
-    DWORD state = 0;
-    tree->ClearDirtyFlag();
-    quorra::refhost::SetDocumentFoaState(document.Get(), 1, 1);
-    tree->SetDirtyFlag(0, 0);
-    tree->GetDirtyFlag(&state);
-    EXPECT_EQ(state & 0x7, 0x5u);
-    quorra::refhost::SetDocumentFoaState(document.Get(), 0, 0);
-    tree->ClearDirtyFlag();
-    tree->SetDirtyFlag(1, 1);
-    tree->GetDirtyFlag(&state);
-    EXPECT_EQ(state & 0x7, 0u);
+  // Dirty marking follows the document's family-of-assemblies state.
+  DWORD state = 0;
+  tree->ClearDirtyFlag();
+  quorra::refhost::SetDocumentFoaState(document_.Get(), 1, 1);
+  tree->SetDirtyFlag(0, 0);
+  tree->GetDirtyFlag(&state);
+  EXPECT_EQ(state & 0x7, 0x5u);
+  quorra::refhost::SetDocumentFoaState(document_.Get(), 0, 0);
+  tree->ClearDirtyFlag();
+  tree->SetDirtyFlag(1, 1);
+  tree->GetDirtyFlag(&state);
+  EXPECT_EQ(state & 0x7, 0u);
 
-    // Without the document's live tree there is no occurrence.
-    quorra::refhost::SetDocumentTree(document.Get(), nullptr);
-    ScopedTraceCapture traces;
-    EXPECT_EQ(node->GetOccurrenceNode(&occurrence), E_FAIL);
-    EXPECT_TRUE(traces.Saw("JIDSOverride::GetOccurrenceNode", E_FAIL));
-    holder = nullptr;
-    quorra::refhost::ReleasePersistManager(document.Get());
-  }
-  quorra::refhost::Uninstall();
+  // Without the document's live tree there is no occurrence.
+  quorra::refhost::SetDocumentTree(document_.Get(), nullptr);
+  ScopedTraceCapture traces;
+  EXPECT_EQ(node->GetOccurrenceNode(&occurrence), E_FAIL);
+  EXPECT_TRUE(traces.Saw("JIDSOverride::GetOccurrenceNode", E_FAIL));
 }
 
 }  // namespace
