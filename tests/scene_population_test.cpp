@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <utility>
@@ -330,7 +331,21 @@ TEST(ScenePopulation, GetSceneAndPopulateFromIDS) {
   ASSERT_EQ(s.Tree()->PopulateScene(nullptr), S_OK);
   EXPECT_EQ(DefaultScene()->AllItems().size(), 2u);
   EXPECT_NE(DefaultScene(), own);
-  GScene::Purge(DefaultScene(), 0x7);  // its items name this test's occurrences
+}
+
+TEST(ScenePopulation, TheDefaultSceneForgetsTheItemsOfADeletedTree) {
+  auto other = std::make_unique<Scene>();
+  {
+    Scene s;
+    ASSERT_EQ(s.Tree()->PopulateScene(nullptr), S_OK);
+    ASSERT_EQ(DefaultScene()->AllItems().size(), 2u);
+    // Another tree's own scene leaves the default one alone.
+    ASSERT_EQ(other->Populate(), S_OK);
+    other.reset();
+    EXPECT_EQ(DefaultScene()->AllItems().size(), 2u);
+  }
+  // Its items named the occurrences of the tree that went.
+  EXPECT_EQ(DefaultScene()->AllItems().size(), 0u);
 }
 
 TEST(ScenePopulation, DebugStatusTextNeedsTheFlagAndText) {

@@ -8,6 +8,7 @@
 
 #include "core/tree_registry.h"
 #include "core/tree_walks.h"
+#include "display/scene_population_internal.h"
 #include "quorra/attachment.h"
 #include "quorra/host/modules.h"
 #include "quorra/host/scene.h"
@@ -112,6 +113,7 @@ HRESULT AsmTree::Init() {
 AsmTree::~AsmTree() {
   delete scene_;
   scene_ = nullptr;
+  quorra::ForgetDefaultSceneTree(this);
   // A destroyed tree never lingers in any registry, so a later unlock of
   // this address cannot destroy it a second time.
   TreeRegistry& registry = Registry();

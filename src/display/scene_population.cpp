@@ -5,6 +5,7 @@
 #include "quorra/scene_population.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <sstream>
 #include <string>
 
+#include "display/scene_population_internal.h"
 #include "quorra/graphic_context.h"
 #include "quorra/host/switches.h"
 #include "quorra/host/trace.h"
@@ -427,6 +429,16 @@ GScene* DefaultScene() {
   return scene;
 }
 
+namespace {
+// The tree whose occurrences the default scene's items name, if any.
+std::atomic<const AsmTree*> gDefaultSceneTree{nullptr};
+}  // namespace
+
+void ForgetDefaultSceneTree(const AsmTree* tree) {
+  const AsmTree* expected = tree;
+  if (gDefaultSceneTree.compare_exchange_strong(expected, nullptr)) GScene::Purge(DefaultScene(), 0x7);
+}
+
 std::wstring GetDisplayTrackingText() {
   StatusState& state = Status();
   std::lock_guard<std::mutex> lock(state.mutex);
@@ -443,6 +455,9 @@ HRESULT AsmTree::PopulateScene(GScene* given) {
   Population p;
   p.tree = this;
   p.scene = given ? given : quorra::DefaultScene();
+  // Its items will name this tree's occurrences: the tree empties the
+  // default scene when it goes first.
+  if (!given) quorra::gDefaultSceneTree.store(this);
   GScene* scene = p.scene;
   GScene::Purge(scene, 0x3);
   scene->InitializeDisplayContext(0);
