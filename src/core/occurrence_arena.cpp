@@ -25,6 +25,8 @@ struct OccurrenceArena::Chunk {
   Chunk* availablePrev;  // chunks with free slots
   Chunk* availableNext;
   bool available;
+  int sizeClass;
+  size_t slotSize;
   FreeSlot* freeSlots;
   char* bump;  // the next slot never handed out
   char* end;
@@ -48,7 +50,7 @@ OccurrenceArena::~OccurrenceArena() {
   }
 }
 
-OccurrenceArena::Chunk* OccurrenceArena::NewChunk() {
+OccurrenceArena::Chunk* OccurrenceArena::NewChunk(int sizeClass) {
   static_assert(sizeof(Chunk) <= kHeaderSize);
   // Reserve twice the size and keep the aligned middle.
   void* raw = mmap(nullptr, 2 * kChunkSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -60,10 +62,15 @@ OccurrenceArena::Chunk* OccurrenceArena::NewChunk() {
   const uintptr_t rawEnd = start + 2 * kChunkSize;
   if (rawEnd > tail) munmap(reinterpret_cast<void*>(tail), rawEnd - tail);
   void* memory = reinterpret_cast<void*>(aligned);
-  if (chunkCount_ >= kChunksBeforeHugePages) madvise(memory, kChunkSize, MADV_POPULATE_WRITE);
+  if (chunkCount_ >= kChunksBeforeHugePages) {
+    madvise(memory, kChunkSize, MADV_HUGEPAGE);
+    madvise(memory, kChunkSize, MADV_POPULATE_WRITE);
+  }
 
   auto* chunk = new (memory) Chunk{};
   chunk->arena = this;
+  chunk->sizeClass = sizeClass;
+  chunk->slotSize = SlotSizeOf(sizeClass);
   chunk->bump = static_cast<char*>(memory) + kHeaderSize;
   chunk->end = static_cast<char*>(memory) + kChunkSize;
   ++chunkCount_;
@@ -74,7 +81,7 @@ void OccurrenceArena::ReleaseChunk(Chunk* chunk) {
   if (chunk->available) {
     if (chunk->availablePrev) chunk->availablePrev->availableNext = chunk->availableNext;
     if (chunk->availableNext) chunk->availableNext->availablePrev = chunk->availablePrev;
-    if (partial_ == chunk) partial_ = chunk->availableNext;
+    if (partial_[chunk->sizeClass] == chunk) partial_[chunk->sizeClass] = chunk->availableNext;
   }
   if (chunk->prev) chunk->prev->next = chunk->next;
   if (chunk->next) chunk->next->prev = chunk->prev;
@@ -85,38 +92,41 @@ void OccurrenceArena::ReleaseChunk(Chunk* chunk) {
 
 void* OccurrenceArena::Allocate(size_t size) {
   if (size > kSlotSize) return nullptr;
-  if (!shared_) return AllocateLocked();
+  const int sizeClass = SizeClassOf(size);
+  if (!shared_) return AllocateLocked(sizeClass);
   std::lock_guard<std::mutex> lock(mutex_);
-  return AllocateLocked();
+  return AllocateLocked(sizeClass);
 }
 
 // Freed slots are reused first; then slots are cut from the current chunk
 // in address order.
-void* OccurrenceArena::AllocateLocked() {
-  if (Chunk* chunk = partial_) {
+void* OccurrenceArena::AllocateLocked(int sizeClass) {
+  Chunk*& partial = partial_[sizeClass];
+  if (Chunk* chunk = partial) {
     FreeSlot* slot = chunk->freeSlots;
     chunk->freeSlots = slot->next;
     ++chunk->used;
     ++slotsInUse_;
     if (!chunk->freeSlots) {
-      partial_ = chunk->availableNext;
-      if (partial_) partial_->availablePrev = nullptr;
+      partial = chunk->availableNext;
+      if (partial) partial->availablePrev = nullptr;
       chunk->available = false;
       chunk->availableNext = nullptr;
     }
     return slot;
   }
-  if (!current_ || current_->bump + kSlotSize > current_->end) {
-    Chunk* chunk = NewChunk();
+  Chunk*& current = current_[sizeClass];
+  if (!current || current->bump + current->slotSize > current->end) {
+    Chunk* chunk = NewChunk(sizeClass);
     if (!chunk) return nullptr;
     chunk->next = all_;
     if (all_) all_->prev = chunk;
     all_ = chunk;
-    current_ = chunk;
+    current = chunk;
   }
-  void* slot = current_->bump;
-  current_->bump += kSlotSize;
-  ++current_->used;
+  void* slot = current->bump;
+  current->bump += current->slotSize;
+  ++current->used;
   ++slotsInUse_;
   return slot;
 }
@@ -135,7 +145,7 @@ void OccurrenceArena::Free(void* slot) {
 
 void OccurrenceArena::FreeLocked(Chunk* chunk, void* slot) {
   --slotsInUse_;
-  if (--chunk->used == 0 && chunk != current_) {
+  if (--chunk->used == 0 && chunk != current_[chunk->sizeClass]) {
     ReleaseChunk(chunk);
     return;
   }
@@ -145,9 +155,10 @@ void OccurrenceArena::FreeLocked(Chunk* chunk, void* slot) {
   if (!chunk->available) {
     chunk->available = true;
     chunk->availablePrev = nullptr;
-    chunk->availableNext = partial_;
-    if (partial_) partial_->availablePrev = chunk;
-    partial_ = chunk;
+    Chunk*& partial = partial_[chunk->sizeClass];
+    chunk->availableNext = partial;
+    if (partial) partial->availablePrev = chunk;
+    partial = chunk;
   }
 }
 
@@ -179,7 +190,7 @@ void FreeNode(void* node) {
 }  // namespace
 
 static_assert(sizeof(AssemblyOccurrence) <= quorra::OccurrenceArena::kSlotSize);
-static_assert(sizeof(PartOccurrence) <= quorra::OccurrenceArena::kSlotSize);
+static_assert(sizeof(PartOccurrence) <= quorra::OccurrenceArena::kSmallSlotSize);
 
 void quorra::OccurrenceArenaDeleter::operator()(OccurrenceArena* arena) const { delete arena; }
 

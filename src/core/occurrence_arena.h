@@ -3,6 +3,9 @@
 // class instead of the general heap:
 // - chunks are 2 MiB, aligned to 2 MiB, so a node finds its chunk (and the
 //   chunk its arena) from its own address, and Free needs no tree;
+// - each chunk holds slots of one of two sizes, a part's and an assembly's,
+//   so that parts (most of a tree) do not pay for the assembly's children
+//   list;
 // - once an arena is large, new chunks ask for transparent huge pages, which
 //   saves most of the page faults of filling hundreds of megabytes;
 // - slots are handed out in allocation order, so a tree built depth first
@@ -24,9 +27,11 @@ namespace quorra {
 
 class OccurrenceArena {
  public:
-  // Every slot holds the largest occurrence class. Not a power of two: walks
-  // touching the first line of nodes spaced 256 bytes apart run far slower
-  // than at any nearby spacing.
+  // The two slot sizes: objects up to kSmallSlotSize bytes (parts) and up to
+  // kSlotSize bytes (assemblies). Neither is a power of two: walks touching
+  // the first line of nodes spaced 256 bytes apart run far slower than at
+  // any nearby spacing.
+  static constexpr size_t kSmallSlotSize = 232;
   static constexpr size_t kSlotSize = 248;
   static constexpr size_t kChunkSize = size_t{2} << 20;
 
@@ -53,16 +58,20 @@ class OccurrenceArena {
   };
   struct Chunk;
 
-  void* AllocateLocked();
+  static constexpr int kSizeClasses = 2;
+  static int SizeClassOf(size_t size) { return size <= kSmallSlotSize ? 0 : 1; }
+  static constexpr size_t SlotSizeOf(int sizeClass) { return sizeClass == 0 ? kSmallSlotSize : kSlotSize; }
+
+  void* AllocateLocked(int sizeClass);
   void FreeLocked(Chunk* chunk, void* slot);
-  Chunk* NewChunk();
+  Chunk* NewChunk(int sizeClass);
   void ReleaseChunk(Chunk* chunk);
 
   const bool shared_;
   std::mutex mutex_;          // taken only by the shared arena
   Chunk* all_ = nullptr;      // every chunk, newest first
-  Chunk* current_ = nullptr;  // the chunk new slots are cut from
-  Chunk* partial_ = nullptr;  // chunks with freed slots, most recent first
+  Chunk* current_[kSizeClasses] = {};  // the chunk new slots are cut from
+  Chunk* partial_[kSizeClasses] = {};  // chunks with freed slots, most recent first
   size_t chunkCount_ = 0;
   size_t slotsInUse_ = 0;
 };
