@@ -83,9 +83,9 @@ run_install_check() {
 }
 
 # The threaded-load tests (worker thread, IsBusy, concurrent readers, the
-# lifecycle registries) under ThreadSanitizer; only their executables are
-# built, so the step stays short.
-TSAN_TESTS=(test_threaded_load test_lifecycle test_load_e2e)
+# lifecycle registries) and the node-memory filler under ThreadSanitizer;
+# only their executables are built, so the step stays short.
+TSAN_TESTS=(test_threaded_load test_lifecycle test_load_e2e test_occurrence_arena)
 
 run_thread_sanitizer_tests() {
   echo "== threaded-load tests under ThreadSanitizer"

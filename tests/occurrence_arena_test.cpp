@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "core/chunk_stock.h"
 #include "core/occurrence_arena.h"
 
 namespace {
@@ -89,6 +94,42 @@ TEST(OccurrenceArena, RefusesObjectsLargerThanTheLargestSlot) {
   EXPECT_NE(reinterpret_cast<uintptr_t>(small) & chunkMask, reinterpret_cast<uintptr_t>(large) & chunkMask);
   OccurrenceArena::Free(small);
   OccurrenceArena::Free(large);
+}
+
+}  // namespace
+
+namespace {
+
+using quorra::ChunkStock;
+
+// Polls the stock until the background filler has a chunk ready.
+void* TakeFilledChunk() {
+  for (int i = 0; i < 5000; ++i) {
+    if (void* chunk = ChunkStock::Instance().Take()) return chunk;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return nullptr;
+}
+
+TEST(ChunkStock, HandsOutAlignedWritableChunksAndTakesBackWhatFits) {
+  std::vector<void*> taken;
+  for (int i = 0; i < 4; ++i) {
+    void* chunk = TakeFilledChunk();
+    ASSERT_NE(chunk, nullptr) << "the filler never delivered chunk " << i;
+    // Arenas find a node's chunk by masking its address.
+    ASSERT_EQ(reinterpret_cast<uintptr_t>(chunk) % OccurrenceArena::kChunkSize, 0u);
+    std::memset(chunk, 0x5A, OccurrenceArena::kChunkSize);
+    taken.push_back(chunk);
+  }
+  // The stock keeps only a few of the chunks given back; the caller unmaps
+  // the rest.
+  size_t kept = 0;
+  while (!taken.empty() && ChunkStock::Instance().Give(taken.back())) {
+    taken.pop_back();
+    ++kept;
+  }
+  EXPECT_LT(kept, 4u);
+  for (void* chunk : taken) munmap(chunk, OccurrenceArena::kChunkSize);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Chunked node memory of occurrences (see the header).
 #include "core/occurrence_arena.h"
 
+#include "core/chunk_stock.h"
+
 #include <sys/mman.h>
 
 #include <cstdlib>
@@ -52,19 +54,14 @@ OccurrenceArena::~OccurrenceArena() {
 
 OccurrenceArena::Chunk* OccurrenceArena::NewChunk(int sizeClass) {
   static_assert(sizeof(Chunk) <= kHeaderSize);
-  // Reserve twice the size and keep the aligned middle.
-  void* raw = mmap(nullptr, 2 * kChunkSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (raw == MAP_FAILED) return nullptr;
-  const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
-  const uintptr_t aligned = (start + kChunkSize - 1) & ~(kChunkSize - 1);
-  if (aligned > start) munmap(raw, aligned - start);
-  const uintptr_t tail = aligned + kChunkSize;
-  const uintptr_t rawEnd = start + 2 * kChunkSize;
-  if (rawEnd > tail) munmap(reinterpret_cast<void*>(tail), rawEnd - tail);
-  void* memory = reinterpret_cast<void*>(aligned);
-  if (chunkCount_ >= kChunksBeforeHugePages) {
-    madvise(memory, kChunkSize, MADV_HUGEPAGE);
-    madvise(memory, kChunkSize, MADV_POPULATE_WRITE);
+  // A large arena takes chunks the background filler has faulted in, and
+  // fills its own when none is ready.
+  const bool large = chunkCount_ >= kChunksBeforeHugePages;
+  void* memory = large ? ChunkStock::Instance().Take() : nullptr;
+  if (!memory) {
+    memory = MapAlignedChunk(kChunkSize);
+    if (!memory) return nullptr;
+    if (large) FillChunk(memory, kChunkSize);
   }
 
   auto* chunk = new (memory) Chunk{};
@@ -87,7 +84,7 @@ void OccurrenceArena::ReleaseChunk(Chunk* chunk) {
   if (chunk->next) chunk->next->prev = chunk->prev;
   if (all_ == chunk) all_ = chunk->next;
   --chunkCount_;
-  munmap(chunk, kChunkSize);
+  if (!ChunkStock::Instance().Give(chunk)) munmap(chunk, kChunkSize);
 }
 
 void* OccurrenceArena::Allocate(size_t size) {
