@@ -33,8 +33,8 @@ void* MapAlignedChunk(size_t size) {
   return reinterpret_cast<void*>(aligned);
 }
 
-void FillChunk(void* chunk, size_t size) {
-  madvise(chunk, size, MADV_HUGEPAGE);
+void FillChunk(void* chunk, size_t size, bool hugePages) {
+  if (hugePages) madvise(chunk, size, MADV_HUGEPAGE);
   madvise(chunk, size, MADV_POPULATE_WRITE);
 }
 
@@ -78,7 +78,7 @@ void ChunkStock::Run() {
     }
     void* chunk = MapAlignedChunk(kChunkSize);
     if (!chunk) return;  // out of address space: callers map their own
-    FillChunk(chunk, kChunkSize);
+    FillChunk(chunk, kChunkSize, true);
     std::lock_guard<std::mutex> lock(s.mutex);
     if (s.count < kStockSize) {
       s.chunks[s.count++] = chunk;

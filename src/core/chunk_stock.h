@@ -15,8 +15,11 @@ namespace quorra {
 
 // Maps `size` bytes aligned to `size` (a power of two); null on failure.
 void* MapAlignedChunk(size_t size);
-// Asks for huge pages and faults every page of a mapped chunk in.
-void FillChunk(void* chunk, size_t size);
+// Faults every page of a mapped chunk in; with `hugePages`, asks for
+// transparent huge pages first. Huge pages fault faster and spare the TLB
+// on walks, but getting one may make the kernel compact memory first,
+// which can stall for long: only the background filler asks for them.
+void FillChunk(void* chunk, size_t size, bool hugePages);
 
 class ChunkStock {
  public:

@@ -15,9 +15,9 @@
 namespace quorra {
 
 namespace {
-// Small arenas stay on ordinary pages, so that a small tree does not pin a
-// whole huge page per chunk.
-constexpr size_t kChunksBeforeHugePages = 2;
+// Small arenas fault their pages in as they touch them, so that a small
+// tree neither pins whole chunks nor starts the background filler.
+constexpr size_t kChunksBeforeFilling = 2;
 }  // namespace
 
 struct OccurrenceArena::Chunk {
@@ -54,14 +54,16 @@ OccurrenceArena::~OccurrenceArena() {
 
 OccurrenceArena::Chunk* OccurrenceArena::NewChunk(int sizeClass) {
   static_assert(sizeof(Chunk) <= kHeaderSize);
-  // A large arena takes chunks the background filler has faulted in, and
-  // fills its own when none is ready.
-  const bool large = chunkCount_ >= kChunksBeforeHugePages;
+  // A large arena takes chunks the background filler has faulted in (on
+  // huge pages where it could), and fills its own on ordinary pages when
+  // none is ready, so that the builder never waits for the kernel to
+  // compact memory.
+  const bool large = chunkCount_ >= kChunksBeforeFilling;
   void* memory = large ? ChunkStock::Instance().Take() : nullptr;
   if (!memory) {
     memory = MapAlignedChunk(kChunkSize);
     if (!memory) return nullptr;
-    if (large) FillChunk(memory, kChunkSize);
+    if (large) FillChunk(memory, kChunkSize, false);
   }
 
   auto* chunk = new (memory) Chunk{};

@@ -6,9 +6,9 @@
 // - each chunk holds slots of one of two sizes, a part's and an assembly's,
 //   so that parts (most of a tree) do not pay for the assembly's children
 //   list;
-// - once an arena is large, new chunks ask for transparent huge pages, which
-//   saves most of the page faults of filling hundreds of megabytes, and come
-//   faulted in ahead of need from a background thread (core/chunk_stock.h);
+// - once an arena is large, new chunks come faulted in ahead of need from a
+//   background thread, on transparent huge pages where the kernel has them
+//   (core/chunk_stock.h);
 // - slots are handed out in allocation order, so a tree built depth first
 //   lies in memory in the order a walk visits it;
 // - a chunk whose slots are all free goes back to the system.
