@@ -5,6 +5,7 @@
 // occurrence tree grows as the sites are placed.
 #include <cwchar>
 #include <string>
+#include <unordered_map>
 
 #include "core/attachments_reader.h"
 #include "quorra/attachment.h"
@@ -218,10 +219,16 @@ HRESULT LoadAssembly(const wchar_t* path, AsmTree* tree, AssemblySite* site, tag
 
   const std::wstring directory(quorra::load::DocumentDirectory(path));
   wchar_t found[quorra::load::kChildSearchUnits];
+  // An assembly usually places one document many times: the disk is
+  // searched once per name (an empty path: not found).
+  std::unordered_map<std::wstring, std::wstring> searched;
   DWORD loaded = 0;
   reader.ReadNamedPlacements(header, [&](quorra::load::PlacementRecord& record) {
-    if (!quorra::load::FindChildDocument(directory.c_str(), record.documentName.c_str(), found)) return;
-    const HRESULT child = LoadFile(found, tree, site, &record.matrix, record.extra);
+    auto [entry, isNew] = searched.try_emplace(record.documentName);
+    if (isNew && quorra::load::FindChildDocument(directory.c_str(), record.documentName.c_str(), found))
+      entry->second = found;
+    if (entry->second.empty()) return;
+    const HRESULT child = LoadFile(entry->second.c_str(), tree, site, &record.matrix, record.extra);
     if (SUCCEEDED(child) && child != LOAD_S_NOT_LOADED) ++loaded;
   });
   if (loaded == 0) return QUORRA_TRACE_FAIL_MSG(E_FAIL, L"no child loaded", "LoadAssembly");
