@@ -75,12 +75,11 @@ TEST(Construction, BuildsDepthFirstAndExpandsSharedSubAssembliesPerPath) {
   EXPECT_NE(At(root, {1, 2}), At(root, {3, 2}));
   EXPECT_EQ(At(root, {3, 2})->GetParent(), At(root, {3}));
 
-  // The lists were reserved for exactly the paths that lead to each site.
-  EXPECT_EQ(bolts.GetCapacity(), 4u);  // lists never hold fewer than 4
+  // Once the tree has occurrences the pre-allocation pass refuses to run.
   EXPECT_EQ(b.Tree()->PreAllocOccurrenceLists(top), S_FALSE);
 }
 
-TEST(Construction, PreAllocationReservesOneSlotPerPath) {
+TEST(Construction, PreAllocationReservesNothingAndTheListsHoldOneOccurrencePerPath) {
   AssemblyBuilder b;
   AssemblySite* top = b.Assembly(L"root");
   AssemblySite* mid = b.Assembly(L"mid");
@@ -91,15 +90,17 @@ TEST(Construction, PreAllocationReservesOneSlotPerPath) {
   for (int i = 0; i < 5; ++i) b.Place(top, mid);
   b.Place(top, low);
   ASSERT_EQ(b.Tree()->PreAllocOccurrenceLists(top), S_OK);
-  EXPECT_EQ(mid->GetOccurrencesList()->GetCapacity(), 5u);
-  EXPECT_EQ(low->GetOccurrencesList()->GetCapacity(), 21u);
-  EXPECT_EQ(part->GetOccurrencesList()->GetCapacity(), 63u);
-  EXPECT_EQ(part->GetOccurrencesList()->GetCount(), 0u);
+  for (SiteNode* site : {static_cast<SiteNode*>(mid), static_cast<SiteNode*>(low), static_cast<SiteNode*>(part)}) {
+    EXPECT_EQ(site->GetOccurrencesList()->GetCount(), 0u);
+    EXPECT_EQ(site->GetOccurrencesList()->GetCapacity(), 0u);
+  }
 
   AssemblyOccurrence* root = b.Build(top);
   ASSERT_NE(root, nullptr);
+  EXPECT_EQ(mid->GetOccurrencesList()->GetCount(), 5u);
+  EXPECT_EQ(low->GetOccurrencesList()->GetCount(), 21u);
   EXPECT_EQ(part->GetOccurrencesList()->GetCount(), 63u);
-  EXPECT_EQ(part->GetOccurrencesList()->GetCapacity(), 63u);
+  EXPECT_EQ(b.Tree()->PreAllocOccurrenceLists(top), S_FALSE);
 }
 
 TEST(Construction, RootRangeIsTheUnionOfPlacedPartRanges) {

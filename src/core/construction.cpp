@@ -29,63 +29,6 @@ constexpr const char* kSiteTraceSource = "SERVICES/quorra/dev/site";
 // assembly child to be expanded only when it is displayed.
 constexpr DWORD kDeferredExpansionUserData = 99;
 
-// Path counts per site while the occurrence lists are reserved: open
-// addressing over a power-of-two table, so that counting a site graph of
-// a hundred thousand sites makes no allocation per site.
-class SiteCounts {
- public:
-  explicit SiteCounts(size_t expectedSites) {
-    size_t capacity = 16;
-    while (capacity < expectedSites * 2) capacity <<= 1;
-    slots_.resize(capacity);
-  }
-
-  // The count of `site`; a new site starts at 0 and sets `*added`.
-  uint64_t& At(const SiteNode* site, bool* added = nullptr) {
-    Slot* slot = Find(site);
-    const bool isNew = slot->site == nullptr;
-    if (isNew) {
-      if ((used_ + 1) * 2 > slots_.size()) {
-        Grow();
-        slot = Find(site);
-      }
-      slot->site = site;
-      ++used_;
-    }
-    if (added) *added = isNew;
-    return slot->count;
-  }
-
-  template <class Visit>
-  void ForEach(Visit visit) const {
-    for (const Slot& slot : slots_)
-      if (slot.site) visit(slot.site, slot.count);
-  }
-
- private:
-  struct Slot {
-    const SiteNode* site = nullptr;
-    uint64_t count = 0;
-  };
-
-  Slot* Find(const SiteNode* site) {
-    const size_t mask = slots_.size() - 1;
-    size_t i = (reinterpret_cast<uintptr_t>(site) * 0x9E3779B97F4A7C15ull >> 17) & mask;
-    while (slots_[i].site && slots_[i].site != site) i = (i + 1) & mask;
-    return &slots_[i];
-  }
-
-  void Grow() {
-    std::vector<Slot> old(slots_.size() * 2);
-    old.swap(slots_);
-    for (const Slot& slot : old)
-      if (slot.site) *Find(slot.site) = slot;
-  }
-
-  std::vector<Slot> slots_;
-  size_t used_ = 0;
-};
-
 // Children arrays up to this size live on the stack while they are made.
 constexpr DWORD kInlineChildren = 64;
 }  // namespace
@@ -160,58 +103,11 @@ HRESULT SiteNode::PreAllocOccurrence() { return S_OK; }
 
 HRESULT SiteNode::PreAllocOccurrencesSpace(DWORD n) { return GetOccurrencesList()->Reserve(n); }
 
-// Reserves every reachable site's occurrence list for exactly the number of
-// paths that lead to it from this (root) site: one occurrence per path. The
-// site graph has no cycles, so a depth-first post-order gives every site
-// after all the sites it places; counts then flow from the root down.
-HRESULT AssemblySite::PreAllocOccurrenceLists() {
-  try {
-    size_t sites = 1;
-    if (tree_) {
-      if (SiteManager* assemblies = tree_->GetAssemblySiteManager()) sites += assemblies->GetCount();
-      if (SiteManager* parts = tree_->GetPartSiteManager()) sites += parts->GetCount();
-    }
-    std::vector<AssemblySite*> postOrder;
-    SiteCounts paths(sites);
-    struct Frame {
-      AssemblySite* site;
-      DWORD next;
-    };
-    std::vector<Frame> stack{{this, 0}};
-    paths.At(this);
-    while (!stack.empty()) {
-      Frame& frame = stack.back();
-      DWORD count = 0;
-      AttachmentNode* const* attachments = nullptr;
-      frame.site->GetAttachments(&count, &attachments);
-      if (frame.next < count) {
-        SiteNode* child = attachments[frame.next++]->GetAttachmentSite();
-        bool added = false;
-        if (child) paths.At(child, &added);
-        if (added && child->IsAssembly()) stack.push_back({static_cast<AssemblySite*>(child), 0});
-        continue;
-      }
-      postOrder.push_back(frame.site);
-      stack.pop_back();
-    }
-    paths.At(this) = 1;
-    for (auto it = postOrder.rbegin(); it != postOrder.rend(); ++it) {
-      const uint64_t through = paths.At(*it);
-      DWORD count = 0;
-      AttachmentNode* const* attachments = nullptr;
-      (*it)->GetAttachments(&count, &attachments);
-      for (DWORD i = 0; i < count; ++i)
-        if (SiteNode* child = attachments[i]->GetAttachmentSite()) paths.At(child) += through;
-    }
-    paths.ForEach([](const SiteNode* site, uint64_t count) {
-      if (count > 0 && count <= 0xFFFFFFFFull)
-        const_cast<SiteNode*>(site)->GetOccurrencesList()->Reserve(static_cast<DWORD>(count));
-    });
-  } catch (const std::bad_alloc&) {
-    // Reserving is an optimisation: without it the lists grow as they fill.
-  }
-  return S_OK;
-}
+// Reserves nothing: the lists grow as the occurrences are made. Counting
+// the paths that lead to every site would walk every attachment of the site
+// graph, which for a tree of unique sub-assemblies costs a third of the
+// build, to save a few regrowths of the lists of shared parts.
+HRESULT AssemblySite::PreAllocOccurrenceLists() { return S_OK; }
 
 HRESULT SiteNode::AddOccurrences(DWORD n, OccurrenceNode** occurrences) {
   HRESULT hr = GetOccurrencesList()->AddNodes(n, occurrences);
