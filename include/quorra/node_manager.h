@@ -40,7 +40,7 @@ class NodeSlotIndex {
   }
   // Enters `node` at `slot`; a node entered before is marked repeated.
   void Insert(T* node, size_t slot) {
-    Reserve(size_ + 1);
+    if (2 * (size_ + 1) > table_.size()) Reserve(size_ + 1);
     size_t i = Home(node);
     for (; table_[i].node; i = (i + 1) & Mask()) {
       if (table_[i].node == node) {
@@ -173,8 +173,10 @@ class NodeManager {
   // dropped), so a removal does not close the gap at once: the entry becomes
   // a hole, found through an index of each node's slot, and the holes are
   // squeezed out, in one pass keeping the order, before anyone next looks at
-  // the array (or once they make up half of it). The index is built on the
-  // first removal from a large array and dropped whenever slots move.
+  // the array, or once they make up three quarters of it (a long run of
+  // removals then rebuilds the index for a quarter as many nodes each time).
+  // The index is built on the first removal from a large array and dropped
+  // whenever slots move.
   size_t RemoveEntries(T* node) {
     if (!indexed_ && nodes_.size() - holes_ > kLinearLimit) BuildIndex();
     if (indexed_ && node) {
@@ -184,7 +186,7 @@ class NodeManager {
         nodes_[slot] = Hole();
         slotOf_.Erase(node);
         ++holes_;
-        if (holes_ > nodes_.size() / 2) Compact();
+        if (holes_ > nodes_.size() / 4 * 3) Compact();
         return 1;
       }
     }
