@@ -339,7 +339,7 @@ TEST(SiteIndex, IndexAAnswersAsAMapUnderManyEdits) {
   std::map<std::wstring, SiteNode*> model;
   std::vector<PartSite*> live;
   std::mt19937 random(11);
-  auto pathOf = [](unsigned i) { return L"C:\Work\Many\Part" + std::to_wstring(i) + L".par"; };
+  auto pathOf = [](unsigned i) { return L"C:\\Work\\Many\\Part" + std::to_wstring(i) + L".par"; };
   auto lower = [](std::wstring text) {
     for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
     return text;

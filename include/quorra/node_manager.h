@@ -15,16 +15,14 @@ class AsmTree;
 
 namespace quorra {
 
-// Where each node sits in a manager's array: an open-addressing table
-// (linear probing, one contiguous block) from node address to slot, so that
-// building it for 10^5 nodes makes no allocation per node and a look-up
-// costs one probe of memory. Null is never a key.
-template <class T>
-class NodeSlotIndex {
+// A map from node addresses to small values as one open-addressing table
+// (linear probing, one contiguous block): filling it for 10^5 nodes makes no
+// allocation per node and a look-up costs one probe of memory. Null is
+// never a key.
+template <class T, class V>
+class PointerMap {
  public:
-  static constexpr size_t kAbsent = ~size_t{0};
-  static constexpr size_t kRepeated = kAbsent - 1;
-
+  size_t Size() const { return size_; }
   bool Empty() const { return size_ == 0; }
   // Room for `count` keys at most half full. May throw std::bad_alloc.
   void Reserve(size_t count) {
@@ -36,39 +34,36 @@ class NodeSlotIndex {
     shift_ = 64;
     for (size_t c = capacity; c > 1; c /= 2) --shift_;
     for (const Entry& entry : old)
-      if (entry.node) Place(entry);
+      if (entry.key) *Slot(entry.key) = entry;
   }
-  // Enters `node` at `slot`; a node entered before is marked repeated.
-  void Insert(T* node, size_t slot) {
+  // The value of `key`, or null.
+  V* Find(const T* key) {
+    if (size_ == 0) return nullptr;
+    Entry* entry = Slot(key);
+    return entry->key ? &entry->value : nullptr;
+  }
+  // The value of `key`, entered with `value` when the key is new (then
+  // `inserted` is set). May throw std::bad_alloc.
+  V& FindOrInsert(const T* key, V value, bool* inserted) {
     if (2 * (size_ + 1) > table_.size()) Reserve(size_ + 1);
-    size_t i = Home(node);
-    for (; table_[i].node; i = (i + 1) & Mask()) {
-      if (table_[i].node == node) {
-        table_[i].slot = kRepeated;
-        return;
-      }
+    Entry* entry = Slot(key);
+    *inserted = !entry->key;
+    if (*inserted) {
+      *entry = Entry{key, value};
+      ++size_;
     }
-    table_[i] = Entry{node, slot};
-    ++size_;
+    return entry->value;
   }
-  // The slot of `node`, kRepeated, or kAbsent.
-  size_t Find(const T* node) const {
-    if (size_ == 0) return kAbsent;
-    for (size_t i = Home(node); table_[i].node; i = (i + 1) & Mask())
-      if (table_[i].node == node) return table_[i].slot;
-    return kAbsent;
-  }
-  // Removes the key, moving later entries of its probe run back so that no
-  // look-up needs a tombstone.
-  void Erase(const T* node) {
+  // Removes the key, moving later entries of its probe run back over the
+  // gap, so that no look-up needs a tombstone.
+  void Erase(const T* key) {
     if (size_ == 0) return;
-    size_t i = Home(node);
-    for (; table_[i].node != node; i = (i + 1) & Mask())
-      if (!table_[i].node) return;
-    for (size_t j = (i + 1) & Mask(); table_[j].node; j = (j + 1) & Mask()) {
+    size_t i = static_cast<size_t>(Slot(key) - table_.data());
+    if (!table_[i].key) return;
+    for (size_t j = (i + 1) & Mask(); table_[j].key; j = (j + 1) & Mask()) {
       // The entry at j may fill the gap at i unless its home lies
       // cyclically in (i, j].
-      const size_t home = Home(table_[j].node);
+      const size_t home = Home(table_[j].key);
       const bool homeBetween = i <= j ? (i < home && home <= j) : (i < home || home <= j);
       if (homeBetween) continue;
       table_[i] = table_[j];
@@ -84,22 +79,50 @@ class NodeSlotIndex {
 
  private:
   struct Entry {
-    T* node = nullptr;
-    size_t slot = 0;
+    const T* key = nullptr;
+    V value{};
   };
   size_t Mask() const { return table_.size() - 1; }
-  size_t Home(const T* node) const {
-    return static_cast<size_t>((reinterpret_cast<uintptr_t>(node) * 0x9E3779B97F4A7C15ull) >> shift_);
+  size_t Home(const T* key) const {
+    return static_cast<size_t>((reinterpret_cast<uintptr_t>(key) * 0x9E3779B97F4A7C15ull) >> shift_);
   }
-  void Place(const Entry& entry) {
-    size_t i = Home(entry.node);
-    while (table_[i].node) i = (i + 1) & Mask();
-    table_[i] = entry;
+  // The entry of `key`, or the free entry where it would go.
+  Entry* Slot(const T* key) {
+    size_t i = Home(key);
+    while (table_[i].key && table_[i].key != key) i = (i + 1) & Mask();
+    return &table_[i];
   }
 
   std::vector<Entry> table_;
   size_t size_ = 0;
   unsigned shift_ = 64;
+};
+
+// Where each node sits in a manager's array; kRepeated for a node listed
+// more than once.
+template <class T>
+class NodeSlotIndex {
+ public:
+  static constexpr size_t kAbsent = ~size_t{0};
+  static constexpr size_t kRepeated = kAbsent - 1;
+
+  void Reserve(size_t count) { slots_.Reserve(count); }
+  // Enters `node` at `slot`; a node entered before is marked repeated.
+  void Insert(T* node, size_t slot) {
+    bool inserted = false;
+    size_t& entered = slots_.FindOrInsert(node, slot, &inserted);
+    if (!inserted) entered = kRepeated;
+  }
+  // The slot of `node`, kRepeated, or kAbsent.
+  size_t Find(const T* node) {
+    const size_t* slot = slots_.Find(node);
+    return slot ? *slot : kAbsent;
+  }
+  void Erase(const T* node) { slots_.Erase(node); }
+  void Clear() { slots_.Clear(); }
+
+ private:
+  PointerMap<T, size_t> slots_;
 };
 
 }  // namespace quorra

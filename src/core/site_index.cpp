@@ -153,11 +153,14 @@ class IndexA {
     table_[i] = Entry{hash, site};
     ++size_;
   }
-  // Removes the path's entry when it names `site`; true when it did.
-  bool Remove(std::u16string_view lowered, uint64_t hash, const SiteNode* site) {
+  // Removes the path's entry when it names `site`; true when it did. A site
+  // has at most one entry, under its own path's key, so the entry is found
+  // by hash and site without comparing paths.
+  bool Remove(uint64_t hash, const SiteNode* site) {
     if (size_ == 0) return false;
-    size_t i = Locate(lowered, hash);
-    if (i == kNone || table_[i].site != site) return false;
+    size_t i = Home(hash);
+    while (table_[i].site && (table_[i].hash != hash || table_[i].site != site)) i = (i + 1) & Mask();
+    if (!table_[i].site) return false;
     // Moves later entries of the probe run back over the gap, so that no
     // look-up needs a tombstone.
     for (size_t j = (i + 1) & Mask(); table_[j].site; j = (j + 1) & Mask()) {
@@ -309,7 +312,7 @@ HRESULT SiteManager::RemoveFromMap(SiteNode* site) {
   if (UsesIndexA()) {
     if (IndexA* index = FindIndexA(this)) {
       const LoweredPath lowered(path.View());
-      removed = index->Remove(lowered.View(), LoweredPathHash()(lowered.View()), site);
+      removed = index->Remove(LoweredPathHash()(lowered.View()), site);
     }
   }
   if (UsesIndexB()) {
@@ -360,37 +363,17 @@ HRESULT SiteManager::FindSite(const wchar_t* path, SiteNode** site) const {
 
 HRESULT SiteManager::DeleteUnusedSites() {
   // A site is unused when nothing shows it and no attachment of the tree
-  // places it. Rather than scanning every attachment for every site, the
-  // placements of each site are counted once and kept up to date as
-  // assembly sites go (taking the attachments they list with them), so each
-  // site is still judged as it stands when it is examined.
-  AsmTree* tree = GetAsmTree();
-  AttachmentManager* attachments = tree ? tree->GetAttachmentManager() : nullptr;
-  std::unordered_map<const SiteNode*, size_t> placements;
+  // places it. The attachment manager keeps a count of placements per site
+  // up to date as attachments go (a destroyed assembly site takes the
+  // attachments it lists with it), so each site is judged as it stands when
+  // it is examined, with one look-up.
+  std::vector<SiteNode*> sites;
   try {
-    if (attachments) {
-      placements.reserve(attachments->GetCount());
-      for (AttachmentNode* attachment : attachments->Nodes())
-        if (attachment) ++placements[attachment->GetAttachmentSite()];
-    }
+    sites = Nodes();  // a copy: destroying a site removes it from the array
   } catch (const std::bad_alloc&) {
     return QUORRA_TRACE_FAIL(E_OUTOFMEMORY, "SiteManager::DeleteUnusedSites");
   }
-  auto placed = [&](const SiteNode* site) {
-    auto it = placements.find(site);
-    return it != placements.end() && it->second > 0;
-  };
-  // Over a copy: destroying a site removes it from the array.
-  const std::vector<SiteNode*> sites = Nodes();
-  for (SiteNode* site : sites) {
-    if (!site->GetOccurrencesList()->IsEmpty() || placed(site)) continue;
-    if (site->IsAssemblyKind()) {
-      for (AttachmentNode* attachment : static_cast<AssemblySite*>(site)->GetAttachmentList()) {
-        auto it = placements.find(attachment->GetAttachmentSite());
-        if (it != placements.end() && it->second > 0) --it->second;
-      }
-    }
-    delete site;
-  }
+  for (SiteNode* site : sites)
+    if (site->IsUnused()) delete site;
   return S_OK;
 }
