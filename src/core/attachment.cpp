@@ -307,6 +307,15 @@ bool AssemblySite::AreAttachmentsCompatible(DWORD n, const AttachmentBundle* bun
   // The same answer as IsAttachmentCompatible for every child, but the
   // cycle check is one walk from all assembly children at once, each site
   // visited once, instead of one walk of each child's whole sub-graph.
+  // Children that place nothing (parts, and assemblies being filled) cannot
+  // lead back here: when every child is one, there is nothing to walk.
+  bool walk = false;
+  for (DWORD i = 0; i < n; ++i) {
+    const SiteNode* child = bundles[i].site;
+    if (!child || child->GetAsmTree() != tree_ || child == this) return false;
+    if (child->IsAssemblyKind() && !static_cast<const AssemblySite*>(child)->attachments_.IsEmpty()) walk = true;
+  }
+  if (!walk) return true;
   std::vector<const SiteNode*> pending;
   std::unordered_set<const SiteNode*> seen;
   try {

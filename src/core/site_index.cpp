@@ -132,16 +132,16 @@ class IndexA {
  public:
   size_t Size() const { return size_; }
 
-  // The entry of the lowered path, or null.
-  SiteNode** Find(std::u16string_view lowered, uint64_t hash) {
+  // The entry of the path (`lowered` is its lowered form), or null.
+  SiteNode** Find(std::wstring_view path, std::u16string_view lowered, uint64_t hash) {
     if (size_ == 0) return nullptr;
-    const size_t at = Locate(lowered, hash);
+    const size_t at = Locate(path, lowered, hash);
     return at == kNone ? nullptr : &table_[at].site;
   }
-  // Enters the lowered path for `site`; a path entered before now names it.
-  void Assign(std::u16string_view lowered, uint64_t hash, SiteNode* site) {
+  // Enters the path for `site`; a path entered before now names it.
+  void Assign(std::wstring_view path, std::u16string_view lowered, uint64_t hash, SiteNode* site) {
     if (size_) {
-      const size_t at = Locate(lowered, hash);
+      const size_t at = Locate(path, lowered, hash);
       if (at != kNone) {
         table_[at].site = site;
         return;
@@ -185,7 +185,7 @@ class IndexA {
   size_t Mask() const { return table_.size() - 1; }
   size_t Home(uint64_t hash) const { return static_cast<size_t>((hash * 0x9E3779B97F4A7C15ull) >> shift_); }
 
-  size_t Locate(std::u16string_view lowered, uint64_t hash) const;
+  size_t Locate(std::wstring_view path, std::u16string_view lowered, uint64_t hash) const;
 
   // Room for `count` entries at most half full. May throw std::bad_alloc.
   void Reserve(size_t count) {
@@ -209,11 +209,13 @@ class IndexA {
   unsigned shift_ = 64;
 };
 
-size_t IndexA::Locate(std::u16string_view lowered, uint64_t hash) const {
+size_t IndexA::Locate(std::wstring_view path, std::u16string_view lowered, uint64_t hash) const {
   for (size_t i = Home(hash); table_[i].site; i = (i + 1) & Mask()) {
     if (table_[i].hash != hash) continue;
-    const LoweredPath stored(table_[i].site->GetFilePath(true).View());
-    if (LoweredPathEqual()(stored.View(), lowered)) return i;
+    // A path asked for again is mostly spelled as before: equal as given,
+    // it lowers equally.
+    const std::wstring_view stored = table_[i].site->GetFilePath(true).View();
+    if (stored == path || LoweredPathEqual()(LoweredPath(stored).View(), lowered)) return i;
   }
   return kNone;
 }
@@ -287,7 +289,7 @@ HRESULT SiteManager::AddToMap(SiteNode* site) {
       IndexA& index = Registry()[this];
       const LoweredPath lowered(path.View());
       // The latest site of a path replaces the earlier.
-      index.Assign(lowered.View(), LoweredPathHash()(lowered.View()), site);
+      index.Assign(path.View(), lowered.View(), LoweredPathHash()(lowered.View()), site);
     }
     // Index A takes the latest site of a path, index B keeps the first.
     if (UsesIndexB()) {
@@ -340,7 +342,7 @@ HRESULT SiteManager::FindSite(const wchar_t* path, SiteNode** site) const {
   if (UsesIndexA() && !Registry().empty()) {
     if (IndexA* index = FindIndexA(this)) {
       const LoweredPath lowered(path);
-      if (SiteNode** entry = index->Find(lowered.View(), LoweredPathHash()(lowered.View()))) {
+      if (SiteNode** entry = index->Find(path, lowered.View(), LoweredPathHash()(lowered.View()))) {
         found = *entry;
         hr = S_OK;
       }
