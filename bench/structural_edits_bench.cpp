@@ -10,15 +10,18 @@
 //                                them placed by the root, half unused.
 //   BM_RemoveAttachments         RemoveAndDestroyAttachment of the root's n
 //                                attachments one by one, last first
-//                                (arg 2: first first).
+//                                (arg 2: first first; arg 3: in a shuffled
+//                                order, where no end of a list helps).
 //   BM_MemoryBandwidth           a 256 MiB copy, to read the others against.
 // Each edit is timed alone: the tree is built with the timer paused. One
 // edit per run; take the median of --benchmark_repetitions=3.
 #include <benchmark/benchmark.h>
 #include <quorra/quorra.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -148,7 +151,7 @@ BENCHMARK(BM_DeleteUnusedSites)->Arg(10000)->Arg(100000)->Unit(benchmark::kMilli
 
 void BM_RemoveAttachments(benchmark::State& state) {
   g_count = static_cast<int>(state.range(0));
-  const bool lastFirst = state.range(1) == 1;
+  const int64_t order = state.range(1);
   for (auto _ : state) {
     state.PauseTiming();
     Assembly assembly = MakeRoot(DistinctParts);
@@ -156,9 +159,10 @@ void BM_RemoveAttachments(benchmark::State& state) {
     AttachmentNode* const* list = nullptr;
     assembly.root->GetAttachments(&count, &list);
     std::vector<AttachmentNode*> attachments(list, list + count);
+    if (order == 3) std::shuffle(attachments.begin(), attachments.end(), std::mt19937(5));
     state.ResumeTiming();
     HRESULT failed = S_OK;
-    if (lastFirst) {
+    if (order == 1) {
       for (size_t i = attachments.size(); i-- > 0;)
         if (FAILED(assembly.root->RemoveAndDestroyAttachment(attachments[i]))) failed = E_FAIL;
     } else {
@@ -177,6 +181,8 @@ BENCHMARK(BM_RemoveAttachments)
     ->Args({100000, 1})
     ->Args({10000, 2})
     ->Args({100000, 2})
+    ->Args({10000, 3})
+    ->Args({100000, 3})
     ->ArgNames({"n", "order"})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);

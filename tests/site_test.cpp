@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <quorra/quorra.h>
 
+#include <cwctype>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -324,6 +326,61 @@ TEST(SiteIndex, CaseFoldingOfPathUnits) {
     };
     for (const Case& c : cases) EXPECT_EQ(Find(tree.get(), c.path), c.expected) << quorra::host::ToUtf8(c.path);
   }
+}
+
+// Random creations (some of a path already taken), renames and
+// destructions over thousands of sites, so the index grows, shrinks and
+// moves entries about: every path, in another letter case, still finds what
+// a plain map of lower-case paths holds (the latest site of a path, and an
+// entry stays while it names another site).
+TEST(SiteIndex, IndexAAnswersAsAMapUnderManyEdits) {
+  ScopedMappingMode scoped(SITE_MAPPING_INDEX_A);
+  TreePtr tree = NewTree();
+  std::map<std::wstring, SiteNode*> model;
+  std::vector<PartSite*> live;
+  std::mt19937 random(11);
+  auto pathOf = [](unsigned i) { return L"C:\\Work\\Many\\Part" + std::to_wstring(i) + L".par"; };
+  auto lower = [](std::wstring text) {
+    for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+    return text;
+  };
+  auto upper = [](std::wstring text) {
+    for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(c));
+    return text;
+  };
+  auto forget = [&](SiteNode* site) {
+    auto it = model.find(lower(site->GetFilePath().GetText()));
+    if (it != model.end() && it->second == site) model.erase(it);
+  };
+  for (int step = 0; step < 20000; ++step) {
+    const unsigned what = random() % 10;
+    if (what < 5 || live.empty()) {
+      const std::wstring path = pathOf(random() % 6000);
+      live.push_back(NewPart(tree.get(), path.c_str()));
+      model[lower(path)] = live.back();
+    } else if (what < 7) {
+      PartSite* site = live[random() % live.size()];
+      forget(site);
+      const std::wstring path = pathOf(random() % 6000);
+      ASSERT_EQ(site->SetFilePath(path.c_str()), S_OK);
+      model[lower(path)] = site;
+    } else {
+      const size_t at = random() % live.size();
+      forget(live[at]);
+      ASSERT_EQ(live[at]->RemoveAndDestroy(), S_OK);
+      live.erase(live.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+  }
+  EXPECT_EQ(quorra::SiteIndexASize(tree->GetPartSiteManager()), model.size());
+  for (unsigned i = 0; i < 6000; ++i) {
+    auto it = model.find(lower(pathOf(i)));
+    ASSERT_EQ(Find(tree.get(), upper(pathOf(i)).c_str()), it == model.end() ? nullptr : it->second) << i;
+  }
+  // The lower-case forms of a local site: its whole path, or its base name.
+  PartSite* local = NewPart(tree.get(), L"C:\\Dir\\\u00C4Sub/Local\u03A3.PAR");
+  local->SetLocal(nullptr);
+  EXPECT_EQ(local->GetFilePathLowerCase(true), L"c:\\dir\\\u00E4sub/local\u03C3.par");
+  EXPECT_EQ(local->GetFilePathLowerCase(false), L"local\u03C3.par");
 }
 
 TEST(SiteIndex, RegistryEntriesFollowManagersOfTreesDeletedInAnyOrder) {

@@ -6,6 +6,7 @@
 #include <quorra/quorra.h>
 
 #include <algorithm>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -130,6 +131,49 @@ TEST(NodeManagerRemoval, AnswersAsAPlainArrayUnderRandomEdits) {
   for (const Case& c : {Case{8, 1, 2000}, Case{60, 2, 4000}, Case{400, 3, 20000}, Case{3000, 4, 12000}}) {
     SCOPED_TRACE(c.pool);
     CompareManagerWithArray(c.pool, c.seed, c.steps);
+  }
+}
+
+// The flat pointer map behind slot indexes and placement counts, against
+// std::map: keys packed as node arrays pack them (runs of neighbouring
+// addresses) and scattered, inserted while the table grows and erased in
+// random order, so probe runs wrap past the end of the table and entries
+// move back over erased ones.
+TEST(PointerMapEdits, AnswersAsAStdMapUnderRandomEdits) {
+  for (const size_t stride : {size_t{1}, size_t{24}, size_t{4096}}) {
+    SCOPED_TRACE(stride);
+    std::vector<char> memory(5000 * stride);
+    quorra::PointerMap<char, size_t> map;
+    std::map<const char*, size_t> model;
+    std::mt19937 random(static_cast<unsigned>(stride));
+    for (int step = 0; step < 60000; ++step) {
+      const char* key = &memory[(random() % 5000) * stride];
+      const unsigned what = random() % 3;
+      if (what == 0) {
+        bool inserted = false;
+        size_t& value = map.FindOrInsert(key, step, &inserted);
+        ASSERT_EQ(inserted, model.count(key) == 0) << step;
+        if (inserted) model[key] = static_cast<size_t>(step);
+        ++value;
+        ++model[key];
+      } else if (what == 1) {
+        map.Erase(key);
+        model.erase(key);
+      } else {
+        const size_t* value = map.Find(key);
+        auto it = model.find(key);
+        ASSERT_EQ(value != nullptr, it != model.end()) << step;
+        if (value) {
+          ASSERT_EQ(*value, it->second) << step;
+        }
+      }
+      ASSERT_EQ(map.Size(), model.size());
+    }
+    for (const auto& [key, value] : model) {
+      const size_t* found = map.Find(key);
+      ASSERT_TRUE(found);
+      EXPECT_EQ(*found, value);
+    }
   }
 }
 

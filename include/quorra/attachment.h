@@ -157,7 +157,7 @@ class AttachmentManager : public NodeManager<AttachmentNode, DWORD> {
   // How many entries of the manager place each site; built on the first
   // IsSiteAttached, then kept up to date, so that judging many sites in a
   // row does not scan every attachment for each.
-  mutable std::unordered_map<const SiteNode*, size_t> placements_;
+  mutable quorra::PointerMap<SiteNode, size_t> placements_;
   mutable bool placementsCounted_ = false;
 };
 

@@ -4,13 +4,128 @@
 #pragma once
 
 #include <algorithm>
-#include <unordered_map>
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "quorra/host/kernel.h"
 #include "quorra/host/types.h"
 
 class AsmTree;
+
+namespace quorra {
+
+// A map from node addresses to small values as one open-addressing table
+// (linear probing, one contiguous block): filling it for 10^5 nodes makes no
+// allocation per node and a look-up costs one probe of memory. Null is
+// never a key.
+template <class T, class V>
+class PointerMap {
+ public:
+  size_t Size() const { return size_; }
+  bool Empty() const { return size_ == 0; }
+  // Room for `count` keys at most half full. May throw std::bad_alloc.
+  void Reserve(size_t count) {
+    size_t capacity = 16;
+    while (capacity < 2 * count) capacity *= 2;
+    if (capacity <= table_.size()) return;
+    std::vector<Entry> old(capacity);
+    old.swap(table_);
+    shift_ = 64;
+    for (size_t c = capacity; c > 1; c /= 2) --shift_;
+    for (const Entry& entry : old)
+      if (entry.key) *Slot(entry.key) = entry;
+  }
+  // The value of `key`, or null.
+  V* Find(const T* key) {
+    if (size_ == 0) return nullptr;
+    Entry* entry = Slot(key);
+    return entry->key ? &entry->value : nullptr;
+  }
+  // The value of `key`, entered with `value` when the key is new (then
+  // `inserted` is set). May throw std::bad_alloc.
+  V& FindOrInsert(const T* key, V value, bool* inserted) {
+    if (2 * (size_ + 1) > table_.size()) Reserve(size_ + 1);
+    Entry* entry = Slot(key);
+    *inserted = !entry->key;
+    if (*inserted) {
+      *entry = Entry{key, value};
+      ++size_;
+    }
+    return entry->value;
+  }
+  // Removes the key, moving later entries of its probe run back over the
+  // gap, so that no look-up needs a tombstone.
+  void Erase(const T* key) {
+    if (size_ == 0) return;
+    size_t i = static_cast<size_t>(Slot(key) - table_.data());
+    if (!table_[i].key) return;
+    for (size_t j = (i + 1) & Mask(); table_[j].key; j = (j + 1) & Mask()) {
+      // The entry at j may fill the gap at i unless its home lies
+      // cyclically in (i, j].
+      const size_t home = Home(table_[j].key);
+      const bool homeBetween = i <= j ? (i < home && home <= j) : (i < home || home <= j);
+      if (homeBetween) continue;
+      table_[i] = table_[j];
+      i = j;
+    }
+    table_[i] = Entry{};
+    --size_;
+  }
+  void Clear() {
+    std::vector<Entry>().swap(table_);
+    size_ = 0;
+  }
+
+ private:
+  struct Entry {
+    const T* key = nullptr;
+    V value{};
+  };
+  size_t Mask() const { return table_.size() - 1; }
+  size_t Home(const T* key) const {
+    return static_cast<size_t>((reinterpret_cast<uintptr_t>(key) * 0x9E3779B97F4A7C15ull) >> shift_);
+  }
+  // The entry of `key`, or the free entry where it would go.
+  Entry* Slot(const T* key) {
+    size_t i = Home(key);
+    while (table_[i].key && table_[i].key != key) i = (i + 1) & Mask();
+    return &table_[i];
+  }
+
+  std::vector<Entry> table_;
+  size_t size_ = 0;
+  unsigned shift_ = 64;
+};
+
+// Where each node sits in a manager's array; kRepeated for a node listed
+// more than once.
+template <class T>
+class NodeSlotIndex {
+ public:
+  static constexpr size_t kAbsent = ~size_t{0};
+  static constexpr size_t kRepeated = kAbsent - 1;
+
+  void Reserve(size_t count) { slots_.Reserve(count); }
+  // Enters `node` at `slot`; a node entered before is marked repeated.
+  void Insert(T* node, size_t slot) {
+    bool inserted = false;
+    size_t& entered = slots_.FindOrInsert(node, slot, &inserted);
+    if (!inserted) entered = kRepeated;
+  }
+  // The slot of `node`, kRepeated, or kAbsent.
+  size_t Find(const T* node) {
+    const size_t* slot = slots_.Find(node);
+    return slot ? *slot : kAbsent;
+  }
+  void Erase(const T* node) { slots_.Erase(node); }
+  void Clear() { slots_.Clear(); }
+
+ private:
+  PointerMap<T, size_t> slots_;
+};
+
+}  // namespace quorra
 
 template <class T, class K>
 class NodeManager {
@@ -30,17 +145,19 @@ class NodeManager {
   }
 
   HRESULT AddNodes(DWORD count, T* const* nodes) {
+    const size_t first = nodes_.size();
     try {
-      const size_t first = nodes_.size();
       nodes_.insert(nodes_.end(), nodes, nodes + count);
-      if (indexed_) {
-        for (size_t slot = first; slot < nodes_.size(); ++slot) {
-          auto [it, inserted] = slotOf_.try_emplace(nodes_[slot], slot);
-          if (!inserted) it->second = kRepeated;
-        }
-      }
     } catch (...) {
       return E_OUTOFMEMORY;
+    }
+    if (indexed_) {
+      try {
+        for (size_t slot = first; slot < nodes_.size(); ++slot)
+          if (nodes_[slot]) slotOf_.Insert(nodes_[slot], slot);
+      } catch (...) {
+        DropIndex();  // the nodes are listed; removals search the array
+      }
     }
     return S_OK;
   }
@@ -79,22 +196,25 @@ class NodeManager {
   // dropped), so a removal does not close the gap at once: the entry becomes
   // a hole, found through an index of each node's slot, and the holes are
   // squeezed out, in one pass keeping the order, before anyone next looks at
-  // the array (or once they make up half of it). The index is built on the
-  // first removal from a large array and dropped whenever slots move.
+  // the array, or once they make up three quarters of it (a long run of
+  // removals then rebuilds the index for a quarter as many nodes each time).
+  // The index is built on the first removal from a large array and dropped
+  // whenever slots move.
   size_t RemoveEntries(T* node) {
     if (!indexed_ && nodes_.size() - holes_ > kLinearLimit) BuildIndex();
-    if (indexed_) {
-      auto it = slotOf_.find(node);
-      if (it == slotOf_.end()) return 0;
-      if (it->second != kRepeated) {
-        nodes_[it->second] = Hole();
-        slotOf_.erase(it);
+    if (indexed_ && node) {
+      const size_t slot = slotOf_.Find(node);
+      if (slot == Index::kAbsent) return 0;
+      if (slot != Index::kRepeated) {
+        nodes_[slot] = Hole();
+        slotOf_.Erase(node);
         ++holes_;
-        if (holes_ > nodes_.size() / 2) Compact();
+        if (holes_ > nodes_.size() / 4 * 3) Compact();
         return 1;
       }
     }
-    // Small arrays, and nodes listed more than once: remove them in place.
+    // Small arrays, null, and nodes listed more than once: remove them in
+    // place.
     Compact();
     auto end = std::remove(nodes_.begin(), nodes_.end(), node);
     const size_t removed = static_cast<size_t>(nodes_.end() - end);
@@ -105,7 +225,7 @@ class NodeManager {
 
  private:
   static constexpr size_t kLinearLimit = 64;
-  static constexpr size_t kRepeated = ~size_t{0};
+  using Index = quorra::NodeSlotIndex<T>;
 
   // A slot no node can occupy: the address of an object of our own.
   static T* Hole() {
@@ -116,11 +236,9 @@ class NodeManager {
   void BuildIndex() {
     Compact();
     try {
-      slotOf_.reserve(nodes_.size());
-      for (size_t slot = 0; slot < nodes_.size(); ++slot) {
-        auto [it, inserted] = slotOf_.try_emplace(nodes_[slot], slot);
-        if (!inserted) it->second = kRepeated;
-      }
+      slotOf_.Reserve(nodes_.size());
+      for (size_t slot = 0; slot < nodes_.size(); ++slot)
+        if (nodes_[slot]) slotOf_.Insert(nodes_[slot], slot);
       indexed_ = true;
     } catch (...) {
       DropIndex();  // without the index removals search the array
@@ -128,7 +246,7 @@ class NodeManager {
   }
 
   void DropIndex() const {
-    slotOf_.clear();
+    slotOf_.Clear();
     indexed_ = false;
   }
 
@@ -147,5 +265,5 @@ class NodeManager {
   CRITICAL_SECTION iteratorLock_;
   mutable size_t holes_ = 0;  // entries of nodes_ that are Hole()
   mutable bool indexed_ = false;
-  mutable std::unordered_map<T*, size_t> slotOf_;  // node -> slot, kRepeated when listed twice
+  mutable Index slotOf_;  // node -> slot, kRepeated when listed twice; null not entered
 };

@@ -71,7 +71,7 @@ class SiteNode {
   HRESULT SetFilePath(const wchar_t* path);
   // The base name when the site is local and `full` is false, else the path.
   const GUserText& GetFilePath(bool full = true) const;
-  // The same choice between the lower-case copies.
+  // The same choice, lower-cased.
   GUserText GetFilePathLowerCase(bool full = true) const;
   const GUserText& GetBaseName() const { return baseName_; }
   DWORD GetCreationWord() const { return word_; }
@@ -188,8 +188,6 @@ class SiteNode {
 
   GUserText filePath_;
   GUserText baseName_;
-  GUserText filePathLower_;
-  GUserText baseNameLower_;
   DWORD flags_;
   DWORD word_ = 0;
   NodeList<OccurrenceNode> occurrences_;

@@ -189,33 +189,47 @@ AttachmentManager::~AttachmentManager() {
   Clear();
 }
 
+namespace {
+
+// Counts one more placement of the node's site (none for a node without a
+// site). May throw std::bad_alloc.
+void CountPlacement(quorra::PointerMap<SiteNode, size_t>& placements, const AttachmentNode* node) {
+  const SiteNode* site = node ? node->GetAttachmentSite() : nullptr;
+  if (!site) return;
+  bool inserted = false;
+  size_t& count = placements.FindOrInsert(site, 0, &inserted);
+  ++count;
+}
+
+}  // namespace
+
 bool AttachmentManager::IsSiteAttached(const SiteNode* site) const {
-  if (!placementsCounted_) {
+  if (!placementsCounted_ && site) {
     try {
-      placements_.reserve(GetCount());
-      for (AttachmentNode* node : Nodes())
-        if (node) ++placements_[node->GetAttachmentSite()];
+      placements_.Reserve(GetCount());
+      for (AttachmentNode* node : Nodes()) CountPlacement(placements_, node);
       placementsCounted_ = true;
     } catch (const std::bad_alloc&) {
-      placements_.clear();
-      // Without the counts, the answer of a scan.
-      for (AttachmentNode* node : Nodes())
-        if (node && node->GetAttachmentSite() == site) return true;
-      return false;
+      placements_.Clear();
     }
   }
-  auto it = placements_.find(site);
-  return it != placements_.end() && it->second > 0;
+  if (!placementsCounted_ || !site) {
+    // Without the counts (and for no site), the answer of a scan.
+    for (AttachmentNode* node : Nodes())
+      if (node && node->GetAttachmentSite() == site) return true;
+    return false;
+  }
+  const size_t* count = placements_.Find(site);
+  return count && *count > 0;
 }
 
 HRESULT AttachmentManager::AddNodes(DWORD count, AttachmentNode* const* nodes) {
   HRESULT hr = NodeManager::AddNodes(count, nodes);
   if (FAILED(hr) || !placementsCounted_) return hr;
   try {
-    for (DWORD i = 0; i < count; ++i)
-      if (nodes[i]) ++placements_[nodes[i]->GetAttachmentSite()];
+    for (DWORD i = 0; i < count; ++i) CountPlacement(placements_, nodes[i]);
   } catch (const std::bad_alloc&) {
-    placements_.clear();  // counted again when next asked
+    placements_.Clear();  // counted again when next asked
     placementsCounted_ = false;
   }
   return hr;
@@ -223,18 +237,18 @@ HRESULT AttachmentManager::AddNodes(DWORD count, AttachmentNode* const* nodes) {
 
 HRESULT AttachmentManager::RemoveNode(AttachmentNode* node) {
   const size_t removed = RemoveEntries(node);
-  if (removed && placementsCounted_) {
-    auto it = placements_.find(node->GetAttachmentSite());
-    if (it != placements_.end()) {
-      it->second -= std::min(it->second, removed);
-      if (it->second == 0) placements_.erase(it);
+  if (removed && placementsCounted_ && node) {
+    const SiteNode* site = node->GetAttachmentSite();
+    if (size_t* count = site ? placements_.Find(site) : nullptr) {
+      *count -= std::min(*count, removed);
+      if (*count == 0) placements_.Erase(site);
     }
   }
   return removed ? S_OK : S_FALSE;
 }
 
 void AttachmentManager::Clear() {
-  placements_.clear();
+  placements_.Clear();
   placementsCounted_ = false;
   NodeManager::Clear();
 }
@@ -293,6 +307,15 @@ bool AssemblySite::AreAttachmentsCompatible(DWORD n, const AttachmentBundle* bun
   // The same answer as IsAttachmentCompatible for every child, but the
   // cycle check is one walk from all assembly children at once, each site
   // visited once, instead of one walk of each child's whole sub-graph.
+  // Children that place nothing (parts, and assemblies being filled) cannot
+  // lead back here: when every child is one, there is nothing to walk.
+  bool walk = false;
+  for (DWORD i = 0; i < n; ++i) {
+    const SiteNode* child = bundles[i].site;
+    if (!child || child->GetAsmTree() != tree_ || child == this) return false;
+    if (child->IsAssemblyKind() && !static_cast<const AssemblySite*>(child)->attachments_.IsEmpty()) walk = true;
+  }
+  if (!walk) return true;
   std::vector<const SiteNode*> pending;
   std::unordered_set<const SiteNode*> seen;
   try {

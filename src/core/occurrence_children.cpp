@@ -104,6 +104,15 @@ HRESULT AssemblyOccurrence::RemoveChild(OccurrenceNode* child) {
     const DWORD id = ChildID(child);
     OccurrenceNode* const* children = children_.GetData();
     const DWORD count = children_.GetCount();
+    // Where the entry usually is (ids 1, 2, ... in place; children removed
+    // from either end) is tried first, by address alone: each step of the
+    // search below reads a child and its attachment.
+    for (const DWORD likely : {id - 1, count - 1, 0u}) {
+      if (likely < count && children[likely] == child) {
+        children_.RemoveAt(likely);
+        return S_OK;
+      }
+    }
     DWORD index = static_cast<DWORD>(
         std::lower_bound(children, children + count, id,
                          [](const OccurrenceNode* node, DWORD value) { return ChildID(node) < value; }) -

@@ -173,7 +173,6 @@ SiteNode::SiteNode(DWORD kindFlag) : flags_(kindFlag), kind_(kindFlag) {}
 SiteNode::~SiteNode() {
   if (SiteManager* manager = HoldingManager()) manager->RemoveNode(this);
   filePath_.Empty();
-  filePathLower_.Empty();
   occurrences_.RemoveAll();
   ReleaseCacheManager();
   ClearGraphicInfo();
@@ -218,21 +217,22 @@ HRESULT SiteNode::SetFilePath(const wchar_t* path) {
   SiteManager* manager = HoldingManager();
   if (filePath_.IsNotEmpty() && manager) manager->RemoveFromMap(this);
   filePath_ = path;  // null stores the empty text
-  filePathLower_ = filePath_;
-  filePathLower_.ToLower();
   if (path && manager) {
     HRESULT hr = manager->AddToMap(this);
     if (FAILED(hr)) return QUORRA_TRACE_FAIL(hr, "SiteNode::SetFilePath");
   }
-  baseName_ = GUserFileName(filePath_).BaseName(1);
-  baseNameLower_ = GUserFileName(filePathLower_).BaseName(1);
+  // Lowering keeps every separator and the length, so the lower-case base
+  // name is the base name lowered: neither lower-case form is kept.
+  baseName_ = GUserText(quorra::host::PathBaseName(filePath_.View(), true));
   return S_OK;
 }
 
 const GUserText& SiteNode::GetFilePath(bool full) const { return (IsLocal() && !full) ? baseName_ : filePath_; }
 
 GUserText SiteNode::GetFilePathLowerCase(bool full) const {
-  return (IsLocal() && !full) ? baseNameLower_ : filePathLower_;
+  GUserText lower = GetFilePath(full);
+  lower.ToLower();
+  return lower;
 }
 
 HRESULT SiteNode::SetFlags(DWORD flags) {

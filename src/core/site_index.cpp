@@ -122,9 +122,103 @@ class LoweredPath {
   std::u16string_view view_;
 };
 
-struct IndexA {
-  std::unordered_map<std::u16string, SiteNode*, LoweredPathHash, LoweredPathEqual> sites;
+// Index A: an open-addressing table (linear probing, one block) of the
+// lowered path's hash and the site. The key itself is not stored: an entry
+// always names a site whose current path lowers to it (a site leaves the
+// index before its path changes and when it is destroyed), so a hash match
+// is confirmed by lowering that site's path. Most look-ups of a new path
+// compare hashes only.
+class IndexA {
+ public:
+  size_t Size() const { return size_; }
+
+  // The entry of the path (`lowered` is its lowered form), or null.
+  SiteNode** Find(std::wstring_view path, std::u16string_view lowered, uint64_t hash) {
+    if (size_ == 0) return nullptr;
+    const size_t at = Locate(path, lowered, hash);
+    return at == kNone ? nullptr : &table_[at].site;
+  }
+  // Enters the path for `site`; a path entered before now names it.
+  void Assign(std::wstring_view path, std::u16string_view lowered, uint64_t hash, SiteNode* site) {
+    if (size_) {
+      const size_t at = Locate(path, lowered, hash);
+      if (at != kNone) {
+        table_[at].site = site;
+        return;
+      }
+    }
+    Reserve(size_ + 1);
+    size_t i = Home(hash);
+    while (table_[i].site) i = (i + 1) & Mask();
+    table_[i] = Entry{hash, site};
+    ++size_;
+  }
+  // Removes the path's entry when it names `site`; true when it did. A site
+  // has at most one entry, under its own path's key, so the entry is found
+  // by hash and site without comparing paths.
+  bool Remove(uint64_t hash, const SiteNode* site) {
+    if (size_ == 0) return false;
+    size_t i = Home(hash);
+    while (table_[i].site && (table_[i].hash != hash || table_[i].site != site)) i = (i + 1) & Mask();
+    if (!table_[i].site) return false;
+    // Moves later entries of the probe run back over the gap, so that no
+    // look-up needs a tombstone.
+    for (size_t j = (i + 1) & Mask(); table_[j].site; j = (j + 1) & Mask()) {
+      const size_t home = Home(table_[j].hash);
+      const bool homeBetween = i <= j ? (i < home && home <= j) : (i < home || home <= j);
+      if (homeBetween) continue;
+      table_[i] = table_[j];
+      i = j;
+    }
+    table_[i] = Entry{};
+    --size_;
+    return true;
+  }
+
+ private:
+  struct Entry {
+    uint64_t hash = 0;
+    SiteNode* site = nullptr;  // null: a free slot
+  };
+  static constexpr size_t kNone = ~size_t{0};
+
+  size_t Mask() const { return table_.size() - 1; }
+  size_t Home(uint64_t hash) const { return static_cast<size_t>((hash * 0x9E3779B97F4A7C15ull) >> shift_); }
+
+  size_t Locate(std::wstring_view path, std::u16string_view lowered, uint64_t hash) const;
+
+  // Room for `count` entries at most half full. May throw std::bad_alloc.
+  void Reserve(size_t count) {
+    size_t capacity = 16;
+    while (capacity < 2 * count) capacity *= 2;
+    if (capacity <= table_.size()) return;
+    std::vector<Entry> old(capacity);
+    old.swap(table_);
+    shift_ = 64;
+    for (size_t c = capacity; c > 1; c /= 2) --shift_;
+    for (const Entry& entry : old) {
+      if (!entry.site) continue;
+      size_t i = Home(entry.hash);
+      while (table_[i].site) i = (i + 1) & Mask();
+      table_[i] = entry;
+    }
+  }
+
+  std::vector<Entry> table_;
+  size_t size_ = 0;
+  unsigned shift_ = 64;
 };
+
+size_t IndexA::Locate(std::wstring_view path, std::u16string_view lowered, uint64_t hash) const {
+  for (size_t i = Home(hash); table_[i].site; i = (i + 1) & Mask()) {
+    if (table_[i].hash != hash) continue;
+    // A path asked for again is mostly spelled as before: equal as given,
+    // it lowers equally.
+    const std::wstring_view stored = table_[i].site->GetFilePath(true).View();
+    if (stored == path || LoweredPathEqual()(LoweredPath(stored).View(), lowered)) return i;
+  }
+  return kNone;
+}
 
 // Allocated once and never destroyed, so managers destroyed from static
 // destructors still find it.
@@ -163,7 +257,7 @@ size_t SiteIndexRegistrySize() { return Registry().size(); }
 
 size_t SiteIndexASize(const SiteManager* manager) {
   IndexA* index = FindIndexA(manager);
-  return index ? index->sites.size() : 0;
+  return index ? index->Size() : 0;
 }
 
 }  // namespace quorra
@@ -194,15 +288,15 @@ HRESULT SiteManager::AddToMap(SiteNode* site) {
     if (UsesIndexA()) {
       IndexA& index = Registry()[this];
       const LoweredPath lowered(path.View());
-      const std::u16string_view key = lowered.View();
-      auto it = index.sites.find(key);
-      if (it != index.sites.end())
-        it->second = site;  // the latest site of a path replaces the earlier
-      else
-        index.sites.emplace(std::u16string(key), site);
+      // The latest site of a path replaces the earlier.
+      index.Assign(path.View(), lowered.View(), LoweredPathHash()(lowered.View()), site);
     }
     // Index A takes the latest site of a path, index B keeps the first.
-    if (UsesIndexB()) indexB_.emplace(site->filePathLower_, site);
+    if (UsesIndexB()) {
+      GUserText lower = path;
+      lower.ToLower();
+      indexB_.emplace(std::move(lower), site);
+    }
   } catch (const std::bad_alloc&) {
     return QUORRA_TRACE_FAIL(E_OUTOFMEMORY, "SiteManager::AddToMap");
   }
@@ -219,13 +313,14 @@ HRESULT SiteManager::RemoveFromMap(SiteNode* site) {
   bool removed = false;
   if (UsesIndexA()) {
     if (IndexA* index = FindIndexA(this)) {
-      auto it = index->sites.find(LoweredPath(path.View()).View());
-      removed = it != index->sites.end() && it->second == site;
-      if (removed) index->sites.erase(it);
+      const LoweredPath lowered(path.View());
+      removed = index->Remove(LoweredPathHash()(lowered.View()), site);
     }
   }
   if (UsesIndexB()) {
-    auto it = indexB_.find(site->filePathLower_);
+    GUserText lower = path;
+    lower.ToLower();
+    auto it = indexB_.find(lower);
     removed = it != indexB_.end() && it->second == site;
     if (removed) indexB_.erase(it);
   }
@@ -246,9 +341,9 @@ HRESULT SiteManager::FindSite(const wchar_t* path, SiteNode** site) const {
   SiteNode* found = nullptr;
   if (UsesIndexA() && !Registry().empty()) {
     if (IndexA* index = FindIndexA(this)) {
-      auto it = index->sites.find(LoweredPath(path).View());
-      if (it != index->sites.end()) {
-        found = it->second;
+      const LoweredPath lowered(path);
+      if (SiteNode** entry = index->Find(path, lowered.View(), LoweredPathHash()(lowered.View()))) {
+        found = *entry;
         hr = S_OK;
       }
     }
@@ -270,37 +365,17 @@ HRESULT SiteManager::FindSite(const wchar_t* path, SiteNode** site) const {
 
 HRESULT SiteManager::DeleteUnusedSites() {
   // A site is unused when nothing shows it and no attachment of the tree
-  // places it. Rather than scanning every attachment for every site, the
-  // placements of each site are counted once and kept up to date as
-  // assembly sites go (taking the attachments they list with them), so each
-  // site is still judged as it stands when it is examined.
-  AsmTree* tree = GetAsmTree();
-  AttachmentManager* attachments = tree ? tree->GetAttachmentManager() : nullptr;
-  std::unordered_map<const SiteNode*, size_t> placements;
+  // places it. The attachment manager keeps a count of placements per site
+  // up to date as attachments go (a destroyed assembly site takes the
+  // attachments it lists with it), so each site is judged as it stands when
+  // it is examined, with one look-up.
+  std::vector<SiteNode*> sites;
   try {
-    if (attachments) {
-      placements.reserve(attachments->GetCount());
-      for (AttachmentNode* attachment : attachments->Nodes())
-        if (attachment) ++placements[attachment->GetAttachmentSite()];
-    }
+    sites = Nodes();  // a copy: destroying a site removes it from the array
   } catch (const std::bad_alloc&) {
     return QUORRA_TRACE_FAIL(E_OUTOFMEMORY, "SiteManager::DeleteUnusedSites");
   }
-  auto placed = [&](const SiteNode* site) {
-    auto it = placements.find(site);
-    return it != placements.end() && it->second > 0;
-  };
-  // Over a copy: destroying a site removes it from the array.
-  const std::vector<SiteNode*> sites = Nodes();
-  for (SiteNode* site : sites) {
-    if (!site->GetOccurrencesList()->IsEmpty() || placed(site)) continue;
-    if (site->IsAssemblyKind()) {
-      for (AttachmentNode* attachment : static_cast<AssemblySite*>(site)->GetAttachmentList()) {
-        auto it = placements.find(attachment->GetAttachmentSite());
-        if (it != placements.end() && it->second > 0) --it->second;
-      }
-    }
-    delete site;
-  }
+  for (SiteNode* site : sites)
+    if (site->IsUnused()) delete site;
   return S_OK;
 }
