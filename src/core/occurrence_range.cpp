@@ -3,6 +3,9 @@
 // its ancestors POSSIBLY_DIRTY; the next range query refreshes only the
 // possibly dirty subtrees, and a node whose range changed stays "unadded"
 // until its parent's incremental refresh has merged it.
+#include <algorithm>
+#include <cstring>
+
 #include "core/occurrence_internal.h"
 #include "quorra/host/modules.h"
 #include "quorra/host/trace.h"
@@ -42,9 +45,12 @@ inline void PrefetchPlacement(const OccurrenceNode* node) {
   __builtin_prefetch(attachment + 128);
 }
 
-// How far ahead of the child being refreshed its siblings are fetched.
-constexpr DWORD kNodeAhead = 4;
-constexpr DWORD kPlacementAhead = 2;
+// How far ahead of the child being refreshed its siblings are fetched: a
+// placement is fetched once its node's line with the attachment pointer has
+// had time to arrive. On 10^6 unique leaves 8/4 beat 4/2, 6/3 and 12/6
+// (a shared machine: differences of 10% or so).
+constexpr DWORD kNodeAhead = 8;
+constexpr DWORD kPlacementAhead = 4;
 
 }  // namespace
 
@@ -79,8 +85,44 @@ HRESULT OccurrenceNode::GetHostStoredRange(tagGBox* box) {
   return fn ? fn(this, box) : E_FAIL;
 }
 
+namespace {
+
+// tagG4x4 * tagGBox (the same products, summed in the same order) stored
+// straight into `out`, and only where a value changed: a refresh that finds
+// the same box leaves the node's lines clean, and the box is never built on
+// the stack and copied (which stalls on reloading the halves just stored).
+inline void StoreTransformedBox(const tagG4x4& a, const tagGBox& box, tagGBox& out) {
+  if (box.IsEmpty() || box.IsNull() || !a.IsAffine()) {
+    const tagGBox r = a * box;
+    if (std::memcmp(&r, &out, sizeof r) != 0) out = r;
+    return;
+  }
+  const double* m = a.m;
+  double low[3], high[3];
+  for (int row = 0; row < 3; ++row) {
+    double lo = m[4 * row + 3];
+    double hi = lo;
+    for (int col = 0; col < 3; ++col) {
+      const double e = m[4 * row + col];
+      const double l = e * box.low[col];
+      const double h = e * box.high[col];
+      lo += std::min(l, h);
+      hi += std::max(l, h);
+    }
+    low[row] = lo;
+    high[row] = hi;
+  }
+  for (int k = 0; k < 3; ++k) {
+    // Compared as bits, so that -0.0 replaces 0.0 as the product would.
+    if (std::memcmp(&out.low[k], &low[k], sizeof(double)) != 0) out.low[k] = low[k];
+    if (std::memcmp(&out.high[k], &high[k], sizeof(double)) != 0) out.high[k] = high[k];
+  }
+}
+
+}  // namespace
+
 bool OccurrenceNode::StoreWorldRange(const tagGBox& local) {
-  range_ = GetCurrentToWorld() * local;
+  StoreTransformedBox(GetCurrentToWorld(), local, range_);
   ClearDirty();
   if (parent_ && parent_->IsPossiblyDirty()) SetUnadded();
   return true;
@@ -154,7 +196,9 @@ HRESULT OccurrenceNode::PartRefreshRange(RefreshRangeOptions option, const Range
       return S_OK;
     }
   }
-  range_ = kEmptyRange;
+  // Left as it is when already empty: a part that keeps having no geometry
+  // is asked again on every refresh and need not dirty its lines.
+  if (std::memcmp(&range_, &kEmptyRange, sizeof range_) != 0) range_ = kEmptyRange;
   return S_FALSE;
 }
 
