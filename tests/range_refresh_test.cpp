@@ -107,6 +107,44 @@ TEST(RangeRefresh, MovesDeepInTheTreeGiveTheRangesOfATreeBuiltWithThem) {
   }
 }
 
+// A refresh merges only children that are shown or ghosted; a child left
+// out is not refreshed either, so it stays dirty.
+TEST(RangeRefresh, MergeLeavesOutChildrenThatAreNotShown) {
+  struct Case {
+    const char* what;
+    bool hide, ghostMode;
+    double high;  // of the sub-assembly, in x
+    bool nutStaysDirty;
+  };
+  const Case cases[] = {
+      {"shown", false, false, 11, false},
+      {"hidden", true, false, 1, true},
+      {"hidden but ghosted", true, true, 11, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    AssemblyBuilder b;
+    const tagGBox unit = Box(0, 0, 0, 1, 1, 1);
+    AssemblySite* top = b.Assembly(L"root");
+    AssemblySite* sub = b.Assembly(L"sub");
+    b.Place(sub, b.Part(L"bolt", &unit));
+    b.Place(sub, b.Part(L"nut", &unit), tagG4x4::Translation(10, 0, 0));
+    b.Place(top, sub);
+    AssemblyOccurrence* root = b.Build(top);
+    AssemblyOccurrence* subOcc = AsmAt(root, {1});
+    OccurrenceNode* nut = At(root, {1, 2});
+    JAsmSetGhostMode(c.ghostMode);
+    nut->SetNodeToProcessForGhosting(false);
+    if (c.hide) nut->Hide(FALSE);
+    subOcc->SetDirty();
+    tagGBox box;
+    EXPECT_EQ(root->GetRange(&box), S_OK);
+    EXPECT_EQ(box.high[0], c.high);
+    EXPECT_EQ(nut->IsDirty(), c.nutStaysDirty);
+    JAsmSetGhostMode(false);
+  }
+}
+
 // The host's stored range: a box for one occurrence, changed at will.
 OccurrenceNode* gAnswerFor = nullptr;
 tagGBox gAnswer;
