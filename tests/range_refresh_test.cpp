@@ -209,6 +209,11 @@ TEST(RangeRefresh, HostStoredRangeIsAskedAgainOnEveryRefresh) {
     EXPECT_EQ(bolt->GetRange(&box), S_OK);
     const tagGBox expected = world * Box(0, 0, 0, 2, 2, 2);
     EXPECT_EQ(std::memcmp(&box, &expected, sizeof box), 0);
+    // Under a rotated placement too, bit for bit the box product.
+    OccurrenceNode* turned = At(root, {2, 1, 2, 1});
+    const tagGBox turnedExpected = turned->GetCurrentToWorld() * Box(0, 0, 0, 2, 2, 2);
+    EXPECT_EQ(turned->GetRange(&box), S_OK);
+    EXPECT_EQ(std::memcmp(&box, &turnedExpected, sizeof box), 0);
   }
 
   // No function at all: parts fall back on their sites' ranges, the washer
