@@ -352,6 +352,36 @@ BENCHMARK(BM_Walk)
     ->ArgsProduct({{0, 1}, {1, 0}, {10000, 1000000}})
     ->Unit(benchmark::kMillisecond);
 
+// Args: levels below the root of the moved placement, leaves. Moves one
+// placement of a "unique" product (so it has one occurrence) and asks for
+// the root's range: the refresh runs down the moved branch and merges the
+// siblings along its path. Microseconds per move.
+void BM_IncrementalRefresh(benchmark::State& state) {
+  AssemblyModule module;
+  const Recipe recipe = MakeRecipe(true, DepthFor(state.range(1)));
+  Built built = Build(recipe);
+  OccurrenceNode* moved = built.root;
+  for (int64_t level = 0; level < state.range(0) && moved->IsAssembly(); ++level) {
+    auto* assembly = static_cast<AssemblyOccurrence*>(moved);
+    moved = assembly->GetChildByIndex(assembly->GetChildCount() / 2);
+  }
+  auto* attachment = const_cast<AttachmentNode*>(moved->GetAttachment());
+  tagGBox range;
+  built.root->GetRange(&range);
+  int step = 0;
+  for (auto _ : state) {
+    AttachmentMatrix placement(tagG4x4::Translation(0.5 * ++step, 0, 0));
+    attachment->SetXFormFromParent(&placement);
+    built.root->GetRange(&range);
+  }
+  benchmark::DoNotOptimize(range);
+  Label(state, recipe);
+}
+BENCHMARK(BM_IncrementalRefresh)
+    ->ArgNames({"levels", "leaves"})
+    ->ArgsProduct({{3, 6}, {1000000}})
+    ->Unit(benchmark::kMicrosecond);
+
 // Drops a product whose root nothing shows or places: one DeleteUnusedSites
 // takes every site (each examined once, assemblies first), as a
 // ReplaceBranch clean-up does for a dropped branch. The occurrence tree is

@@ -493,8 +493,15 @@ class OccurrenceNode : public IJProbeIt {
   // The host's stored range of this occurrence (untransformed); E_FAIL when
   // the host has none to give.
   HRESULT GetHostStoredRange(tagGBox* box);
-  HRESULT PartRefreshRange(RefreshRangeOptions option);
-  HRESULT AsmRefreshRange(RefreshRangeOptions option);
+  // What one range refresh resolves once for every node it reaches: the
+  // host's stored-range function and whether part sites may give ranges.
+  struct RangePass;
+  HRESULT RefreshRange(RefreshRangeOptions option, const RangePass& pass);
+  HRESULT PartRefreshRange(RefreshRangeOptions option, const RangePass& pass);
+  HRESULT AsmRefreshRange(RefreshRangeOptions option, const RangePass& pass);
+  // A child's range as GetRange(tagGBox*) reads it, refreshed within the
+  // pass when possibly dirty; null when that would answer S_FALSE.
+  const tagGBox* RangeForMerge(const RangePass& pass);
   // Stores the host range (or the site range) transformed to world.
   bool StoreWorldRange(const tagGBox& local);
   // A placement matrix stored as user data (explode 3, override 39).

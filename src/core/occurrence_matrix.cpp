@@ -2,6 +2,7 @@
 // matrices, the animated matrix and the parent-relative and undecorated
 // matrices derived from the placements.
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "core/occurrence_internal.h"
@@ -39,13 +40,17 @@ void OccurrenceNode::RefreshXform() {
   if (parent_) {
     const tagG4x4& parentWorld = parent_->GetCurrentToWorld();
     const tagG4x4& local = LocalPlacement();
+    tagG4x4 world{tagG4x4::NoInit{}};
     if (const tagG4x4* explode = GetExplodeMatrix()) {
       tagG4x4 explodedParent{tagG4x4::NoInit{}};
       Multiply(*explode, parentWorld, explodedParent);
-      Multiply(explodedParent, local, currentToWorld_);
+      Multiply(explodedParent, local, world);
     } else {
-      Multiply(parentWorld, local, currentToWorld_);
+      Multiply(parentWorld, local, world);
     }
+    // Stored only when it changed: a recompute that finds the same matrix
+    // leaves the node's lines clean.
+    if (std::memcmp(world.m, currentToWorld_.m, sizeof world.m) != 0) currentToWorld_ = world;
   } else {
     currentToWorld_.SetIdentity();
   }
