@@ -14,9 +14,11 @@
 namespace quorra {
 
 namespace {
-// Enough to stay ahead of a build (a chunk holds about 9,000 occurrences)
-// without keeping much memory idle once the build is over.
-constexpr size_t kStockSize = 2;
+// A chunk holds about 9,000 occurrences. With two chunks in stock the
+// builder still ran dry and mapped its own (on a quiet machine a build of
+// 10^6 occurrences took 235 ms, against 190 ms with no filler at all); with
+// eight it took 166-177 ms, and 16 MiB stay filled once the build is over.
+constexpr size_t kStockSize = ChunkStock::kCapacity;
 constexpr size_t kChunkSize = OccurrenceArena::kChunkSize;
 }  // namespace
 

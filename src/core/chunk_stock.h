@@ -25,6 +25,8 @@ class ChunkStock {
  public:
   // Chunks of OccurrenceArena::kChunkSize bytes.
   static ChunkStock& Instance();
+  // The most chunks the stock holds.
+  static constexpr size_t kCapacity = 8;
 
   // A mapped, filled chunk, or null when none is ready. Never blocks.
   void* Take();
