@@ -54,16 +54,14 @@ OccurrenceArena::~OccurrenceArena() {
 
 OccurrenceArena::Chunk* OccurrenceArena::NewChunk(int sizeClass) {
   static_assert(sizeof(Chunk) <= kHeaderSize);
-  // A large arena takes chunks the background filler has faulted in (on
-  // huge pages where it could), and fills its own on ordinary pages when
-  // none is ready, so that the builder never waits for the kernel to
-  // compact memory.
+  // A large arena takes chunks the background filler has faulted in, and
+  // fills its own when none is ready.
   const bool large = chunkCount_ >= kChunksBeforeFilling;
   void* memory = large ? ChunkStock::Instance().Take() : nullptr;
   if (!memory) {
     memory = MapAlignedChunk(kChunkSize);
     if (!memory) return nullptr;
-    if (large) FillChunk(memory, kChunkSize, false);
+    if (large) FillChunk(memory, kChunkSize);
   }
 
   auto* chunk = new (memory) Chunk{};

@@ -7,8 +7,8 @@
 //   so that parts (most of a tree) do not pay for the assembly's children
 //   list;
 // - once an arena is large, new chunks come faulted in ahead of need from a
-//   background thread, on transparent huge pages where the kernel has them
-//   (core/chunk_stock.h);
+//   background thread (core/chunk_stock.h), which saves the builder most of
+//   the page faults of filling hundreds of megabytes;
 // - slots are handed out in allocation order, so a tree built depth first
 //   lies in memory in the order a walk visits it;
 // - a chunk whose slots are all free goes back to the system.
