@@ -331,7 +331,7 @@ std::string ExpectedATP(DWORD version, const std::string& flags) {
          "            Flags: 0x00000002\n"
          "            FlagsEx: 0x00000000\n"
          "            Range: [0.0000 0.0000 0.0000] [1.0000 1.0000 1.0000]\n"
-         "      Part 2.1 part.par\n"
+         "      Part " "2.1 part.par\n"
          "               Symbology: 0x00000000\n"
          "               Flags: 0x00000001\n"
          "               FlagsEx: 0x00000000\n"
