@@ -15,6 +15,24 @@ class AsmTree;
 
 namespace quorra {
 
+// Empties slot `i` of an open-addressing table with linear probing (a
+// power-of-two size, `mask` = size - 1), moving later entries of its probe
+// run back over the gap, so that no look-up needs a tombstone. `isUsed`
+// tells a filled entry; `homeOf` gives the slot an entry hashes to.
+template <class Entry, class IsUsed, class HomeOf>
+void EraseWithBackShift(std::vector<Entry>& table, size_t i, size_t mask, IsUsed isUsed, HomeOf homeOf) {
+  for (size_t j = (i + 1) & mask; isUsed(table[j]); j = (j + 1) & mask) {
+    // The entry at j may fill the gap at i unless its home lies
+    // cyclically in (i, j].
+    const size_t home = homeOf(table[j]);
+    const bool homeBetween = i <= j ? (i < home && home <= j) : (i < home || home <= j);
+    if (homeBetween) continue;
+    table[i] = table[j];
+    i = j;
+  }
+  table[i] = Entry{};
+}
+
 // A map from node addresses to small values as one open-addressing table
 // (linear probing, one contiguous block): filling it for 10^5 nodes makes no
 // allocation per node and a look-up costs one probe of memory. Null is
@@ -60,16 +78,9 @@ class PointerMap {
     if (size_ == 0) return;
     size_t i = static_cast<size_t>(Slot(key) - table_.data());
     if (!table_[i].key) return;
-    for (size_t j = (i + 1) & Mask(); table_[j].key; j = (j + 1) & Mask()) {
-      // The entry at j may fill the gap at i unless its home lies
-      // cyclically in (i, j].
-      const size_t home = Home(table_[j].key);
-      const bool homeBetween = i <= j ? (i < home && home <= j) : (i < home || home <= j);
-      if (homeBetween) continue;
-      table_[i] = table_[j];
-      i = j;
-    }
-    table_[i] = Entry{};
+    EraseWithBackShift(
+        table_, i, Mask(), [](const Entry& entry) { return entry.key != nullptr; },
+        [this](const Entry& entry) { return Home(entry.key); });
     --size_;
   }
   void Clear() {

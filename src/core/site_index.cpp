@@ -161,16 +161,9 @@ class IndexA {
     size_t i = Home(hash);
     while (table_[i].site && (table_[i].hash != hash || table_[i].site != site)) i = (i + 1) & Mask();
     if (!table_[i].site) return false;
-    // Moves later entries of the probe run back over the gap, so that no
-    // look-up needs a tombstone.
-    for (size_t j = (i + 1) & Mask(); table_[j].site; j = (j + 1) & Mask()) {
-      const size_t home = Home(table_[j].hash);
-      const bool homeBetween = i <= j ? (i < home && home <= j) : (i < home || home <= j);
-      if (homeBetween) continue;
-      table_[i] = table_[j];
-      i = j;
-    }
-    table_[i] = Entry{};
+    quorra::EraseWithBackShift(
+        table_, i, Mask(), [](const Entry& entry) { return entry.site != nullptr; },
+        [this](const Entry& entry) { return Home(entry.hash); });
     --size_;
     return true;
   }
