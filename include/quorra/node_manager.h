@@ -15,6 +15,17 @@ class AsmTree;
 
 namespace quorra {
 
+// The size of an open-addressing table that holds `count` entries at most
+// half full (a power of two, at least 16), and in `*shift` how far a 64-bit
+// multiplicative hash is shifted right to index it.
+inline size_t OpenTableSize(size_t count, unsigned* shift) {
+  size_t capacity = 16;
+  while (capacity < 2 * count) capacity *= 2;
+  *shift = 64;
+  for (size_t c = capacity; c > 1; c /= 2) --*shift;
+  return capacity;
+}
+
 // Empties slot `i` of an open-addressing table with linear probing (a
 // power-of-two size, `mask` = size - 1), moving later entries of its probe
 // run back over the gap, so that no look-up needs a tombstone. `isUsed`
@@ -44,13 +55,12 @@ class PointerMap {
   bool Empty() const { return size_ == 0; }
   // Room for `count` keys at most half full. May throw std::bad_alloc.
   void Reserve(size_t count) {
-    size_t capacity = 16;
-    while (capacity < 2 * count) capacity *= 2;
+    unsigned shift = 0;
+    const size_t capacity = OpenTableSize(count, &shift);
     if (capacity <= table_.size()) return;
     std::vector<Entry> old(capacity);
     old.swap(table_);
-    shift_ = 64;
-    for (size_t c = capacity; c > 1; c /= 2) --shift_;
+    shift_ = shift;
     for (const Entry& entry : old)
       if (entry.key) *Slot(entry.key) = entry;
   }

@@ -182,13 +182,12 @@ class IndexA {
 
   // Room for `count` entries at most half full. May throw std::bad_alloc.
   void Reserve(size_t count) {
-    size_t capacity = 16;
-    while (capacity < 2 * count) capacity *= 2;
+    unsigned shift = 0;
+    const size_t capacity = quorra::OpenTableSize(count, &shift);
     if (capacity <= table_.size()) return;
     std::vector<Entry> old(capacity);
     old.swap(table_);
-    shift_ = 64;
-    for (size_t c = capacity; c > 1; c /= 2) --shift_;
+    shift_ = shift;
     for (const Entry& entry : old) {
       if (!entry.site) continue;
       size_t i = Home(entry.hash);
