@@ -6,7 +6,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <new>
 #include <thread>
 
 #include "core/occurrence_arena.h"
@@ -18,7 +17,6 @@ namespace {
 // builder still ran dry and mapped its own chunks, slower than with no
 // filler at all; eight keep ahead of it, and 16 MiB stay filled once the
 // build is over.
-constexpr size_t kStockSize = ChunkStock::kCapacity;
 constexpr size_t kChunkSize = OccurrenceArena::kChunkSize;
 }  // namespace
 
@@ -40,7 +38,7 @@ void FillChunk(void* chunk, size_t size) { madvise(chunk, size, MADV_POPULATE_WR
 struct ChunkStock::State {
   std::mutex mutex;
   std::condition_variable wake;
-  void* chunks[kStockSize] = {};
+  void* chunks[ChunkStock::kCapacity] = {};
   size_t count = 0;
   std::once_flag started;
   bool running = false;
@@ -73,13 +71,13 @@ void ChunkStock::Run() {
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(s.mutex);
-      s.wake.wait(lock, [&] { return s.count < kStockSize; });
+      s.wake.wait(lock, [&] { return s.count < ChunkStock::kCapacity; });
     }
     void* chunk = MapAlignedChunk(kChunkSize);
     if (!chunk) return;  // out of address space: callers map their own
     FillChunk(chunk, kChunkSize);
     std::lock_guard<std::mutex> lock(s.mutex);
-    if (s.count < kStockSize) {
+    if (s.count < ChunkStock::kCapacity) {
       s.chunks[s.count++] = chunk;
     } else {
       munmap(chunk, kChunkSize);
@@ -103,7 +101,7 @@ void* ChunkStock::Take() {
 bool ChunkStock::Give(void* chunk) {
   State& s = *state_;
   std::unique_lock<std::mutex> lock(s.mutex, std::try_to_lock);
-  if (!lock.owns_lock() || !s.running || s.count >= kStockSize) return false;
+  if (!lock.owns_lock() || !s.running || s.count >= ChunkStock::kCapacity) return false;
   s.chunks[s.count++] = chunk;
   return true;
 }
