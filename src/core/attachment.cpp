@@ -30,6 +30,31 @@ OccurrenceNode* ChildFor(OccurrenceNode* parentOccurrence, AttachmentNode* attac
   return static_cast<AssemblyOccurrence*>(parentOccurrence)->FindOccurrenceOfAttachment(attachment);
 }
 
+// Removes `attachment` from its site's list, keeping the order: S_OK, or
+// S_FALSE when the list does not hold it. Ids are usually handed out 1, 2,
+// 3, ... and appended, so the list is mostly sorted by id: the slot the id
+// would take in a dense list, then a binary search by id, find the entry
+// without reading the whole list. A list out of id order falls back to a
+// search from both ends.
+HRESULT RemoveListedAttachment(NodeList<AttachmentNode>& list, AttachmentNode* attachment) {
+  AttachmentNode* const* nodes = list.GetData();
+  const DWORD count = list.GetCount();
+  const DWORD id = attachment->GetAttachmentID();
+  if (id - 1 < count && nodes[id - 1] == attachment) {
+    list.RemoveAt(id - 1);
+    return S_OK;
+  }
+  const auto byId = [](const AttachmentNode* node, DWORD value) { return node->GetAttachmentID() < value; };
+  for (DWORD index = static_cast<DWORD>(std::lower_bound(nodes, nodes + count, id, byId) - nodes);
+       index < count && nodes[index]->GetAttachmentID() == id; ++index) {
+    if (nodes[index] == attachment) {
+      list.RemoveAt(index);
+      return S_OK;
+    }
+  }
+  return list.RemoveUnique(attachment);
+}
+
 // Attachment nodes holding a user data map (made by their first
 // AddUserData, released by Destroy).
 std::atomic<size_t> gAttachmentsHoldingUserData{0};
@@ -70,8 +95,7 @@ HRESULT AttachmentNode::Destroy() {
   // holds a destroyed node.
   if (AssemblySite* parent = parent_) {
     ForgetParent();
-    // A site lists each of its nodes once.
-    parent->attachments_.RemoveUnique(this);
+    RemoveListedAttachment(parent->attachments_, this);
   }
   AttachmentManager* manager = GetAttachmentManager();
   HRESULT hr = manager ? manager->RemoveNode(this) : E_FAIL;
@@ -392,9 +416,7 @@ HRESULT AssemblySite::CreateAndAddAttachment(const wchar_t* path, DWORD id, DWOR
 HRESULT AssemblySite::RemoveAttachment(AttachmentNode* attachment) { return attachments_.Remove(attachment); }
 
 HRESULT AssemblySite::RemoveAndDestroyAttachment(AttachmentNode* attachment) {
-  // Each node is listed once: searched from both ends, attachments removed
-  // newest first or oldest first cost one step each.
-  if (!attachment || attachments_.RemoveUnique(attachment) != S_OK)
+  if (!attachment || RemoveListedAttachment(attachments_, attachment) != S_OK)
     return QUORRA_TRACE_FAIL(E_INVALIDARG, "AssemblySite::RemoveAndDestroyAttachment");
   DestroyUnlistedAttachment(attachment);
   return S_OK;
