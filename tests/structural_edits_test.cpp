@@ -496,3 +496,32 @@ TEST(StructuralEdits, RemovingAttachmentsFromBothEndsKeepsListsInStep) {
   AttachmentNode* gone = nullptr;
   EXPECT_EQ(root->RemoveAndDestroyAttachment(gone), E_INVALIDARG);
 }
+
+TEST(StructuralEdits, RemovingAttachmentsInAnyOrderKeepsTheListInOrder) {
+  // Removal looks an attachment up by its id; lists out of id order or with
+  // sparse ids must lose exactly the entry named.
+  const std::vector<std::vector<DWORD>> idLists = {
+      {1, 2, 3, 4, 5, 6, 7, 8},        // as handed out
+      {10, 20, 30, 40, 50, 60},        // sparse, ascending
+      {8, 7, 6, 5, 4, 3, 2, 1},        // descending
+      {3, 12, 4, 1, 2, 11, 9, 5},      // unsorted
+      {2, 1, 4, 3, 6, 5, 8, 7, 10, 9}  // pairwise swapped: the dense slot misleads
+  };
+  for (const std::vector<DWORD>& ids : idLists) {
+    AssemblyBuilder b;
+    AssemblySite* root = b.Assembly(L"root");
+    PartSite* placed = b.Part(L"placed");
+    std::vector<AttachmentNode*> model;
+    for (DWORD id : ids) model.push_back(b.Place(root, placed, tagG4x4(), id));
+    b.Build(root);
+    std::mt19937 random(static_cast<unsigned>(ids.size() * 31 + ids[0]));
+    while (!model.empty()) {
+      const size_t at = random() % model.size();
+      ASSERT_EQ(root->RemoveAndDestroyAttachment(model[at]), S_OK);
+      model.erase(model.begin() + static_cast<ptrdiff_t>(at));
+      const NodeList<AttachmentNode>& attachments = root->GetAttachmentList();
+      ASSERT_EQ(std::vector<AttachmentNode*>(attachments.begin(), attachments.end()), model) << "ids from " << ids[0];
+      ASSERT_EQ(b.Tree()->GetRootAssembly()->GetChildCount(), model.size()) << "ids from " << ids[0];
+    }
+  }
+}
