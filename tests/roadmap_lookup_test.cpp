@@ -6,6 +6,7 @@
 #include <quorra/refhost/documents.h>
 #include <quorra/refhost/occurrence_container.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -410,6 +411,20 @@ TEST_F(OccurrenceNames, OccurrencesAreNamedByTheirDocumentsAndSortByName) {
   DisplayRoadmap absent = Roadmap({4});
   EXPECT_EQ(tree_->Lookup(&absent), nullptr);
   root_->SortChildren();
+}
+
+TEST_F(OccurrenceNames, RemovingAttachmentsAfterASortByNameTakesTheirOwnBranches) {
+  // Sorted by name, the children are out of id order: each removal must
+  // still find and destroy the branch of the attachment removed.
+  root_->SortChildrenByName();
+  auto* site = static_cast<AssemblySite*>(root_->GetSite());
+  const NodeList<AttachmentNode>& attachments = site->GetAttachmentList();
+  while (!attachments.IsEmpty()) {
+    ASSERT_EQ(site->RemoveAndDestroyAttachment(attachments.GetAt(0)), S_OK);
+    ASSERT_EQ(root_->GetChildCount(), attachments.GetCount());
+    for (OccurrenceNode* child : root_->GetChildList())
+      ASSERT_NE(std::find(attachments.begin(), attachments.end(), child->GetWritableAttachment()), attachments.end());
+  }
 }
 
 TEST_F(OccurrenceNames, RoadmapNameStringsAndSourceDocuments) {

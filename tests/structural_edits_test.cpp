@@ -498,13 +498,15 @@ TEST(StructuralEdits, RemovingAttachmentsFromBothEndsKeepsListsInStep) {
 }
 
 TEST(StructuralEdits, RemovingAttachmentsInAnyOrderKeepsTheListInOrder) {
-  // Removal looks an attachment up by its id; lists out of id order or with
-  // sparse ids must lose exactly the entry named.
+  // Removal looks an attachment up by its id; lists out of id order, with
+  // sparse ids or with ids a caller repeated must lose exactly the entry
+  // named, and the tree exactly its branch.
   const std::vector<std::vector<DWORD>> idLists = {
       {1, 2, 3, 4, 5, 6, 7, 8},        // as handed out
       {10, 20, 30, 40, 50, 60},        // sparse, ascending
       {8, 7, 6, 5, 4, 3, 2, 1},        // descending
       {3, 12, 4, 1, 2, 11, 9, 5},      // unsorted
+      {3, 3, 3, 1, 2, 2, 9, 1},        // repeated and unsorted
       {2, 1, 4, 3, 6, 5, 8, 7, 10, 9}  // pairwise swapped: the dense slot misleads
   };
   for (const std::vector<DWORD>& ids : idLists) {
@@ -521,7 +523,11 @@ TEST(StructuralEdits, RemovingAttachmentsInAnyOrderKeepsTheListInOrder) {
       model.erase(model.begin() + static_cast<ptrdiff_t>(at));
       const NodeList<AttachmentNode>& attachments = root->GetAttachmentList();
       ASSERT_EQ(std::vector<AttachmentNode*>(attachments.begin(), attachments.end()), model) << "ids from " << ids[0];
-      ASSERT_EQ(b.Tree()->GetRootAssembly()->GetChildCount(), model.size()) << "ids from " << ids[0];
+      AssemblyOccurrence* top = b.Tree()->GetRootAssembly();
+      ASSERT_EQ(top->GetChildCount(), model.size()) << "ids from " << ids[0];
+      for (DWORD i = 0; i < top->GetChildCount(); ++i)
+        ASSERT_NE(std::find(model.begin(), model.end(), top->GetChildByIndex(i)->GetWritableAttachment()), model.end())
+            << "a branch outlived its attachment; ids from " << ids[0];
     }
   }
 }

@@ -26,8 +26,17 @@ constexpr const char* kTraceSource = "SERVICES/quorra/dev/attach";
 
 // The child occurrence made from `attachment` below an occurrence of its
 // parent site (an assembly site's occurrences are assembly occurrences).
+// Found by id; when the child found there belongs to another attachment
+// (a caller gave two attachments the same id) or none is found (children
+// sorted by name are out of id order), by address. A branch left behind
+// would keep pointing at its destroyed attachment.
 OccurrenceNode* ChildFor(OccurrenceNode* parentOccurrence, AttachmentNode* attachment) {
-  return static_cast<AssemblyOccurrence*>(parentOccurrence)->FindOccurrenceOfAttachment(attachment);
+  auto* parent = static_cast<AssemblyOccurrence*>(parentOccurrence);
+  OccurrenceNode* child = parent->FindOccurrenceOfAttachment(attachment);
+  if (child && child->GetWritableAttachment() == attachment) return child;
+  for (OccurrenceNode* candidate : parent->GetChildList())
+    if (candidate->GetWritableAttachment() == attachment) return candidate;
+  return nullptr;
 }
 
 // Removes `attachment` from its site's list, keeping the order: S_OK, or
