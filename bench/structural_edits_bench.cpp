@@ -11,7 +11,9 @@
 //   BM_RemoveAttachments         RemoveAndDestroyAttachment of the root's n
 //                                attachments one by one, last first
 //                                (arg 2: first first; arg 3: in a shuffled
-//                                order, where no end of a list helps).
+//                                order, where no end of a list helps; arg 4:
+//                                shuffled, one part placed n times, so that
+//                                the part's occurrence list is as long).
 //   BM_MemoryBandwidth           a 256 MiB copy, to read the others against.
 // Each edit is timed alone: the tree is built with the timer paused. One
 // edit per run; take the median of --benchmark_repetitions=3.
@@ -154,12 +156,12 @@ void BM_RemoveAttachments(benchmark::State& state) {
   const int64_t order = state.range(1);
   for (auto _ : state) {
     state.PauseTiming();
-    Assembly assembly = MakeRoot(DistinctParts);
+    Assembly assembly = MakeRoot(order == 4 ? OnePartPlacedN : DistinctParts);
     DWORD count = 0;
     AttachmentNode* const* list = nullptr;
     assembly.root->GetAttachments(&count, &list);
     std::vector<AttachmentNode*> attachments(list, list + count);
-    if (order == 3) std::shuffle(attachments.begin(), attachments.end(), std::mt19937(5));
+    if (order >= 3) std::shuffle(attachments.begin(), attachments.end(), std::mt19937(5));
     state.ResumeTiming();
     HRESULT failed = S_OK;
     if (order == 1) {
@@ -183,6 +185,8 @@ BENCHMARK(BM_RemoveAttachments)
     ->Args({100000, 2})
     ->Args({10000, 3})
     ->Args({100000, 3})
+    ->Args({10000, 4})
+    ->Args({100000, 4})
     ->ArgNames({"n", "order"})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
