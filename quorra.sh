@@ -83,9 +83,10 @@ run_install_check() {
 }
 
 # The threaded-load tests (worker thread, IsBusy, concurrent readers, the
-# lifecycle registries) and the node-memory filler under ThreadSanitizer;
-# only their executables are built, so the step stays short.
-TSAN_TESTS=(test_threaded_load test_lifecycle test_load_e2e test_occurrence_arena)
+# lifecycle registries), the node-memory filler and node lists read from
+# several threads under ThreadSanitizer; only their executables are built,
+# so the step stays short.
+TSAN_TESTS=(test_threaded_load test_lifecycle test_load_e2e test_occurrence_arena test_structural_edits)
 
 run_thread_sanitizer_tests() {
   echo "== threaded-load tests under ThreadSanitizer"
@@ -96,6 +97,7 @@ run_thread_sanitizer_tests() {
   for test in "${TSAN_TESTS[@]}"; do
     local filter='*'
     [ "$test" = test_load_e2e ] && filter='*Threaded*'
+    [ "$test" = test_structural_edits ] && filter='*SeveralThreads*'
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "build-tsan/tests/$test" --gtest_filter="$filter" \
       --gtest_brief=1
   done

@@ -9,6 +9,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/assembly_builder.h"
@@ -61,9 +62,21 @@ void CompareManagerWithArray(size_t poolSize, unsigned seed, int steps) {
   EXPECT_EQ(manager.Nodes(), model);
 }
 
+// The entries of a list as its raw view shows them, vacancies left out
+// (reading the list itself would close them).
+template <class T>
+std::vector<T*> LiveEntries(const NodeList<T>& list) {
+  std::vector<T*> live;
+  for (DWORD i = 0; i < list.GetRawCount(); ++i)
+    if (!NodeList<T>::IsVacancy(list.GetRawData()[i])) live.push_back(list.GetRawData()[i]);
+  return live;
+}
+
 // Random appends, inserts and removals from anywhere (the front half
-// especially, which moves the start of the list), the list compared with a
-// plain array after every step.
+// especially, which moves the start of the list), and removals through the
+// raw view that leave vacancies; the list compared with a plain array after
+// every step, mostly through the raw view so that vacancies pile up between
+// the reads that close them.
 void CompareNodeListWithArray(size_t poolSize, unsigned seed, int steps) {
   std::vector<Probe> pool(poolSize);
   NodeList<Probe> list;
@@ -71,8 +84,33 @@ void CompareNodeListWithArray(size_t poolSize, unsigned seed, int steps) {
   std::mt19937 random(seed);
   auto pick = [&]() { return &pool[random() % poolSize]; };
   for (int step = 0; step < steps; ++step) {
-    const unsigned what = random() % 16;
-    if (what < 5) {
+    const unsigned what = random() % 20;
+    if (what >= 16 && !model.empty()) {
+      // Through the raw view: by raw slot, or by node with a hint that is
+      // right half of the time.
+      std::vector<DWORD> liveSlots;
+      for (DWORD i = 0; i < list.GetRawCount(); ++i)
+        if (!NodeList<Probe>::IsVacancy(list.GetRawData()[i])) liveSlots.push_back(i);
+      ASSERT_EQ(liveSlots.size(), model.size()) << "step " << step;
+      const size_t at = random() % model.size();
+      if (what < 18) {
+        list.RemoveRawAt(liveSlots[at], static_cast<DWORD>(random()));
+        model.erase(model.begin() + static_cast<ptrdiff_t>(at));
+      } else {
+        Probe* node = model[at];
+        if (std::count(model.begin(), model.end(), node) > 1) continue;  // either entry may go
+        const DWORD hint = random() % 2 ? liveSlots[at] : static_cast<DWORD>(random() % (list.GetRawCount() + 2));
+        ASSERT_EQ(list.RemoveUniqueRaw(node, hint), S_OK);
+        model.erase(model.begin() + static_cast<ptrdiff_t>(at));
+      }
+      ASSERT_LE(list.GetRawCount(), 2 * model.size() + 1) << "vacancies are closed once they are half the list";
+      if (step % 7 != 0) {
+        ASSERT_EQ(LiveEntries(list), model) << "step " << step;
+        continue;
+      }
+    } else if (what >= 16) {
+      continue;
+    } else if (what < 5) {
       std::vector<Probe*> added(1 + random() % 6);
       for (Probe*& node : added) node = pick();
       ASSERT_EQ(list.AddNodes(static_cast<DWORD>(added.size()), added.data()), S_OK);
@@ -186,6 +224,68 @@ TEST(NodeListEdits, AnswerAsAPlainArrayUnderRandomEdits) {
   for (const Case& c : {Case{4, 1, 3000}, Case{50, 2, 6000}, Case{5000, 3, 6000}}) {
     SCOPED_TRACE(c.pool);
     CompareNodeListWithArray(c.pool, c.seed, c.steps);
+  }
+}
+
+TEST(NodeListEdits, KeySearchesSeeThroughVacancies) {
+  // A list sorted by key (here the probe's value), emptied from the middle
+  // in a random order: every live entry stays found at its raw slot, and a
+  // removed one is not found, whichever vacancies lie on the search's way.
+  std::vector<Probe> pool(300);
+  NodeList<Probe> list;
+  for (size_t i = 0; i < pool.size(); ++i) {
+    pool[i].value = static_cast<int>(5 * i + 2);  // sparse: the dense slot never answers
+    ASSERT_EQ(list.Add(&pool[i]), S_OK);
+  }
+  const auto keyOf = [](const Probe* probe) { return static_cast<DWORD>(probe->value); };
+  std::vector<Probe*> order;
+  for (Probe& probe : pool) order.push_back(&probe);
+  std::shuffle(order.begin(), order.end(), std::mt19937(11));
+  std::vector<bool> gone(pool.size(), false);
+  for (size_t removed = 0; removed < order.size() / 2; ++removed) {
+    Probe* target = order[removed];
+    const DWORD at = list.FindRawByKey(keyOf(target), keyOf, [target](const Probe* p) { return p == target; });
+    ASSERT_LT(at, list.GetRawCount()) << "step " << removed;
+    list.RemoveRawAt(at, keyOf(target));
+    gone[static_cast<size_t>(target - pool.data())] = true;
+    for (size_t i = 0; i < pool.size(); ++i) {
+      Probe* probe = &pool[i];
+      const DWORD found = list.FindRawByKey(keyOf(probe), keyOf, [probe](const Probe* p) { return p == probe; });
+      if (gone[i])
+        ASSERT_EQ(found, list.GetRawCount()) << "step " << removed;
+      else
+        ASSERT_EQ(list.GetRawData()[found], probe) << "step " << removed;
+    }
+  }
+  EXPECT_GT(list.GetRawCount(), pool.size() / 2) << "removals left vacancies";
+  EXPECT_EQ(list.GetCount(), pool.size() - order.size() / 2);
+  EXPECT_EQ(list.GetRawCount(), list.GetCount()) << "a read closed them";
+}
+
+TEST(NodeListEdits, ReadersOnSeveralThreadsCloseVacanciesOnce) {
+  // Walkers may read one list from several threads after a removal: the
+  // first reader closes the vacancies, the others wait for it and see the
+  // same list.
+  std::vector<Probe> pool(2000);
+  for (int round = 0; round < 20; ++round) {
+    NodeList<Probe> list;
+    for (Probe& probe : pool) ASSERT_EQ(list.Add(&probe), S_OK);
+    std::vector<Probe*> model;
+    for (size_t i = 0; i < pool.size(); ++i) {
+      if (i % 3 == 1 && i > 20 && i + 20 < pool.size())
+        list.RemoveRawAt(list.FindRawByKey(
+                             static_cast<DWORD>(i), [&](const Probe* p) { return static_cast<DWORD>(p - pool.data()); },
+                             [&](const Probe* p) { return p == &pool[i]; }),
+                         static_cast<DWORD>(i));
+      else
+        model.push_back(&pool[i]);
+    }
+    std::vector<Probe*> seen[4];
+    std::vector<std::thread> readers;
+    for (std::vector<Probe*>& out : seen)
+      readers.emplace_back([&list, &out] { out.assign(list.begin(), list.end()); });
+    for (std::thread& reader : readers) reader.join();
+    for (const std::vector<Probe*>& out : seen) ASSERT_EQ(out, model) << "round " << round;
   }
 }
 
@@ -500,34 +600,54 @@ TEST(StructuralEdits, RemovingAttachmentsFromBothEndsKeepsListsInStep) {
 TEST(StructuralEdits, RemovingAttachmentsInAnyOrderKeepsTheListInOrder) {
   // Removal looks an attachment up by its id; lists out of id order, with
   // sparse ids or with ids a caller repeated must lose exactly the entry
-  // named, and the tree exactly its branch.
+  // named, and the tree exactly its branch. Long lists removed from the
+  // middle leave vacancies behind: they are read only now and then here, so
+  // that the searches meet the vacancies of many removals.
+  std::vector<DWORD> dense(400), sparse(300);
+  for (DWORD i = 0; i < dense.size(); ++i) dense[i] = i + 1;
+  for (DWORD i = 0; i < sparse.size(); ++i) sparse[i] = 7 * i + 3;
   const std::vector<std::vector<DWORD>> idLists = {
-      {1, 2, 3, 4, 5, 6, 7, 8},        // as handed out
-      {10, 20, 30, 40, 50, 60},        // sparse, ascending
-      {8, 7, 6, 5, 4, 3, 2, 1},        // descending
-      {3, 12, 4, 1, 2, 11, 9, 5},      // unsorted
-      {3, 3, 3, 1, 2, 2, 9, 1},        // repeated and unsorted
-      {2, 1, 4, 3, 6, 5, 8, 7, 10, 9}  // pairwise swapped: the dense slot misleads
+      {1, 2, 3, 4, 5, 6, 7, 8},         // as handed out
+      {10, 20, 30, 40, 50, 60},         // sparse, ascending
+      {8, 7, 6, 5, 4, 3, 2, 1},         // descending
+      {3, 12, 4, 1, 2, 11, 9, 5},       // unsorted
+      {3, 3, 3, 1, 2, 2, 9, 1},         // repeated and unsorted
+      {2, 1, 4, 3, 6, 5, 8, 7, 10, 9},  // pairwise swapped: the dense slot misleads
+      dense,                            // long, as handed out
+      sparse,                           // long and sparse
   };
   for (const std::vector<DWORD>& ids : idLists) {
+    SCOPED_TRACE(testing::Message() << ids.size() << " ids from " << ids[0]);
     AssemblyBuilder b;
     AssemblySite* root = b.Assembly(L"root");
     PartSite* placed = b.Part(L"placed");
     std::vector<AttachmentNode*> model;
     for (DWORD id : ids) model.push_back(b.Place(root, placed, tagG4x4(), id));
-    b.Build(root);
+    AssemblyOccurrence* top = b.Build(root);
     std::mt19937 random(static_cast<unsigned>(ids.size() * 31 + ids[0]));
-    while (!model.empty()) {
+    bool vacated = false;
+    for (int step = 0; !model.empty(); ++step) {
       const size_t at = random() % model.size();
-      ASSERT_EQ(root->RemoveAndDestroyAttachment(model[at]), S_OK);
+      ASSERT_EQ(root->RemoveAndDestroyAttachment(model[at]), S_OK) << "step " << step;
       model.erase(model.begin() + static_cast<ptrdiff_t>(at));
+      vacated = vacated || root->GetAttachmentList().GetRawCount() > model.size();
+      if (model.size() > 40 && step % 23 != 0) continue;
       const NodeList<AttachmentNode>& attachments = root->GetAttachmentList();
-      ASSERT_EQ(std::vector<AttachmentNode*>(attachments.begin(), attachments.end()), model) << "ids from " << ids[0];
-      AssemblyOccurrence* top = b.Tree()->GetRootAssembly();
-      ASSERT_EQ(top->GetChildCount(), model.size()) << "ids from " << ids[0];
-      for (DWORD i = 0; i < top->GetChildCount(); ++i)
-        ASSERT_NE(std::find(model.begin(), model.end(), top->GetChildByIndex(i)->GetWritableAttachment()), model.end())
-            << "a branch outlived its attachment; ids from " << ids[0];
+      ASSERT_EQ(std::vector<AttachmentNode*>(attachments.begin(), attachments.end()), model) << "step " << step;
+      ASSERT_EQ(top->GetChildCount(), model.size());
+      ASSERT_EQ(placed->GetOccurrencesList()->GetCount(), model.size());
+      // The part lists the same occurrences as the root's children (in
+      // creation order, which is id order only for ascending ids).
+      const NodeList<OccurrenceNode>& children = top->GetChildList();
+      const NodeList<OccurrenceNode>& listed = *placed->GetOccurrencesList();
+      std::vector<OccurrenceNode*> a(children.begin(), children.end()), c(listed.begin(), listed.end());
+      for (OccurrenceNode* child : a)
+        ASSERT_NE(std::find(model.begin(), model.end(), child->GetWritableAttachment()), model.end())
+            << "a branch outlived its attachment; step " << step;
+      std::sort(a.begin(), a.end());
+      std::sort(c.begin(), c.end());
+      ASSERT_EQ(a, c) << "step " << step;
     }
+    if (ids.size() > 100) EXPECT_TRUE(vacated) << "the long lists left vacancies";
   }
 }

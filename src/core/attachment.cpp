@@ -26,42 +26,42 @@ constexpr const char* kTraceSource = "SERVICES/quorra/dev/attach";
 
 // The child occurrence made from `attachment` below an occurrence of its
 // parent site (an assembly site's occurrences are assembly occurrences).
-// Found by id; when the child found there belongs to another attachment
-// (a caller gave two attachments the same id) or none is found (children
-// sorted by name are out of id order), by address. A branch left behind
-// would keep pointing at its destroyed attachment.
+// Found by id among the children (which removals may have left with
+// vacancies); when no child of that id belongs to `attachment` (a caller
+// gave two attachments the same id, or children sorted by name are out of
+// id order), by address. A branch left behind would keep pointing at its
+// destroyed attachment.
 OccurrenceNode* ChildFor(OccurrenceNode* parentOccurrence, AttachmentNode* attachment) {
-  auto* parent = static_cast<AssemblyOccurrence*>(parentOccurrence);
-  OccurrenceNode* child = parent->FindOccurrenceOfAttachment(attachment);
-  if (child && child->GetWritableAttachment() == attachment) return child;
-  for (OccurrenceNode* candidate : parent->GetChildList())
+  const NodeList<OccurrenceNode>& children = static_cast<AssemblyOccurrence*>(parentOccurrence)->GetChildList();
+  const DWORD at = quorra::occ::FindChildSlot(children, attachment);
+  if (at < children.GetRawCount()) return children.GetRawData()[at];
+  for (OccurrenceNode* candidate : children)
     if (candidate->GetWritableAttachment() == attachment) return candidate;
   return nullptr;
 }
 
 // Removes `attachment` from its site's list, keeping the order: S_OK, or
 // S_FALSE when the list does not hold it. Ids are usually handed out 1, 2,
-// 3, ... and appended, so the list is mostly sorted by id: the slot the id
-// would take in a dense list, then a binary search by id, find the entry
-// without reading the whole list. A list out of id order falls back to a
-// search from both ends.
+// 3, ... and appended, so the list is mostly sorted by id: the ends, then
+// the list's search by id, find the entry without reading the whole list,
+// and a removal from the middle leaves a vacancy instead of moving half the
+// list. A list out of id order falls back to a search from both ends.
 HRESULT RemoveListedAttachment(NodeList<AttachmentNode>& list, AttachmentNode* attachment) {
-  AttachmentNode* const* nodes = list.GetData();
-  const DWORD count = list.GetCount();
+  AttachmentNode* const* nodes = list.GetRawData();
+  const DWORD count = list.GetRawCount();
   const DWORD id = attachment->GetAttachmentID();
-  if (id - 1 < count && nodes[id - 1] == attachment) {
-    list.RemoveAt(id - 1);
-    return S_OK;
-  }
-  const auto byId = [](const AttachmentNode* node, DWORD value) { return node->GetAttachmentID() < value; };
-  for (DWORD index = static_cast<DWORD>(std::lower_bound(nodes, nodes + count, id, byId) - nodes);
-       index < count && nodes[index]->GetAttachmentID() == id; ++index) {
-    if (nodes[index] == attachment) {
-      list.RemoveAt(index);
-      return S_OK;
-    }
-  }
-  return list.RemoveUnique(attachment);
+  DWORD at = count;
+  if (count && nodes[count - 1] == attachment)
+    at = count - 1;
+  else if (count && nodes[0] == attachment)
+    at = 0;
+  else
+    at = list.FindRawByKey(
+        id, [](const AttachmentNode* node) { return node->GetAttachmentID(); },
+        [attachment](const AttachmentNode* node) { return node == attachment; });
+  if (at == count) return list.RemoveUniqueRaw(attachment);
+  list.RemoveRawAt(at, id);
+  return S_OK;
 }
 
 // Attachment nodes holding a user data map (made by their first

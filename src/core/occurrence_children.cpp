@@ -12,15 +12,14 @@
 namespace {
 constexpr const char* kTraceSource = "SERVICES/quorra/dev/occ";
 
-// Every child has an attachment; the id is read without the null check.
-inline DWORD ChildID(const OccurrenceNode* child) { return child->GetWritableAttachment()->GetAttachmentID(); }
+using quorra::occ::ChildID;
 
 }  // namespace
 
 OccurrenceNode* AssemblyOccurrence::FindOccurrenceOfAttachmentID(DWORD id) const {
-  const DWORD count = children_.GetCount();
+  DWORD count = 0;
+  OccurrenceNode* const* children = children_.GetData(&count);
   if (count == 0) return nullptr;
-  OccurrenceNode* const* children = children_.GetData();
   // Ids are usually handed out 1, 2, 3, ...: try the slot the id would
   // take in a dense list before searching.
   if (id - 1 < count && ChildID(children[id - 1]) == id) return children[id - 1];
@@ -100,30 +99,24 @@ HRESULT AssemblyOccurrence::RemoveChild(OccurrenceNode* child) {
   OccurrenceManager* manager = tree ? tree->GetOccurrenceManager() : nullptr;
   if (manager && !manager->childOrderDisturbed_ && child && child->GetWritableAttachment()) {
     // The list is sorted by id and stays sorted without the entry: find it
-    // among the children of its id instead of searching the whole list.
+    // among the children of its id instead of searching the whole list, and
+    // let a removal from the middle leave a vacancy (vacancies keep the id
+    // order) rather than move half the list.
     const DWORD id = ChildID(child);
-    OccurrenceNode* const* children = children_.GetData();
-    const DWORD count = children_.GetCount();
-    // Where the entry usually is (ids 1, 2, ... in place; children removed
-    // from either end) is tried first, by address alone: each step of the
-    // search below reads a child and its attachment.
-    for (const DWORD likely : {id - 1, count - 1, 0u}) {
-      if (likely < count && children[likely] == child) {
-        children_.RemoveAt(likely);
-        return S_OK;
-      }
-    }
-    DWORD index = static_cast<DWORD>(
-        std::lower_bound(children, children + count, id,
-                         [](const OccurrenceNode* node, DWORD value) { return ChildID(node) < value; }) -
-        children);
-    for (; index < count && ChildID(children[index]) == id; ++index) {
-      if (children[index] == child) {
-        children_.RemoveAt(index);
-        return S_OK;
-      }
-    }
-    return S_FALSE;
+    OccurrenceNode* const* children = children_.GetRawData();
+    const DWORD count = children_.GetRawCount();
+    // Children removed from either end are tried first, by address alone:
+    // each step of the search reads a child and its attachment.
+    DWORD at = count;
+    if (count && children[count - 1] == child)
+      at = count - 1;
+    else if (count && children[0] == child)
+      at = 0;
+    else
+      at = children_.FindRawByKey(id, ChildID, [child](const OccurrenceNode* node) { return node == child; });
+    if (at == count) return S_FALSE;
+    children_.RemoveRawAt(at, id);
+    return S_OK;
   }
   HRESULT hr = children_.Remove(child);
   SortChildren();

@@ -52,6 +52,18 @@ size_t AttachmentsHoldingUserData();
 
 namespace quorra::occ {
 
+// The attachment id a child occurrence was made from.
+inline DWORD ChildID(const OccurrenceNode* child) { return child->GetWritableAttachment()->GetAttachmentID(); }
+
+// The raw slot (vacancies counted) of the child made from `attachment` in a
+// children list in id order, found by id and checked by address;
+// children.GetRawCount() when the search finds none.
+inline DWORD FindChildSlot(const NodeList<OccurrenceNode>& children, const AttachmentNode* attachment) {
+  return children.FindRawByKey(attachment->GetAttachmentID(), ChildID, [attachment](const OccurrenceNode* child) {
+    return child->GetAttachment() == attachment;
+  });
+}
+
 // Exactly the empty box: every minimum at or above 1e30, every maximum at
 // or below -1e30.
 inline bool IsExactlyEmpty(const tagGBox& b) {

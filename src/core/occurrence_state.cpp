@@ -116,6 +116,11 @@ HRESULT OccurrenceNode::Init() {
   return S_OK;
 }
 
+namespace {
+// Site occurrence lists up to this long are searched without a hint.
+constexpr DWORD kHintedListLength = 64;
+}  // namespace
+
 HRESULT OccurrenceNode::Destroy(BOOL calledFromParent) {
   if (parent_) parent_->SetPossiblyDirty();
   AsmTree* tree = GetAsmTree();
@@ -127,8 +132,17 @@ HRESULT OccurrenceNode::Destroy(BOOL calledFromParent) {
   if (IsAssembly()) static_cast<AssemblyOccurrence*>(this)->DestroyChildren();
   // The site lists each occurrence once, in creation order: searched from
   // both ends, a tree torn down last node first, or branches removed oldest
-  // first, cost one step per node.
-  if (SiteNode* site = GetSite()) site->GetOccurrencesList()->RemoveUnique(this);
+  // first, cost one step per node. A part placed many times by one parent
+  // lists its occurrences in the order of the parent's children, slot for
+  // slot (removals leave vacancies in both alike): in a long list, the
+  // slot this occurrence has among its siblings is tried first.
+  if (SiteNode* site = GetSite()) {
+    NodeList<OccurrenceNode>* list = site->GetOccurrencesList();
+    DWORD hint = ~DWORD{0};
+    if (!calledFromParent && parent_ && attachment_ && list->GetRawCount() > kHintedListLength)
+      hint = quorra::occ::FindChildSlot(parent_->GetChildList(), attachment_);
+    list->RemoveUniqueRaw(this, hint);
+  }
   if (!calledFromParent && parent_) parent_->RemoveChild(this);
   delete this;
   return S_OK;

@@ -21,7 +21,7 @@ constexpr const char* kTraceSource = "SERVICES/quorra/dev/tree";
 constexpr const wchar_t* kNoOccurrenceName = L"NoOccurrenceName";
 
 // Every child has an attachment.
-inline DWORD ChildID(const OccurrenceNode* child) { return child->GetWritableAttachment()->GetAttachmentID(); }
+using quorra::occ::ChildID;
 
 // Member routes stored on attachments are released with them.
 struct MemberRouteReleases {
@@ -79,8 +79,8 @@ class RoadmapSearch {
   // answer).
   const OccurrenceNode* Search(const AssemblyOccurrence* assembly, DWORD level) {
     const DWORD id = ids_[level];
-    const DWORD n = assembly->GetChildCount();
-    OccurrenceNode* const* children = assembly->GetChildList().GetData();
+    DWORD n = 0;
+    OccurrenceNode* const* children = assembly->GetChildList().GetData(&n);
     OccurrenceNode* const* end = children + n;
     if (!sortedById_) {
       // A sort by name or an id change disturbed the id order: a binary
@@ -193,8 +193,8 @@ class MemberRoadmapSearch {
 
   // True when the search ended at the last route's child (Found()).
   bool Search(const AssemblyOccurrence* assembly) {
-    OccurrenceNode* const* children = assembly->GetChildList().GetData();
-    const DWORD count = assembly->GetChildCount();
+    DWORD count = 0;
+    OccurrenceNode* const* children = assembly->GetChildList().GetData(&count);
     for (DWORD from = 0; route_ && routeHasID_ && from < count;) {
       from = NextWithID(children, from, count);
       if (from == count) return false;
