@@ -51,15 +51,14 @@ class NodeList {
   // ---- Removal in any order ----
   // Entries removed from the middle of a long list, one by one in an order
   // no end of the list helps with, would each move half the list. Such an
-  // entry can instead be vacated: its slot keeps a marker (an odd value that
-  // no node address takes, carrying a 31-bit key such as the entry's id, so
-  // that a list sorted by that key stays searchable), and the list closes
+  // entry can instead be vacated: its slot keeps a marker (an odd value,
+  // which no node address is, carrying a 32-bit key such as the entry's id,
+  // so that a list sorted by that key stays searchable), and the list closes
   // its vacancies the next time anyone reads it, or once they are half of
-  // it. Every reader above sees a list without vacancies. The raw view below
-  // is for the owner's removal code only, on the thread that changes the
-  // list; concurrent readers of a list with vacancies close them once,
-  // under the list's own flag. Node addresses are even; a marker keeps the
-  // whole 32-bit key.
+  // it. Every reader above sees a list without vacancies; appending keeps
+  // them. The raw view below is for the owner's removal code only, on the
+  // thread that changes the list; concurrent readers of a list with
+  // vacancies close them once, under the list's own flag.
   DWORD GetRawCount() const { return count_; }
   T* const* GetRawData() const { return nodes_; }
   static bool IsVacancy(const T* entry) { return reinterpret_cast<uintptr_t>(entry) & 1; }
@@ -97,7 +96,6 @@ class NodeList {
 
   // S_OK when the list grew by exactly one node, else E_FAIL.
   HRESULT Add(T* node) {
-    Settle();
     if (count_ == Capacity() && !Grow(count_ + 1)) return E_FAIL;
     nodes_[count_++] = node;
     return S_OK;
@@ -105,7 +103,6 @@ class NodeList {
   // Appends n nodes in order: S_OK when the list grew by exactly n, else E_FAIL.
   HRESULT AddNodes(DWORD n, T* const* nodes) {
     if (n == 0) return S_OK;
-    Settle();
     if (!nodes || (count_ + n > Capacity() && !Grow(count_ + n))) return E_FAIL;
     std::memcpy(nodes_ + count_, nodes, n * sizeof(T*));
     count_ += n;
