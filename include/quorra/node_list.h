@@ -146,15 +146,16 @@ class NodeList {
   // branch removed first child first) cost one step per node.
   HRESULT RemoveUnique(T* node) {
     Settle();
-    const DWORD at = FindUnique(node, kNoHint);
+    const DWORD at = FindUnique(node, NoHint);
     if (at == kAbsent) return S_FALSE;
     ShiftOut(at);
     return S_OK;
   }
-  // RemoveUnique for the owner's removal code: the raw slot `hint` is tried
-  // first, and the entry is removed as RemoveRawAt removes it (a vacancy
-  // carries key 0).
-  HRESULT RemoveUniqueRaw(T* node, DWORD hint = kNoHint) {
+  // RemoveUnique for the owner's removal code: when neither end holds the
+  // node, the raw slot `hint()` answers is tried before the search, and the
+  // entry is removed as RemoveRawAt removes it (a vacancy carries key 0).
+  template <class Hint>
+  HRESULT RemoveUniqueRaw(T* node, Hint hint) {
     const DWORD at = FindUnique(node, hint);
     if (at == kAbsent) return S_FALSE;
     RemoveRawAt(at, 0);
@@ -181,7 +182,6 @@ class NodeList {
 
  private:
   static constexpr DWORD kAbsent = ~DWORD{0};
-  static constexpr DWORD kNoHint = ~DWORD{0};
   // Within this many entries of an end, a removal moves the entries out of
   // the way at once.
   static constexpr DWORD kShortMove = 16;
@@ -225,9 +225,16 @@ class NodeList {
     SetVacancies(0);
     SetState(kSettled, std::memory_order_release);
   }
-  // The raw slot of `node`: `hint` first, then from both ends inwards.
-  DWORD FindUnique(const T* node, DWORD hint) const {
-    if (hint < count_ && nodes_[hint] == node) return hint;
+  static DWORD NoHint() { return kAbsent; }
+  // The raw slot of `node`: the ends, the slot `hint()` names, then from
+  // both ends inwards.
+  template <class Hint>
+  DWORD FindUnique(const T* node, Hint hint) const {
+    if (count_ == 0) return kAbsent;
+    if (nodes_[count_ - 1] == node) return count_ - 1;
+    if (nodes_[0] == node) return 0;
+    const DWORD hinted = hint();
+    if (hinted < count_ && nodes_[hinted] == node) return hinted;
     for (DWORD front = 0, back = count_; front < back;) {
       if (nodes_[--back] == node) return back;
       if (front < back && nodes_[front] == node) return front;

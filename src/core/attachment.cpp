@@ -59,7 +59,7 @@ HRESULT RemoveListedAttachment(NodeList<AttachmentNode>& list, AttachmentNode* a
     at = list.FindRawByKey(
         id, [](const AttachmentNode* node) { return node->GetAttachmentID(); },
         [attachment](const AttachmentNode* node) { return node == attachment; });
-  if (at == count) return list.RemoveUniqueRaw(attachment);
+  if (at == count) return list.RemoveUniqueRaw(attachment, [] { return ~DWORD{0}; });
   list.RemoveRawAt(at, id);
   return S_OK;
 }

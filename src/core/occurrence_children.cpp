@@ -113,7 +113,7 @@ HRESULT AssemblyOccurrence::RemoveChild(OccurrenceNode* child) {
     else if (count && children[0] == child)
       at = 0;
     else
-      at = children_.FindRawByKey(id, ChildID, [child](const OccurrenceNode* node) { return node == child; });
+      at = children_.FindRawByKey(id, quorra::occ::kChildID, [child](const OccurrenceNode* node) { return node == child; });
     if (at == count) return S_FALSE;
     children_.RemoveRawAt(at, id);
     return S_OK;

@@ -54,12 +54,15 @@ namespace quorra::occ {
 
 // The attachment id a child occurrence was made from.
 inline DWORD ChildID(const OccurrenceNode* child) { return child->GetWritableAttachment()->GetAttachmentID(); }
+// The same as a function object, which searches inline where a function
+// pointer would be called at every step.
+constexpr auto kChildID = [](const OccurrenceNode* child) { return ChildID(child); };
 
 // The raw slot (vacancies counted) of the child made from `attachment` in a
 // children list in id order, found by id and checked by address;
 // children.GetRawCount() when the search finds none.
 inline DWORD FindChildSlot(const NodeList<OccurrenceNode>& children, const AttachmentNode* attachment) {
-  return children.FindRawByKey(attachment->GetAttachmentID(), ChildID, [attachment](const OccurrenceNode* child) {
+  return children.FindRawByKey(attachment->GetAttachmentID(), kChildID, [attachment](const OccurrenceNode* child) {
     return child->GetAttachment() == attachment;
   });
 }

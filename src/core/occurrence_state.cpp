@@ -138,10 +138,10 @@ HRESULT OccurrenceNode::Destroy(BOOL calledFromParent) {
   // slot this occurrence has among its siblings is tried first.
   if (SiteNode* site = GetSite()) {
     NodeList<OccurrenceNode>* list = site->GetOccurrencesList();
-    DWORD hint = ~DWORD{0};
-    if (!calledFromParent && parent_ && attachment_ && list->GetRawCount() > kHintedListLength)
-      hint = quorra::occ::FindChildSlot(parent_->GetChildList(), attachment_);
-    list->RemoveUniqueRaw(this, hint);
+    list->RemoveUniqueRaw(this, [&] {
+      if (calledFromParent || !parent_ || !attachment_ || list->GetRawCount() <= kHintedListLength) return ~DWORD{0};
+      return quorra::occ::FindChildSlot(parent_->GetChildList(), attachment_);
+    });
   }
   if (!calledFromParent && parent_) parent_->RemoveChild(this);
   delete this;
