@@ -78,6 +78,15 @@ class NodeList {
       if (!IsVacancy(nodes_[at]) && match(nodes_[at])) return at;
     return count_;
   }
+  // The raw slot of `node` in a list sorted by key, `key` being the node's:
+  // the ends first (lists emptied from either end), by address alone, then
+  // FindRawByKey. GetRawCount() when the search finds none.
+  template <class KeyOf>
+  DWORD FindRawEntry(const T* node, DWORD key, KeyOf keyOf) const {
+    if (count_ && nodes_[count_ - 1] == node) return count_ - 1;
+    if (count_ && nodes_[0] == node) return 0;
+    return FindRawByKey(key, keyOf, [node](const T* entry) { return entry == node; });
+  }
   // Removes the entry at raw index `index`: near an end by moving the
   // shorter side, elsewhere by leaving a vacancy marked with `key`.
   void RemoveRawAt(DWORD index, DWORD key) {
@@ -161,6 +170,7 @@ class NodeList {
     RemoveRawAt(at, 0);
     return S_OK;
   }
+  HRESULT RemoveUniqueRaw(T* node) { return RemoveUniqueRaw(node, NoHint); }
   // Removes the entry at index (below the count), keeping the order.
   void RemoveAt(DWORD index) {
     Settle();

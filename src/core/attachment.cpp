@@ -42,24 +42,15 @@ OccurrenceNode* ChildFor(OccurrenceNode* parentOccurrence, AttachmentNode* attac
 
 // Removes `attachment` from its site's list, keeping the order: S_OK, or
 // S_FALSE when the list does not hold it. Ids are usually handed out 1, 2,
-// 3, ... and appended, so the list is mostly sorted by id: the ends, then
-// the list's search by id, find the entry without reading the whole list,
-// and a removal from the middle leaves a vacancy instead of moving half the
-// list. A list out of id order falls back to a search from both ends.
+// 3, ... and appended, so the list is mostly sorted by id: the list's
+// search by id finds the entry without reading the whole list, and a
+// removal from the middle leaves a vacancy instead of moving half the list.
+// A list out of id order falls back to a search from both ends.
 HRESULT RemoveListedAttachment(NodeList<AttachmentNode>& list, AttachmentNode* attachment) {
-  AttachmentNode* const* nodes = list.GetRawData();
-  const DWORD count = list.GetRawCount();
   const DWORD id = attachment->GetAttachmentID();
-  DWORD at = count;
-  if (count && nodes[count - 1] == attachment)
-    at = count - 1;
-  else if (count && nodes[0] == attachment)
-    at = 0;
-  else
-    at = list.FindRawByKey(
-        id, [](const AttachmentNode* node) { return node->GetAttachmentID(); },
-        [attachment](const AttachmentNode* node) { return node == attachment; });
-  if (at == count) return list.RemoveUniqueRaw(attachment, [] { return ~DWORD{0}; });
+  const DWORD at =
+      list.FindRawEntry(attachment, id, [](const AttachmentNode* node) { return node->GetAttachmentID(); });
+  if (at == list.GetRawCount()) return list.RemoveUniqueRaw(attachment);
   list.RemoveRawAt(at, id);
   return S_OK;
 }

@@ -103,18 +103,8 @@ HRESULT AssemblyOccurrence::RemoveChild(OccurrenceNode* child) {
     // let a removal from the middle leave a vacancy (vacancies keep the id
     // order) rather than move half the list.
     const DWORD id = ChildID(child);
-    OccurrenceNode* const* children = children_.GetRawData();
-    const DWORD count = children_.GetRawCount();
-    // Children removed from either end are tried first, by address alone:
-    // each step of the search reads a child and its attachment.
-    DWORD at = count;
-    if (count && children[count - 1] == child)
-      at = count - 1;
-    else if (count && children[0] == child)
-      at = 0;
-    else
-      at = children_.FindRawByKey(id, quorra::occ::kChildID, [child](const OccurrenceNode* node) { return node == child; });
-    if (at == count) return S_FALSE;
+    const DWORD at = children_.FindRawEntry(child, id, quorra::occ::kChildID);
+    if (at == children_.GetRawCount()) return S_FALSE;
     children_.RemoveRawAt(at, id);
     return S_OK;
   }
