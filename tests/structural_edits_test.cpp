@@ -648,6 +648,8 @@ TEST(StructuralEdits, RemovingAttachmentsInAnyOrderKeepsTheListInOrder) {
       std::sort(c.begin(), c.end());
       ASSERT_EQ(a, c) << "step " << step;
     }
-    if (ids.size() > 100) EXPECT_TRUE(vacated) << "the long lists left vacancies";
+    if (ids.size() > 100) {
+      EXPECT_TRUE(vacated) << "the long lists left vacancies";
+    }
   }
 }
