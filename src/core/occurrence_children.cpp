@@ -103,7 +103,7 @@ HRESULT AssemblyOccurrence::RemoveChild(OccurrenceNode* child) {
     // let a removal from the middle leave a vacancy (vacancies keep the id
     // order) rather than move half the list.
     const DWORD id = ChildID(child);
-    const DWORD at = children_.FindRawEntry(child, id, quorra::occ::kChildID);
+    const DWORD at = children_.FindRawEntry(child, id, ChildID);
     if (at == children_.GetRawCount()) return S_FALSE;
     children_.RemoveRawAt(at, id);
     return S_OK;

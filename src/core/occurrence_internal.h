@@ -52,17 +52,17 @@ size_t AttachmentsHoldingUserData();
 
 namespace quorra::occ {
 
-// The attachment id a child occurrence was made from.
-inline DWORD ChildID(const OccurrenceNode* child) { return child->GetWritableAttachment()->GetAttachmentID(); }
-// The same as a function object, which searches inline where a function
-// pointer would be called at every step.
-constexpr auto kChildID = [](const OccurrenceNode* child) { return ChildID(child); };
+// The attachment id a child occurrence was made from. A function object, so
+// that searches given it call it inline rather than through a pointer.
+inline constexpr auto ChildID = [](const OccurrenceNode* child) -> DWORD {
+  return child->GetWritableAttachment()->GetAttachmentID();
+};
 
 // The raw slot (vacancies counted) of the child made from `attachment` in a
 // children list in id order, found by id and checked by address;
 // children.GetRawCount() when the search finds none.
 inline DWORD FindChildSlot(const NodeList<OccurrenceNode>& children, const AttachmentNode* attachment) {
-  return children.FindRawByKey(attachment->GetAttachmentID(), kChildID, [attachment](const OccurrenceNode* child) {
+  return children.FindRawByKey(attachment->GetAttachmentID(), ChildID, [attachment](const OccurrenceNode* child) {
     return child->GetAttachment() == attachment;
   });
 }
